@@ -1,0 +1,271 @@
+#include "framework/SpectrumDataToImpulse.h"
+
+#include <cmath>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Relative level below which the tail of the impulse counts as settled.
+constexpr double kTailFloor = 1e-6;
+
+// In-place iterative radix-2 FFT, e^{+j} kernel (inverse direction, unscaled).
+void inverseFFT(std::vector<std::complex<double>>& x)
+{
+    const size_t n = x.size();
+    for (size_t i = 1, j = 0; i < n; ++i) {
+        size_t bit = n >> 1;
+        for (; j & bit; bit >>= 1) j ^= bit;
+        j ^= bit;
+        if (i < j) std::swap(x[i], x[j]);
+    }
+    for (size_t len = 2; len <= n; len <<= 1) {
+        const double ang = 2.0 * kPi / static_cast<double>(len);
+        const std::complex<double> wl(std::cos(ang), std::sin(ang));
+        for (size_t i = 0; i < n; i += len) {
+            std::complex<double> w(1.0, 0.0);
+            for (size_t k = 0; k < len / 2; ++k) {
+                const std::complex<double> u = x[i + k];
+                const std::complex<double> v = x[i + k + len / 2] * w;
+                x[i + k] = u + v;
+                x[i + k + len / 2] = u - v;
+                // Recompute the twiddle directly every 64 steps to keep
+                // rounding from accumulating on long transforms.
+                if (((k + 1) & 63u) == 0)
+                    w = std::polar(1.0, ang * static_cast<double>(k + 1));
+                else
+                    w *= wl;
+            }
+        }
+    }
+}
+
+struct Node {
+    double f;
+    std::complex<double> h;   // real/imag value
+    double mag;
+    double phase;             // unwrapped, radians
+};
+
+} // namespace
+
+SpectrumDataToImpulse::SpectrumDataToImpulse()
+    : SampleRate(0.0),
+      FFT_Exponent(17),
+      SpectrumScale(1.0),
+      InterpolationType(1),
+      TaperFraction(0.05),
+      ExtrapolationType(2),
+      EnforceCausality(1),
+      ZeroHzCorrection(1),
+      AcausalFractionLog2(2),
+      NumSamples(0),
+      useFile(nullptr),
+      initialized(false)
+{
+}
+
+bool SpectrumDataToImpulse::Setup(std::ofstream* file, std::stringstream& msg)
+{
+    if (file != nullptr && file->is_open() && useFile == nullptr) {
+        *file << "Veltramodels20200612::SpectrumDataToImpulse\n";
+        useFile = file;
+    }
+    initialized = false;
+    bool ok = true;
+    if (Frequency.empty()) {
+        msg << "Frequency vector size must be > 0.\n";
+        ok = false;
+    } else if (RealPart.size() != Frequency.size() || ImagPart.size() != Frequency.size()) {
+        msg << "RealPart and ImagPart vector sizes must equal the Frequency vector size.\n";
+        ok = false;
+    } else {
+        bool ordered = std::isfinite(Frequency[0]) && Frequency[0] >= 0.0;
+        bool finite = true;
+        for (size_t i = 0; i < Frequency.size(); ++i) {
+            if (i > 0 && !(Frequency[i] > Frequency[i - 1] && std::isfinite(Frequency[i]))) ordered = false;
+            if (!std::isfinite(RealPart[i]) || !std::isfinite(ImagPart[i])) finite = false;
+        }
+        if (!ordered) {
+            msg << "Frequency values must be >= 0 and strictly ascending.\n";
+            ok = false;
+        }
+        if (!finite) {
+            msg << "Spectrum values must be finite.\n";
+            ok = false;
+        }
+    }
+    if (!(SampleRate > 0.0) || !std::isfinite(SampleRate)) {
+        msg << "SampleRate must be > 0.\n";
+        ok = false;
+    }
+    if (FFT_Exponent < 4 || FFT_Exponent > 24) {
+        msg << "FFT_Exponent must be an integer in the range [4, 24].\n";
+        ok = false;
+    }
+    if (!(SpectrumScale != 0.0) || !std::isfinite(SpectrumScale)) {
+        msg << "SpectrumScale must be a nonzero finite value.\n";
+        ok = false;
+    }
+    if (static_cast<unsigned int>(InterpolationType) > 1u) {
+        msg << "InterpolationType must be either 0 or 1.\n";
+        ok = false;
+    }
+    if (!(TaperFraction >= 0.0 && TaperFraction <= 0.5)) {
+        msg << "TaperFraction must be a value in the range [0, 0.5].\n";
+        ok = false;
+    }
+    if (static_cast<unsigned int>(ExtrapolationType) > 2u) {
+        msg << "ExtrapolationType must be an integer in the range [0, 2].\n";
+        ok = false;
+    }
+    if (static_cast<unsigned int>(EnforceCausality) > 1u) {
+        msg << "EnforceCausality must be either 0 or 1.\n";
+        ok = false;
+    }
+    if (static_cast<unsigned int>(ZeroHzCorrection) > 1u) {
+        msg << "ZeroHzCorrection must be either 0 or 1.\n";
+        ok = false;
+    }
+    if (AcausalFractionLog2 < 1 || AcausalFractionLog2 > 8) {
+        msg << "AcausalFractionLog2 must be an integer in the range [1, 8].\n";
+        ok = false;
+    }
+    if (ok && Frequency[0] > 0.5 * SampleRate) {
+        msg << "Spectrum data must start at or below half the SampleRate.\n";
+        ok = false;
+    }
+    return ok;
+}
+
+bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
+{
+    initialized = false;
+    grid.clear();
+    if (Frequency.empty() || RealPart.size() != Frequency.size() || ImagPart.size() != Frequency.size() ||
+        FFT_Exponent < 4 || FFT_Exponent > 24 || !(SampleRate > 0.0)) {
+        msg << "SpectrumDataToImpulse::Setup must succeed before Initialize.\n";
+        return false;
+    }
+    const size_t m = Frequency.size();
+    std::vector<Node> nodes;
+    nodes.reserve(m + 1);
+    for (size_t i = 0; i < m; ++i) {
+        std::complex<double> h(RealPart[i], ImagPart[i]);
+        if (i == 0 && Frequency[0] == 0.0 && ZeroHzCorrection == 1) h = std::complex<double>(h.real(), 0.0);
+        nodes.push_back({Frequency[i], h, std::abs(h), std::arg(h)});
+    }
+    if (Frequency[0] > 0.0) {
+        double dcMag = 0.0;
+        if (ExtrapolationType == 1 || (ExtrapolationType == 2 && m == 1)) {
+            dcMag = nodes[0].mag;
+        } else if (ExtrapolationType == 2) {
+            const double slope = (nodes[1].mag - nodes[0].mag) / (nodes[1].f - nodes[0].f);
+            dcMag = nodes[0].mag - slope * nodes[0].f;
+            if (dcMag < 0.0) dcMag = 0.0;
+        }
+        nodes.insert(nodes.begin(), Node{0.0, std::complex<double>(dcMag, 0.0), dcMag, 0.0});
+    }
+    // Unwrap the phase along frequency.
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        double d = nodes[i].phase - nodes[i - 1].phase;
+        d -= 2.0 * kPi * std::floor((d + kPi) / (2.0 * kPi));
+        nodes[i].phase = nodes[i - 1].phase + d;
+    }
+
+    const size_t n = size_t(1) << FFT_Exponent;
+    const size_t half = n / 2;
+    const double df = SampleRate / static_cast<double>(n);
+    const double fTop = std::fmin(nodes.back().f, 0.5 * SampleRate);
+    const double taperStart = fTop * (1.0 - TaperFraction);
+    grid.assign(half + 1, std::complex<double>(0.0, 0.0));
+    size_t j = 0;
+    for (size_t k = 0; k <= half; ++k) {
+        const double f = static_cast<double>(k) * df;
+        if (f > fTop) break;
+        while (j + 1 < nodes.size() && nodes[j + 1].f < f) ++j;
+        std::complex<double> h;
+        if (j + 1 >= nodes.size()) {
+            h = nodes[j].h;
+        } else {
+            const Node& a = nodes[j];
+            const Node& b = nodes[j + 1];
+            const double t = (f - a.f) / (b.f - a.f);
+            if (InterpolationType == 1) {
+                const double mag = a.mag + t * (b.mag - a.mag);
+                const double ph = a.phase + t * (b.phase - a.phase);
+                h = std::polar(mag, ph);
+            } else {
+                h = a.h + t * (b.h - a.h);
+            }
+        }
+        if (TaperFraction > 0.0 && f > taperStart && fTop > taperStart)
+            h *= 0.5 * (1.0 + std::cos(kPi * (f - taperStart) / (fTop - taperStart)));
+        grid[k] = h * SpectrumScale;
+    }
+    // A real sequence has real values at 0 Hz and at half the sample rate.
+    if (ZeroHzCorrection == 1) grid[0] = std::complex<double>(grid[0].real(), 0.0);
+    grid[half] = std::complex<double>(grid[half].real(), 0.0);
+    initialized = true;
+    return true;
+}
+
+bool SpectrumDataToImpulse::Run(std::stringstream& msg)
+{
+    Impulse.clear();
+    NumSamples = 0;
+    if (!initialized) {
+        msg << "SpectrumDataToImpulse::Initialize must succeed before Run.\n";
+        return false;
+    }
+    const size_t half = grid.size() - 1;
+    const size_t n = 2 * half;
+    std::vector<std::complex<double>> x(n);
+    x[0] = std::complex<double>(grid[0].real(), 0.0);
+    for (size_t k = 1; k < half; ++k) {
+        x[k] = grid[k];
+        x[n - k] = std::conj(grid[k]);
+    }
+    x[half] = grid[half];
+    inverseFFT(x);
+
+    size_t keep = n;
+    if (EnforceCausality == 1) keep = n - (n >> AcausalFractionLog2);
+    Impulse.resize(keep);
+    double peak = 0.0;
+    for (size_t i = 0; i < keep; ++i) {
+        Impulse[i] = x[i].real() / static_cast<double>(n);
+        peak = std::fmax(peak, std::fabs(Impulse[i]));
+    }
+    // Cut the settled tail: the first sample from which on every sample stays
+    // below kTailFloor of the peak and what the rest would still add to the
+    // step (the suffix sum) stays below kTailFloor of the larger of the peak
+    // and the total sum.
+    double total = 0.0;
+    for (size_t i = 0; i < keep; ++i) total += Impulse[i];
+    const double sampleFloor = kTailFloor * peak;
+    const double sumFloor = kTailFloor * std::fmax(peak, std::fabs(total));
+    size_t last = 0;
+    double suffix = 0.0;
+    for (size_t i = keep; i-- > 0;) {
+        suffix += Impulse[i];
+        if (std::fabs(Impulse[i]) > sampleFloor || std::fabs(suffix) > sumFloor) {
+            last = i;
+            break;
+        }
+    }
+    Impulse.resize(last + 1);
+    Impulse.shrink_to_fit();
+    NumSamples = static_cast<int>(Impulse.size());
+    return true;
+}
+
+void SpectrumDataToImpulse::Finalize()
+{
+    grid.clear();
+    grid.shrink_to_fit();
+    initialized = false;
+}
+
+} // namespace Veltramodels20200612

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "framework/SpectrumDataToImpulse.h"
+
+using namespace Veltramodels20200612;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Spectrum of a discrete sequence h at the frequencies f (sample rate fs).
+void dtft(const std::vector<double>& h, const std::vector<double>& f, double fs, std::vector<double>& re,
+          std::vector<double>& im)
+{
+    re.assign(f.size(), 0.0);
+    im.assign(f.size(), 0.0);
+    for (size_t i = 0; i < f.size(); ++i)
+        for (size_t n = 0; n < h.size(); ++n) {
+            const double a = -2.0 * kPi * f[i] * static_cast<double>(n) / fs;
+            re[i] += h[n] * std::cos(a);
+            im[i] += h[n] * std::sin(a);
+        }
+}
+
+bool convert(SpectrumDataToImpulse& s, std::stringstream& msg)
+{
+    return s.Setup(nullptr, msg) && s.Initialize(msg) && s.Run(msg);
+}
+
+// Data given exactly on the transform grid, no taper: the short FIR comes
+// back sample for sample.
+TEST(SpectrumDataToImpulse, RecoversFirFromGridSpectrum)
+{
+    const double fs = 64e9;
+    const std::vector<double> h = {0.0, 0.6, 0.3, -0.15, 0.05};
+    SpectrumDataToImpulse s;
+    s.FFT_Exponent = 10;
+    s.TaperFraction = 0.0;
+    s.SampleRate = fs;
+    for (int k = 0; k <= 512; ++k) s.Frequency.push_back(k * fs / 1024.0);
+    dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg)) << msg.str();
+    EXPECT_EQ(msg.str(), "");
+    ASSERT_EQ(s.NumSamples, 5);
+    ASSERT_EQ(s.Impulse.size(), 5u);
+    for (size_t n = 0; n < h.size(); ++n) EXPECT_NEAR(s.Impulse[n], h[n], 1e-12) << n;
+}
+
+// A delayed Gaussian low-pass, tabulated on a coarse, uneven grid that does
+// not start at 0 Hz, with the front end's settings: the result is the
+// sampled Gaussian pulse.
+TEST(SpectrumDataToImpulse, DelayedGaussianWithFrontEndSettings)
+{
+    const double fs = 25e9 * 32;             // 800 GS/s
+    const double f0 = 20e9;                  // Gaussian width in frequency
+    const double tau = 100e-12;              // delay
+    const double sigmaT = 1.0 / (2.0 * kPi * f0);
+    SpectrumDataToImpulse s;
+    s.SampleRate = fs;
+    for (double f = 10e6; f <= 200e9; f += (f < 1e9 ? 10e6 : 50e6)) {
+        s.Frequency.push_back(f);
+        const double mag = std::exp(-0.5 * (f / f0) * (f / f0));
+        s.RealPart.push_back(mag * std::cos(-2.0 * kPi * f * tau));
+        s.ImagPart.push_back(mag * std::sin(-2.0 * kPi * f * tau));
+    }
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg)) << msg.str();
+    ASSERT_GT(s.NumSamples, 110);   // the pulse reaches 1e-6 of its peak 5.3 sigma after the delay
+    ASSERT_EQ(static_cast<size_t>(s.NumSamples), s.Impulse.size());
+    // The settled tail (tiny echoes of the data spacing included) is cut.
+    EXPECT_LT(s.NumSamples, 120);
+    const double ts = 1.0 / fs;
+    double peak = 0.0, sum = 0.0, maxErr = 0.0;
+    for (int n = 0; n < s.NumSamples; ++n) {
+        const double t = n * ts - tau;
+        const double ref = ts * std::exp(-0.5 * t * t / (sigmaT * sigmaT)) / (std::sqrt(2.0 * kPi) * sigmaT);
+        peak = std::fmax(peak, ref);
+        maxErr = std::fmax(maxErr, std::fabs(s.Impulse[n] - ref));
+        sum += s.Impulse[n];
+    }
+    EXPECT_LT(maxErr, 2e-4 * peak);
+    EXPECT_NEAR(sum, 1.0, 1e-4);   // gain at 0 Hz
+    // Peak at the delay.
+    int arg = 0;
+    for (int n = 1; n < s.NumSamples; ++n)
+        if (s.Impulse[n] > s.Impulse[arg]) arg = n;
+    EXPECT_EQ(arg, static_cast<int>(std::lround(tau * fs)));
+}
+
+// Causality: a response whose data implies energy just before time 0 loses
+// that part instead of wrapping it to the end of the impulse.
+TEST(SpectrumDataToImpulse, NegativeTimePartIsDropped)
+{
+    const double fs = 64e9;
+    SpectrumDataToImpulse s;
+    s.FFT_Exponent = 8;
+    s.TaperFraction = 0.0;
+    s.SampleRate = fs;
+    // h[-2] = 0.25, h[0] = 1, h[3] = 0.5 (an advance of two samples).
+    for (int k = 0; k <= 128; ++k) {
+        const double f = k * fs / 256.0;
+        s.Frequency.push_back(f);
+        const double w = 2.0 * kPi * f / fs;
+        s.RealPart.push_back(1.0 + 0.25 * std::cos(2.0 * w) + 0.5 * std::cos(-3.0 * w));
+        s.ImagPart.push_back(0.25 * std::sin(2.0 * w) + 0.5 * std::sin(-3.0 * w));
+    }
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg)) << msg.str();
+    ASSERT_EQ(s.NumSamples, 4);
+    EXPECT_NEAR(s.Impulse[0], 1.0, 1e-12);
+    EXPECT_NEAR(s.Impulse[3], 0.5, 1e-12);
+
+    // Without the causality rule the advanced sample stays at the end.
+    s.EnforceCausality = 0;
+    ASSERT_TRUE(convert(s, msg));
+    ASSERT_EQ(s.NumSamples, 255);
+    EXPECT_NEAR(s.Impulse[254], 0.25, 1e-12);
+}
+
+TEST(SpectrumDataToImpulse, ZeroHzEstimateAndScale)
+{
+    const double fs = 100e9;
+    SpectrumDataToImpulse s;
+    s.FFT_Exponent = 12;
+    s.SampleRate = fs;
+    s.TaperFraction = 0.0;
+    s.Frequency = {1e9, 2e9};
+    s.RealPart = {0.9, 0.8};
+    s.ImagPart = {0.0, 0.0};
+    s.SpectrumScale = 2.0;
+    s.EnforceCausality = 0;   // keep every sample: their sum is the 0 Hz value
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg));
+    double sum = 0.0;
+    for (double v : s.Impulse) sum += v;
+    EXPECT_NEAR(sum, 2.0 * 1.0, 1e-9);   // 0 Hz extrapolated linearly to 1.0, times 2
+
+    s.ExtrapolationType = 1;
+    ASSERT_TRUE(convert(s, msg));
+    sum = 0.0;
+    for (double v : s.Impulse) sum += v;
+    EXPECT_NEAR(sum, 2.0 * 0.9, 1e-9);
+
+    s.ExtrapolationType = 0;
+    ASSERT_TRUE(convert(s, msg));
+    sum = 0.0;
+    for (double v : s.Impulse) sum += v;
+    EXPECT_NEAR(sum, 0.0, 1e-9);
+    EXPECT_EQ(msg.str(), "");
+}
+
+TEST(SpectrumDataToImpulse, BadInputFailsWithMessages)
+{
+    SpectrumDataToImpulse s;
+    std::stringstream msg;
+    EXPECT_FALSE(s.Setup(nullptr, msg));
+    EXPECT_EQ(msg.str(), "Frequency vector size must be > 0.\nSampleRate must be > 0.\n");
+    EXPECT_FALSE(s.Initialize(msg));
+    std::stringstream m0;
+    EXPECT_FALSE(s.Run(m0));
+    EXPECT_EQ(m0.str(), "SpectrumDataToImpulse::Initialize must succeed before Run.\n");
+
+    SpectrumDataToImpulse t;
+    t.SampleRate = 1e9;
+    t.Frequency = {0.0, 2e6, 1e6};
+    t.RealPart = {1.0, NAN, 1.0};
+    t.ImagPart = {0.0, 0.0, 0.0};
+    t.FFT_Exponent = 30;
+    t.SpectrumScale = 0.0;
+    t.InterpolationType = 2;
+    t.TaperFraction = 0.6;
+    t.ExtrapolationType = -1;
+    t.EnforceCausality = 2;
+    t.ZeroHzCorrection = 3;
+    t.AcausalFractionLog2 = 0;
+    std::stringstream m1;
+    EXPECT_FALSE(t.Setup(nullptr, m1));
+    EXPECT_EQ(m1.str(), "Frequency values must be >= 0 and strictly ascending.\n"
+                        "Spectrum values must be finite.\n"
+                        "FFT_Exponent must be an integer in the range [4, 24].\n"
+                        "SpectrumScale must be a nonzero finite value.\n"
+                        "InterpolationType must be either 0 or 1.\n"
+                        "TaperFraction must be a value in the range [0, 0.5].\n"
+                        "ExtrapolationType must be an integer in the range [0, 2].\n"
+                        "EnforceCausality must be either 0 or 1.\n"
+                        "ZeroHzCorrection must be either 0 or 1.\n"
+                        "AcausalFractionLog2 must be an integer in the range [1, 8].\n");
+
+    SpectrumDataToImpulse u;
+    u.SampleRate = 1e9;
+    u.Frequency = {0.0};
+    u.RealPart = {1.0, 2.0};
+    u.ImagPart = {0.0};
+    std::stringstream m2;
+    EXPECT_FALSE(u.Setup(nullptr, m2));
+    EXPECT_EQ(m2.str(), "RealPart and ImagPart vector sizes must equal the Frequency vector size.\n");
+
+    SpectrumDataToImpulse v;
+    v.SampleRate = 1e9;
+    v.Frequency = {6e8};
+    v.RealPart = {1.0};
+    v.ImagPart = {0.0};
+    std::stringstream m3;
+    EXPECT_FALSE(v.Setup(nullptr, m3));
+    EXPECT_EQ(m3.str(), "Spectrum data must start at or below half the SampleRate.\n");
+}
+
+// Linear phase interpolated in real/imaginary parts still gives a real,
+// causal impulse for a slowly varying response.
+TEST(SpectrumDataToImpulse, RealImagInterpolation)
+{
+    const double fs = 64e9;
+    const std::vector<double> h = {0.5, 0.5};
+    SpectrumDataToImpulse s;
+    s.FFT_Exponent = 9;
+    s.TaperFraction = 0.0;
+    s.InterpolationType = 0;
+    s.SampleRate = fs;
+    for (int k = 0; k <= 256; ++k) s.Frequency.push_back(k * fs / 512.0);
+    dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg));
+    ASSERT_EQ(s.NumSamples, 2);
+    EXPECT_NEAR(s.Impulse[0], 0.5, 1e-12);
+    EXPECT_NEAR(s.Impulse[1], 0.5, 1e-12);
+}
+
+} // namespace
