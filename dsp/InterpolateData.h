@@ -1,0 +1,67 @@
+#ifndef VELTRAMODELS20200612_INTERPOLATEDATA_H
+#define VELTRAMODELS20200612_INTERPOLATEDATA_H
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "dsp/CurveFit.h"
+
+namespace Veltramodels20200612 {
+
+// Resamples a sampled curve (xData, yData) onto a new abscissa grid, either
+// generated (x_Start, x_Step, nPtsOut) or given (x_Data), by linear,
+// shape-preserving cubic or 4-point Lagrange interpolation. Optionally on a
+// logarithmic abscissa, treating the data as a step response, and turning the
+// resampled step into an impulse by first differences.
+//
+// The caller's xData is never written: the shifted (and possibly log-mapped)
+// abscissas are built in a private array.
+class InterpolateData {
+public:
+    InterpolateData();
+    ~InterpolateData();
+    InterpolateData(const InterpolateData&) = delete;
+    InterpolateData& operator=(const InterpolateData&) = delete;
+
+    std::vector<double>* yOut;    // output ordinates, one per output abscissa (not owned)
+    std::vector<double>* x_Data;  // output abscissas: input when x_DataOption = 1, filled when 0 (not owned)
+    std::vector<double>* yData;   // input ordinates (not owned)
+    std::vector<double>* xData;   // input abscissas, strictly ascending (not owned, never modified)
+
+    int x_DataOption;         // 0 = generate the grid, 1 = use x_Data as given
+    double x_Step;            // grid step; overwritten with the step of the grid used
+    double x_Start;           // first grid abscissa; overwritten with the first abscissa used
+    int nPtsOut;              // number of generated grid points
+    int UseLogX;              // 1 = interpolate against a logarithmic abscissa
+    int InterpolationType;    // 0 linear, 1 cubic, 2 4-point Lagrange
+    int DifferentiateData;    // 1 = first differences of the result
+    int ScaleByOneOverXStep;  // 1 = divide the normalisation factor by x_Step
+    int ScaleForFinalValue;   // 1 = differenced result sums to the last yData value, else to 1
+    int StepData;             // 1 = zero before the first point, flat after the last
+
+    std::ofstream* UseFile;   // kept after the first Setup given an open one (not owned)
+    double xOffset;           // xData[0] at the start of the current interpolation
+    double LogReference;      // divisor of the logarithmic abscissa; 1 without UseLogX
+    double* SavedX;           // shifted (and mapped) abscissas, xData size; owned
+    int SavedXSize;
+
+    CurveFit Fit;             // the curve fits used by the cubic and Lagrange forms
+
+    bool Setup(std::ofstream* useFile, std::stringstream& msg);
+    bool Initialize(std::stringstream& msg);
+    // Core: one value in yOut per abscissa of X.
+    bool DoInterpolation(std::vector<double>& X, std::stringstream& msg);
+    // Generates x_Data with nPts points, runs the core, and normalises a
+    // differenced step.
+    bool DoInterpolation(int nPts, std::stringstream& msg);
+    void Finalize();
+    void DeleteBuffers();
+
+private:
+    bool checkArrays(std::stringstream& msg) const;
+};
+
+}  // namespace Veltramodels20200612
+
+#endif
