@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dsp/CurveFit.h"
+#include "dsp/MatrixMath.h"
+
+using namespace Veltramodels20200612;
+
+namespace {
+
+// Determinant by the Leibniz formula over all permutations: an independent
+// reference for the cofactor expansion.
+double leibniz(const std::vector<double>& a, int n)
+{
+    std::vector<int> p(n);
+    for (int i = 0; i < n; ++i) p[i] = i;
+    double sum = 0.0;
+    do {
+        int inversions = 0;
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (p[i] > p[j]) ++inversions;
+        double prod = (inversions % 2) ? -1.0 : 1.0;
+        for (int i = 0; i < n; ++i) prod *= a[i * n + p[i]];
+        sum += prod;
+    } while (std::next_permutation(p.begin(), p.end()));
+    return sum;
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+}  // namespace
+
+TEST(MatrixMath, SmallKnownDeterminants)
+{
+    MatrixMath mm;
+    double d = -7.0;
+    EXPECT_TRUE(mm.MatrixDeterminant(nullptr, 0, d));
+    EXPECT_EQ(d, 1.0);
+    const double one[1] = {-3.5};
+    EXPECT_TRUE(mm.MatrixDeterminant(one, 1, d));
+    EXPECT_EQ(d, -3.5);
+    const double two[4] = {3, 8, 4, 6};  // 18 - 32
+    EXPECT_TRUE(mm.MatrixDeterminant(two, 2, d));
+    EXPECT_EQ(d, -14.0);
+    const double three[9] = {6, 1, 1, 4, -2, 5, 2, 8, 7};  // -306
+    EXPECT_TRUE(mm.MatrixDeterminant(three, 3, d));
+    EXPECT_DOUBLE_EQ(d, -306.0);
+    // Upper triangular: product of the diagonal; row-major layout matters.
+    const double tri[16] = {2, 9, 9, 9, 0, 3, 9, 9, 0, 0, -4, 9, 0, 0, 0, 5};
+    EXPECT_TRUE(mm.MatrixDeterminant(tri, 4, d));
+    EXPECT_DOUBLE_EQ(d, -120.0);
+    // Two equal rows.
+    const double sing[16] = {1, 2, 3, 4, 5, 6, 7, 8, 1, 2, 3, 4, 0, 1, 0, 1};
+    EXPECT_TRUE(mm.MatrixDeterminant(sing, 4, d));
+    EXPECT_EQ(d, 0.0);
+}
+
+TEST(MatrixMath, RandomMatricesMatchLeibniz)
+{
+    MatrixMath mm;
+    std::mt19937 gen(12345);
+    std::uniform_real_distribution<double> dist(-2.0, 2.0);
+    for (int n = 1; n <= 7; ++n) {  // n = 7 exercises the heap workspace
+        for (int trial = 0; trial < 5; ++trial) {
+            std::vector<double> a(n * n);
+            for (double& v : a) v = dist(gen);
+            double d = 0.0;
+            ASSERT_TRUE(mm.MatrixDeterminant(a.data(), n, d));
+            EXPECT_NEAR(d, leibniz(a, n), 1e-12 * std::max(1.0, std::fabs(d))) << "n=" << n;
+        }
+    }
+}
+
+TEST(MatrixMath, RejectsUnusableInput)
+{
+    MatrixMath mm;
+    double d = 5.0;
+    EXPECT_FALSE(mm.MatrixDeterminant(nullptr, 3, d));
+    EXPECT_EQ(d, 0.0);
+    const double a[1] = {1.0};
+    EXPECT_FALSE(mm.MatrixDeterminant(a, -1, d));
+}
+
+TEST(CurveFit, LagrangeIsExactOnCubics)
+{
+    CurveFit cf;
+    auto f = [](double x) { return 1.5 - 2.0 * x + 0.75 * x * x - 0.125 * x * x * x; };
+    const double x[4] = {-1.0, 0.3, 2.0, 5.5};  // uneven spacing
+    for (double t = -2.0; t <= 7.0; t += 0.37) {
+        const double v = cf.LagrangeInterpolation_4Point(t, x[0], f(x[0]), x[1], f(x[1]), x[2], f(x[2]),
+                                                         x[3], f(x[3]));
+        EXPECT_NEAR(v, f(t), 1e-12 * std::max(1.0, std::fabs(f(t)))) << "t=" << t;
+    }
+    // At the nodes the node values come back.
+    EXPECT_DOUBLE_EQ(cf.LagrangeInterpolation_4Point(2.0, 0, 1, 1, 7, 2, -3, 3, 4), -3.0);
+    EXPECT_DOUBLE_EQ(cf.LagrangeInterpolation_4Point(0.0, 0, 1, 1, 7, 2, -3, 3, 4), 1.0);
+}
+
+TEST(CurveFit, ThirdOrderReproducesCubicFromValuesAndSlopes)
+{
+    CurveFit cf;
+    const double c[4] = {0.7, -1.25, 0.5, 0.3};
+    auto f = [&](double x) { return c[0] + c[1] * x + c[2] * x * x + c[3] * x * x * x; };
+    auto df = [&](double x) { return c[1] + 2 * c[2] * x + 3 * c[3] * x * x; };
+    const double pairs[][2] = {{1.0, 2.0}, {2.0, 3.5}, {1.2, 1.3}, {-2.0, 4.0}};
+    for (const auto& p : pairs) {
+        double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+        ASSERT_TRUE(cf.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, p[0], f(p[0]), p[1], f(p[1]),
+                                                     df(p[0]), df(p[1])));
+        EXPECT_NEAR(a0, c[0], 1e-9);
+        EXPECT_NEAR(a1, c[1], 1e-9);
+        EXPECT_NEAR(a2, c[2], 1e-9);
+        EXPECT_NEAR(a3, c[3], 1e-9);
+    }
+}
+
+TEST(CurveFit, ThirdOrderSingularSystemGivesZeros)
+{
+    CurveFit cf;
+    double a0 = 9, a1 = 9, a2 = 9, a3 = 9;
+    // Both points at the same abscissa: two equal rows.
+    EXPECT_TRUE(cf.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, 1.5, 1.0, 1.5, 2.0, 0.5, 0.5));
+    EXPECT_EQ(a0, 0.0);
+    EXPECT_EQ(a1, 0.0);
+    EXPECT_EQ(a2, 0.0);
+    EXPECT_EQ(a3, 0.0);
+    // A point at x = 0: its slope row multiplied by x vanishes.
+    a0 = a1 = a2 = a3 = 9;
+    EXPECT_TRUE(cf.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, 0.0, 1.0, 1.0, 2.0, 0.5, 0.5));
+    EXPECT_EQ(a0, 0.0);
+    EXPECT_EQ(a3, 0.0);
+    EXPECT_FALSE(cf.ThirdOrderCoefficients_2Point(nullptr, &a1, &a2, &a3, 1, 1, 2, 2, 1, 1));
+}
+
+TEST(CurveFit, UseFileGetsEachNameOnce)
+{
+    const std::string path = ::testing::TempDir() + "curvefit_use_file.txt";
+    {
+        std::ofstream log(path);
+        CurveFit cf(&log);
+        double a0, a1, a2, a3;
+        cf.LagrangeInterpolation_4Point(0.5, 0, 1, 1, 2, 2, 3, 3, 4);
+        cf.LagrangeInterpolation_4Point(0.5, 0, 1, 1, 2, 2, 3, 3, 4);
+        cf.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, 1, 1, 2, 2, 1, 1);
+        cf.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, 1, 1, 2, 2, 1, 1);
+        EXPECT_EQ(cf.LagrangeInterpolation_4PointCalls, 2);
+        EXPECT_EQ(cf.ThirdOrderCoefficients_2PointCalls, 2);
+    }
+    EXPECT_EQ(readFile(path),
+              "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n"
+              "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n");
+    std::remove(path.c_str());
+}
