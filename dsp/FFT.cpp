@@ -1,0 +1,198 @@
+#include "dsp/FFT.h"
+
+#include <cmath>
+#include <utility>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+// The largest power of two a signed 32-bit length can hold.
+const std::size_t kMaxLength = std::size_t(1) << 30;
+
+// Stages whose butterfly span fits in this many points are run chunk by
+// chunk, so that a chunk passes through all of them while it sits in cache.
+const int kChunk = 1 << 12;
+
+// sin(pi) as a double: the first stage's sine, used as a constant.
+const double kSinPi = 1.2246467991473532e-16;
+
+const double kPi = 3.14159265358979323846;
+
+// One butterfly stage with half-span mmax over the points [begin, end).
+// Every butterfly computes t = w * a[j], a[j] = a[i] - t, a[i] = a[i] + t with
+// a full complex product. For the inverse the conjugate twiddle is used;
+// 0.0 - wi keeps a zero imaginary part +0.0 as the inverse recurrence has it.
+template <bool Inverse>
+void butterflyStage(double* a, int begin, int end, int mmax, const double* wRe, const double* wIm)
+{
+    const int step = 2 * mmax;
+    for (int k = begin; k < end; k += step) {
+        double* lo = a + 2 * static_cast<std::ptrdiff_t>(k);
+        double* hi = lo + 2 * static_cast<std::ptrdiff_t>(mmax);
+        for (int m = 0; m < mmax; ++m) {
+            const double wr = wRe[m];
+            const double wi = Inverse ? 0.0 - wIm[m] : wIm[m];
+            const double ar = hi[2 * m];
+            const double ai = hi[2 * m + 1];
+            const double tr = wr * ar - wi * ai;
+            const double ti = wr * ai + wi * ar;
+            const double ur = lo[2 * m];
+            const double ui = lo[2 * m + 1];
+            hi[2 * m] = ur - tr;
+            hi[2 * m + 1] = ui - ti;
+            lo[2 * m] = ur + tr;
+            lo[2 * m + 1] = ui + ti;
+        }
+    }
+}
+
+template <bool Inverse>
+void butterflies(double* a, int n, const double* wRe, const double* wIm)
+{
+    const int chunk = n < kChunk ? n : kChunk;
+    for (int base = 0; base < n; base += chunk)
+        for (int mmax = 1; mmax < chunk; mmax *= 2)
+            butterflyStage<Inverse>(a, base, base + chunk, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
+    for (int mmax = chunk; mmax < n; mmax *= 2)
+        butterflyStage<Inverse>(a, 0, n, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
+}
+
+// Fills the twiddles w_0 .. w_{mmax-1} of one stage by the recurrence
+// w <- w + w * wp, wp = (cos(theta) - 1, sin(theta)), starting from w = 1.
+void stageTwiddles(int mmax, double cosTheta, double sinTheta, double* wRe, double* wIm)
+{
+    const double wpr = cosTheta - 1.0;
+    const double wpi = sinTheta;
+    double wr = 1.0;
+    double wi = 0.0;
+    for (int m = 0; m < mmax; ++m) {
+        wRe[m] = wr;
+        wIm[m] = wi;
+        const double pr = wr * wpr - wi * wpi;
+        const double pi = wr * wpi + wi * wpr;
+        wr = wr + pr;
+        wi = wi + pi;
+    }
+}
+
+// Builds the twiddle table of one direction (s = +1 forward, -1 inverse).
+void buildTable(int n, double s, std::vector<double>& re, std::vector<double>& im)
+{
+    re.assign(n > 1 ? n - 1 : 0, 0.0);
+    im.assign(n > 1 ? n - 1 : 0, 0.0);
+    for (int mmax = 1; mmax < n; mmax *= 2) {
+        double c;
+        double sn;
+        if (mmax == 1) {
+            c = -1.0;
+            sn = -s * kSinPi;
+        } else {
+            const double theta = -kPi / (s * mmax);
+            c = std::cos(theta);
+            sn = std::sin(theta);
+        }
+        stageTwiddles(mmax, c, sn, re.data() + (mmax - 1), im.data() + (mmax - 1));
+    }
+}
+
+}  // namespace
+
+FFT::FFT() : FFT(nullptr) {}
+
+FFT::FFT(std::ofstream* useFile)
+    : useFile_(useFile), callCount_(0), tableSize_(0), inverseIsConjugate_(true)
+{
+}
+
+bool FFT::isValidLength(std::size_t n)
+{
+    return n >= 1 && n <= kMaxLength && (n & (n - 1)) == 0;
+}
+
+void FFT::restartUseLog(std::ofstream* useFile)
+{
+    useFile_ = useFile;
+    callCount_ = 0;
+}
+
+void FFT::prepareTables(int n)
+{
+    if (tableSize_ == n)
+        return;
+    buildTable(n, 1.0, twiddleRe_, twiddleIm_);
+
+    // The inverse stages use theta = +pi/mmax. Their recurrence reproduces the
+    // forward one with every sine negated, exactly, as long as cos and sin of
+    // the negated angles are exactly symmetric; otherwise keep a table of its own.
+    inverseIsConjugate_ = true;
+    for (int mmax = 2; mmax < n; mmax *= 2) {
+        const double fwd = -kPi / (1.0 * mmax);
+        const double inv = -kPi / (-1.0 * mmax);
+        if (std::cos(fwd) != std::cos(inv) || std::sin(fwd) != -std::sin(inv)) {
+            inverseIsConjugate_ = false;
+            break;
+        }
+    }
+    if (inverseIsConjugate_) {
+        inverseRe_.clear();
+        inverseIm_.clear();
+        inverseRe_.shrink_to_fit();
+        inverseIm_.shrink_to_fit();
+    } else {
+        buildTable(n, -1.0, inverseRe_, inverseIm_);
+    }
+    tableSize_ = n;
+}
+
+void FFT::transform(double* a, int n, bool inverse) const
+{
+    // Bit-reversal permutation, with the reversed counter j kept by
+    // subtracting the leading bits and adding the next one.
+    int j = 0;
+    for (int i = 1; i < n; ++i) {
+        int m = n / 2;
+        while (m > 0 && j >= m) {
+            j -= m;
+            m /= 2;
+        }
+        j += m;
+        if (i < j) {
+            std::swap(a[2 * static_cast<std::ptrdiff_t>(i)], a[2 * static_cast<std::ptrdiff_t>(j)]);
+            std::swap(a[2 * static_cast<std::ptrdiff_t>(i) + 1], a[2 * static_cast<std::ptrdiff_t>(j) + 1]);
+        }
+    }
+
+    if (!inverse)
+        butterflies<false>(a, n, twiddleRe_.data(), twiddleIm_.data());
+    else if (inverseIsConjugate_)
+        butterflies<true>(a, n, twiddleRe_.data(), twiddleIm_.data());
+    else
+        butterflies<false>(a, n, inverseRe_.data(), inverseIm_.data());
+}
+
+void FFT::ComplexFFT(std::vector<std::complex<double>>& data, int direction)
+{
+    if (callCount_ == 0 && useFile_ != nullptr && useFile_->is_open()) {
+        *useFile_ << "Veltramodels20200612::FFT::ComplexFFT\n";
+        useFile_->flush();
+    }
+
+    // Only power-of-two lengths are defined for this radix-2 transform; any
+    // other length is left as it is rather than read or written out of range.
+    if (isValidLength(data.size())) {
+        const int n = static_cast<int>(data.size());
+        prepareTables(n);
+        // std::complex<double> is laid out as two doubles (real, imaginary).
+        double* a = reinterpret_cast<double*>(data.data());
+        transform(a, n, direction != 1);
+        if (direction == 1) {
+            const double scale = 1.0 / n;
+            for (std::ptrdiff_t i = 0; i < 2 * static_cast<std::ptrdiff_t>(n); ++i)
+                a[i] *= scale;
+        }
+    }
+    ++callCount_;
+}
+
+}  // namespace Veltramodels20200612

@@ -1,0 +1,377 @@
+#include "dsp/FIR.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+// The longest FFT the transform accepts is 2^30 points; the nonzero tap span
+// must fit in half of it for the overlap-add to be exact.
+const int kMaxPow2 = 30;
+
+template <typename T>
+void releaseVector(std::vector<T>& v)
+{
+    std::vector<T>().swap(v);
+}
+
+}  // namespace
+
+FIR::FIR()
+    : Input(0.0),
+      Output(0.0),
+      Taps(nullptr),
+      InitialValue(0.0),
+      EnableFFT(0),
+      FFTPow2Size(0),
+      ReportFFTProgress(0),
+      FFTSize(0),
+      FFTBlockSize(0),
+      FFT_process_count(0),
+      QuietSetup(0),
+      NumTaps(0),
+      LeadingZeroTaps(0),
+      SpanCount(0),
+      useFile_(nullptr),
+      configured_(false),
+      initialized_(false),
+      delayPos_(0),
+      sampleCount_(0),
+      tapsSpectrumFinite_(true),
+      blockPos_(0),
+      delayReadPos_(0),
+      delayWritePos_(0)
+{
+}
+
+FIR::~FIR()
+{
+    DeleteBuffers();
+}
+
+bool FIR::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
+    if (useFile_ == nullptr && useFile != nullptr && useFile->is_open()) {
+        *useFile << "Veltramodels20200612::FIR\n";
+        useFile_ = useFile;
+        useFile_->flush();
+    }
+
+    bool result = true;
+    configured_ = false;
+    initialized_ = false;
+
+    const std::int64_t size = Taps != nullptr ? static_cast<std::int64_t>(Taps->size()) : 0;
+    if (size == 0) {
+        msg << "Taps array size must be > 0.\n";
+        result = false;
+    }
+
+    // Trailing zero taps add nothing; tap 0 always counts.
+    NumTaps = size;
+    for (std::int64_t i = size - 1; i >= 1; --i) {
+        if ((*Taps)[i] != 0.0) {
+            NumTaps = i + 1;
+            break;
+        }
+    }
+
+    if (static_cast<unsigned int>(EnableFFT) > 1u) {
+        msg << "EnableFFT must be an integer in the range [0,1].\n";
+        result = false;
+    }
+    if (EnableFFT != 1) {
+        configured_ = result;
+        return result;
+    }
+
+    // FFT sizing: only the span from the first to the last nonzero tap is
+    // transformed.
+    LeadingZeroTaps = NumTaps;
+    for (std::int64_t i = 0; i < NumTaps; ++i) {
+        if (std::fabs((*Taps)[i]) > 0.0) {
+            LeadingZeroTaps = i;
+            break;
+        }
+    }
+    std::int64_t end;
+    if (NumTaps <= 1 || std::fabs((*Taps)[NumTaps - 1]) > 0.0) {
+        end = NumTaps;
+    } else {
+        end = 1;
+        for (std::int64_t k = NumTaps - 2; k >= 1; --k) {
+            if (std::fabs((*Taps)[k]) > 0.0) {
+                end = k + 1;
+                break;
+            }
+        }
+    }
+    const std::int64_t span = end - LeadingZeroTaps;
+    if (span < 1) {
+        // No tap has a magnitude > 0: there is nothing to transform, and the
+        // sizes would come out zero or negative.
+        SpanCount = 0;
+        FFTSize = 0;
+        FFTBlockSize = 0;
+        if (size > 0)
+            msg << "Taps must have at least one nonzero value when EnableFFT = 1.\n";
+        return false;
+    }
+    SpanCount = (span % 2 == 0) ? span : span + 1;
+    FFTBlockSize = SpanCount;
+
+    // The smallest power of two >= 2 * SpanCount.
+    int p = 0;
+    while ((std::int64_t(1) << p) < 2 * SpanCount)
+        ++p;
+    FFTSize = std::int64_t(1) << p;
+    if (p > kMaxPow2) {
+        msg << "Taps nonzero span must be <= " << (std::int64_t(1) << (kMaxPow2 - 1))
+            << " samples when EnableFFT = 1.\n";
+        return false;
+    }
+
+    if (FFTPow2Size > 0) {
+        if (FFTPow2Size > kMaxPow2) {
+            msg << "FFTPow2Size must be an integer <= " << kMaxPow2 << ".\n";
+            return false;
+        }
+        const std::int64_t g = std::int64_t(1) << FFTPow2Size;
+        if (g < FFTSize) {
+            msg << "To be compatible with the Taps[] size, FFTPow2Size must be an integer >= " << p << ".\n";
+            result = false;
+        }
+        FFTSize = g;
+        FFTBlockSize = std::min(g / 2, g - SpanCount);
+    }
+
+    if (result && QuietSetup == 0) {
+        msg << "FIR with EnableFFT = 1 will have an FFT size of " << FFTSize << " samples and a delay of "
+            << FFTBlockSize << " samples.\n";
+    }
+    configured_ = result;
+    return result;
+}
+
+void FIR::forceHermitian(std::vector<std::complex<double>>& x) const
+{
+    // The data are real, so the spectrum's upper half is the conjugate mirror
+    // of the lower half; setting it so removes rounding asymmetry.
+    const std::int64_t n = static_cast<std::int64_t>(x.size());
+    if (n / 2 <= 1)
+        return;
+    for (std::int64_t k = 1; k < n / 2; ++k)
+        x[n - k] = std::conj(x[k]);
+}
+
+void FIR::Initialize()
+{
+    DeleteBuffers();
+    initialized_ = false;
+    FFT_process_count = 0;
+    sampleCount_ = 0;
+    if (!configured_ || Taps == nullptr)
+        return;
+
+    if (EnableFFT != 1) {
+        delayLine_.assign(static_cast<std::size_t>(NumTaps), InitialValue);
+        delayPos_ = 0;
+        initialized_ = true;
+        return;
+    }
+
+    // FFT mode. The direct-form delay line would only be kept in step without
+    // being read, so it is not kept at all.
+    const std::int64_t n = FFTSize;
+    const std::int64_t block = FFTBlockSize;
+    const std::int64_t tapCount = std::min<std::int64_t>(NumTaps, static_cast<std::int64_t>(Taps->size()));
+
+    leadingZeroDelay_.assign(static_cast<std::size_t>(LeadingZeroTaps + 1), 0.0);
+
+    // Taps spectrum: the nonzero span zero-padded to the FFT length. The
+    // forward transform scales by 1/N; multiplying by N undoes it.
+    work_.assign(static_cast<std::size_t>(n), std::complex<double>(0.0, 0.0));
+    for (std::int64_t i = 0; i < SpanCount && i + LeadingZeroTaps < tapCount; ++i)
+        work_[i] = std::complex<double>((*Taps)[i + LeadingZeroTaps], 0.0);
+    fft_ = FFT();
+    fft_.restartUseLog(useFile_);
+    fft_.ComplexFFT(work_, 1);
+    const double scale = static_cast<double>(n);
+    tapsSpectrumFinite_ = true;
+    for (std::int64_t k = 0; k < n; ++k) {
+        work_[k] = std::complex<double>(work_[k].real() * scale, work_[k].imag() * scale);
+    }
+    forceHermitian(work_);
+    for (std::int64_t k = 0; k < n; ++k) {
+        if (!std::isfinite(work_[k].real()) || !std::isfinite(work_[k].imag()))
+            tapsSpectrumFinite_ = false;
+    }
+    tapsSpectrum_ = work_;
+
+    inputBlock_.assign(static_cast<std::size_t>(block), 0.0);
+    blockOutput_.assign(static_cast<std::size_t>(block), 0.0);
+    previousTail_.assign(static_cast<std::size_t>(block), 0.0);
+
+    blockPos_ = 0;
+    delayWritePos_ = 0;
+    delayReadPos_ = -LeadingZeroTaps;
+    initialized_ = true;
+}
+
+void FIR::Run(std::stringstream& msg)
+{
+    if (!initialized_ || Taps == nullptr) {
+        // Not prepared by Setup and Initialize (or released by Finalize in
+        // FFT mode): nothing to filter with.
+        Output = 0.0;
+        return;
+    }
+    if (EnableFFT == 1)
+        runFFT(msg);
+    else
+        runDirect();
+}
+
+void FIR::runDirect()
+{
+    const std::int64_t n = NumTaps;
+    const std::int64_t p = delayPos_;
+    const std::int64_t t = sampleCount_;
+    double* d = delayLine_.data();
+    d[p] = Input;
+
+    // With a zero initial value the taps that reach before the first sample
+    // contribute nothing and are skipped.
+    std::int64_t limit = n;
+    if (InitialValue == 0.0 && t + 1 < limit)
+        limit = t + 1;
+    const std::int64_t available = static_cast<std::int64_t>(Taps->size());
+    if (available < limit)
+        limit = available;
+
+    // Taps in ascending order; the delay-line index steps back from p and
+    // wraps once from slot 0 to slot n - 1.
+    const double* h = Taps->data();
+    double acc = 0.0;
+    const std::int64_t firstRun = std::min(p + 1, limit);
+    for (std::int64_t i = 0; i < firstRun; ++i)
+        acc += h[i] * d[p - i];
+    for (std::int64_t i = firstRun; i < limit; ++i)
+        acc += h[i] * d[n + p - i];
+    Output = acc;
+
+    ++sampleCount_;
+    delayPos_ = (p + 1 >= n) ? 0 : p + 1;
+}
+
+void FIR::processBlock(std::stringstream& msg, bool initialBlock)
+{
+    const std::int64_t n = FFTSize;
+    const std::int64_t block = FFTBlockSize;
+
+    bool zeroBlock = false;
+    if (tapsSpectrumFinite_) {
+        // An all-zero block convolves to exact zeros: skip its two transforms.
+        // (With a non-finite taps spectrum the products would be NaN instead.)
+        zeroBlock = true;
+        if (initialBlock) {
+            zeroBlock = (InitialValue == 0.0);
+        } else {
+            for (std::int64_t i = 0; i < block; ++i) {
+                if (inputBlock_[i] != 0.0) {
+                    zeroBlock = false;
+                    break;
+                }
+            }
+        }
+    }
+
+    if (zeroBlock) {
+        // The use file still records this block's transform, as for every other block.
+        fft_.restartUseLog(useFile_);
+        std::vector<std::complex<double>> none;
+        fft_.ComplexFFT(none, 1);
+        for (std::int64_t i = 0; i < block; ++i) {
+            blockOutput_[i] = 0.0 + previousTail_[i];
+            previousTail_[i] = 0.0;
+        }
+    } else {
+        for (std::int64_t i = 0; i < block; ++i)
+            work_[i] = std::complex<double>(initialBlock ? InitialValue : inputBlock_[i], 0.0);
+        for (std::int64_t i = block; i < n; ++i)
+            work_[i] = std::complex<double>(0.0, 0.0);
+
+        // Every block behaves as if transformed by a fresh FFT object bound to
+        // the use file; the prepared twiddles are kept.
+        fft_.restartUseLog(useFile_);
+        fft_.ComplexFFT(work_, 1);
+        forceHermitian(work_);
+        for (std::int64_t k = 0; k < n; ++k) {
+            const double sr = work_[k].real();
+            const double si = work_[k].imag();
+            const double hr = tapsSpectrum_[k].real();
+            const double hi = tapsSpectrum_[k].imag();
+            work_[k] = std::complex<double>(sr * hr - si * hi, sr * hi + si * hr);
+        }
+        fft_.ComplexFFT(work_, 0);
+
+        // Overlap-add: this block's head plus the previous block's tail.
+        for (std::int64_t i = 0; i < block; ++i) {
+            blockOutput_[i] = work_[i].real() + previousTail_[i];
+            previousTail_[i] = work_[block + i].real();
+        }
+    }
+
+    ++FFT_process_count;
+    if (ReportFFTProgress == 1 && FFT_process_count % 10 == 0) {
+        msg << "FIR with EnableFFT = 1: FFT_process_count = " << FFT_process_count
+            << ", sample count = " << FFT_process_count * block << ".\n";
+    }
+}
+
+void FIR::runFFT(std::stringstream& msg)
+{
+    const std::int64_t b = blockPos_;
+    const std::int64_t t = sampleCount_;
+    if (b == 0 && (t > 0 || InitialValue != 0.0))
+        processBlock(msg, t == 0);
+
+    inputBlock_[b] = Input;
+    const double v = blockOutput_[b];
+    blockPos_ = (b + 1 >= FFTBlockSize) ? 0 : b + 1;
+
+    // Put back the delay of the leading zero taps.
+    leadingZeroDelay_[delayWritePos_] = v;
+    Output = (delayReadPos_ < 0) ? 0.0 : leadingZeroDelay_[delayReadPos_];
+    if (++delayWritePos_ > LeadingZeroTaps)
+        delayWritePos_ = 0;
+    if (++delayReadPos_ > LeadingZeroTaps)
+        delayReadPos_ = 0;
+
+    ++sampleCount_;
+}
+
+void FIR::Finalize()
+{
+    if (EnableFFT == 1)
+        DeleteBuffers();
+}
+
+void FIR::DeleteBuffers()
+{
+    if (EnableFFT != 1)
+        return;
+    releaseVector(delayLine_);
+    releaseVector(tapsSpectrum_);
+    releaseVector(work_);
+    releaseVector(inputBlock_);
+    releaseVector(blockOutput_);
+    releaseVector(previousTail_);
+    releaseVector(leadingZeroDelay_);
+    fft_ = FFT();
+    initialized_ = false;
+}
+
+}  // namespace Veltramodels20200612

@@ -1,0 +1,84 @@
+#ifndef VELTRAMODELS20200612_FIR_H
+#define VELTRAMODELS20200612_FIR_H
+
+#include <complex>
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "dsp/FFT.h"
+
+namespace Veltramodels20200612 {
+
+// Streaming FIR filter: every Run consumes Input and produces Output.
+//
+// EnableFFT = 0: direct form over a circular delay line,
+//   y[t] = sum_{i < NumTaps} Taps[i] * x[t - i], with x[t] = InitialValue for t < 0.
+// EnableFFT = 1: overlap-add block convolution through an FFT. The output is the
+//   direct-form output delayed by FFTBlockSize samples. Leading and trailing zero
+//   taps are left out of the transformed span; the delay of the leading ones is
+//   put back by a short delay buffer.
+//
+// Use: set Taps (and the other parameters), Setup, Initialize, then Run once per
+// sample. Initialize may be repeated to restart with the same taps.
+class FIR {
+public:
+    FIR();
+    ~FIR();
+
+    bool Setup(std::ofstream* useFile, std::stringstream& msg);
+    void Initialize();
+    void Run(std::stringstream& msg);
+    void Finalize();
+    void DeleteBuffers();
+
+    double Input;
+    double Output;
+    std::vector<double>* Taps;       // not owned; tap 0 multiplies the newest sample
+    double InitialValue;             // value of every input sample before the first
+    int EnableFFT;                   // 0 = direct form, 1 = FFT block convolution
+    int FFTPow2Size;                 // when > 0, the FFT length is 2^FFTPow2Size
+    int ReportFFTProgress;           // 1 = a progress line every 10th FFT block
+    std::int64_t FFTSize;            // FFT length (FFT mode)
+    std::int64_t FFTBlockSize;       // input block length and added delay (FFT mode)
+    std::int64_t FFT_process_count;  // FFT blocks processed since Initialize
+    int QuietSetup;                  // nonzero = Setup does not print the FFT size line
+    std::int64_t NumTaps;            // taps up to the last nonzero one
+    std::int64_t LeadingZeroTaps;    // index of the first tap with magnitude > 0
+    std::int64_t SpanCount;          // nonzero tap span, rounded up to even
+
+private:
+    void runDirect();
+    void runFFT(std::stringstream& msg);
+    void processBlock(std::stringstream& msg, bool initialBlock);
+    void forceHermitian(std::vector<std::complex<double>>& x) const;
+
+    std::ofstream* useFile_;
+    bool configured_;   // the last Setup succeeded
+    bool initialized_;  // buffers sized for the configuration of that Setup
+
+    // Direct form.
+    std::vector<double> delayLine_;
+    std::int64_t delayPos_;
+    std::int64_t sampleCount_;
+
+    // FFT mode. Only what the overlap-add needs is kept between blocks: the
+    // taps spectrum, the block being filled, the overlap-added output of the
+    // current block and the tail of the previous block's convolution.
+    FFT fft_;
+    std::vector<std::complex<double>> tapsSpectrum_;
+    std::vector<std::complex<double>> work_;
+    std::vector<double> inputBlock_;
+    std::vector<double> blockOutput_;
+    std::vector<double> previousTail_;
+    std::vector<double> leadingZeroDelay_;
+    bool tapsSpectrumFinite_;
+    std::int64_t blockPos_;
+    std::int64_t delayReadPos_;
+    std::int64_t delayWritePos_;
+};
+
+}  // namespace Veltramodels20200612
+
+#endif
