@@ -248,14 +248,14 @@ bool InterpolateData::DoInterpolation(std::vector<double>& X, std::stringstream&
     x_Step = (m > 1) ? X[1] - X[0] : X[0];
 
     // Private working abscissas: shifted to start at 0, then possibly mapped.
-    if (SavedX == nullptr || SavedXSize != static_cast<int>(n)) {
+    if (SavedX == nullptr || SavedXSize != n) {
         DeleteBuffers();
         SavedX = new (std::nothrow) double[n];
         if (SavedX == nullptr) {
             msg << kNoMemory;
             return false;
         }
-        SavedXSize = static_cast<int>(n);
+        SavedXSize = n;
     }
     double* u = SavedX;
     const double x0 = xd[0];

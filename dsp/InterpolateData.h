@@ -1,6 +1,7 @@
 #ifndef VELTRAMODELS20200612_INTERPOLATEDATA_H
 #define VELTRAMODELS20200612_INTERPOLATEDATA_H
 
+#include <cstddef>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -44,7 +45,7 @@ public:
     double xOffset;           // xData[0] at the start of the current interpolation
     double LogReference;      // divisor of the logarithmic abscissa; 1 without UseLogX
     double* SavedX;           // shifted (and mapped) abscissas, xData size; owned
-    int SavedXSize;
+    std::size_t SavedXSize;  // number of values in SavedX
 
     CurveFit Fit;             // the curve fits used by the cubic and Lagrange forms
 
