@@ -1,0 +1,292 @@
+#include "eq/FIRwStepRespList.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include "dsp/ImpulseOperations.h"
+
+namespace Veltramodels20200612 {
+
+FIRwStepRespList::FIRwStepRespList()
+    : Input(0.0),
+      Output(0.0),
+      Time(0.0),
+      ChannelImpulse(nullptr),
+      BitRate(28e9),
+      SamplesPerBit(32),
+      StepRespIndex(2),
+      AdaptForLogicLevel(0),
+      Gain_dB(0.0),
+      LogicLevel(0.5),
+      AdaptStepRespIndex(0),
+      NumStepResp(0),
+      StepResp_data_values(nullptr),
+      ColumnArrangement(0),
+      InterpolationType(2),
+      OutputStepRespData(0),
+      SuppressMessages(0),
+      Gain(1.0),
+      ChannelLength(0),
+      ChannelInverted(false),
+      BestEyeRatio(-1e40),
+      UseFile(nullptr),
+      SampleInterval(1.0 / 28e9 / 32),
+      SampleCount(0) {
+    Filter.Taps = &Taps();
+    Filter.InitialValue = 0.0;
+}
+
+FIRwStepRespList::~FIRwStepRespList() {}
+
+std::vector<double>& FIRwStepRespList::Taps() { return Interpolator.OutputData; }
+
+const std::vector<double>& FIRwStepRespList::Taps() const { return Interpolator.OutputData; }
+
+bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg) {
+    if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
+        UseFile = useFile;
+        *UseFile << "Veltramodels20200612::FIRwStepRespList\n";
+        UseFile->flush();
+    }
+
+    bool ok = true;
+    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
+        msg << "ChannelImpulse vector size must be > 0.\n";
+        ok = false;
+    }
+    if (!(BitRate > 0.0)) {
+        msg << "BitRate must be > 0.\n";
+        ok = false;
+    }
+    if (SamplesPerBit < 4) {
+        msg << "SamplesPerBit must be and integer >= 4.\n";
+        ok = false;
+    }
+    if (AdaptStepRespIndex == 0 && (StepRespIndex < 1 || StepRespIndex > NumStepResp)) {
+        msg << "StepRespIndex must be an integer in the range [1, " << NumStepResp << "].\n";
+        ok = false;
+    }
+    if (static_cast<unsigned>(AdaptForLogicLevel) > 1u) {
+        msg << "AdaptForLogicLevel must be an integer either 0 or 1.\n";
+        ok = false;
+    }
+    Gain = (AdaptForLogicLevel != 0) ? 1.0 : std::pow(10.0, Gain_dB / 20.0);
+    if (!(LogicLevel > 0.0)) {
+        msg << "LogicLevel must be > 0.\n";
+        ok = false;
+    }
+    if (static_cast<unsigned>(AdaptStepRespIndex) > 1u) {
+        msg << "AdaptStepRespIndex must be an integer either 0 or 1.\n";
+        ok = false;
+    }
+    if (AdaptStepRespIndex == 1) StepRespIndex = 1;
+
+    // The channel preparation of Initialize scales by the sample interval,
+    // so it must be known before Initialize runs the adaptations.
+    if (BitRate > 0.0 && SamplesPerBit >= 4) SampleInterval = 1.0 / BitRate / SamplesPerBit;
+
+    Interpolator.StepRespIndex = StepRespIndex;
+    Interpolator.SamplesPerBit = SamplesPerBit;
+    Interpolator.BitRate = BitRate;
+    Interpolator.InterpolationType = InterpolationType;
+    Interpolator.NumStepResp = NumStepResp;
+    Interpolator.StepResp_data_values = StepResp_data_values;
+    Interpolator.ColumnArrangement = ColumnArrangement;
+    Interpolator.EnableInterpolation = 1;
+    Interpolator.DifferentiateData = 1;
+    Filter.Taps = &Taps();
+    Filter.InitialValue = 0.0;
+
+    if (OutputStepRespData == 1) {
+        Interpolator.EnableInterpolation = 0;
+        Interpolator.DifferentiateData = 0;
+        AdaptStepRespIndex = 0;
+        AdaptForLogicLevel = 0;
+    }
+
+    if (!ok) return false;
+    // With the index adaptation the interpolator is set up per trial state.
+    if (AdaptStepRespIndex == 1) return true;
+    return Interpolator.Setup(useFile, msg);
+}
+
+void FIRwStepRespList::refillChannel() {
+    ChImpulse.resize(static_cast<size_t>(ChannelLength));
+    const std::vector<double>& ch = *ChannelImpulse;
+    const double scale = ChannelInverted ? -SampleInterval : SampleInterval;
+    for (std::int64_t i = 0; i < ChannelLength; ++i) ChImpulse[i] = scale * ch[i];
+}
+
+bool FIRwStepRespList::setupFilterForIndex(int index, std::stringstream& msg) {
+    Interpolator.StepRespIndex = index;
+    if (!Interpolator.Setup(UseFile, msg)) return false;
+    if (!Interpolator.Initialize(msg)) return false;
+    Filter.Taps = &Taps();
+    Filter.InitialValue = 0.0;
+    if (!Filter.Setup(UseFile, msg)) return false;
+    Filter.Initialize();
+    return true;
+}
+
+void FIRwStepRespList::convolveChImpFIR(std::vector<double>& v, std::int64_t n, std::stringstream& msg) {
+    if (n < 0) n = 0;
+    const size_t total = Taps().size() + static_cast<size_t>(n);
+    v.resize(total);
+    for (size_t i = 0; i < total; ++i) {
+        Filter.Input = (static_cast<std::int64_t>(i) < n) ? v[i] : 0.0;
+        Filter.Run(msg);
+        v[i] = Filter.Output;
+    }
+}
+
+bool FIRwStepRespList::Initialize(std::stringstream& msg) {
+    if (AdaptStepRespIndex == 0) {
+        if (!Interpolator.Initialize(msg)) return false;
+        if (OutputStepRespData != 1) {
+            Filter.Taps = &Taps();
+            Filter.InitialValue = 0.0;
+            if (!Filter.Setup(UseFile, msg)) return false;
+            Filter.Initialize();
+        }
+    }
+
+    ChannelInverted = false;
+    bool result = true;
+    const bool adaptIndex = (AdaptStepRespIndex == 1);
+    const bool adaptGain = (AdaptForLogicLevel == 1);
+    if ((adaptIndex || adaptGain) && ChannelImpulse != nullptr && !ChannelImpulse->empty()) {
+        // Channel preparation: trailing exact zeros are not convolved.
+        const std::vector<double>& ch = *ChannelImpulse;
+        std::int64_t last = 0;
+        for (std::int64_t i = static_cast<std::int64_t>(ch.size()) - 1; i >= 0; --i) {
+            if (ch[i] != 0.0) {
+                last = i;
+                break;
+            }
+        }
+        ChannelLength = last + 1;
+        double largest = 0.0;
+        double largestValue = 0.0;
+        for (std::int64_t i = 0; i < ChannelLength; ++i) {
+            if (std::fabs(ch[i]) > largest) {
+                largest = std::fabs(ch[i]);
+                largestValue = ch[i];
+            }
+        }
+        ChannelInverted = largestValue < 0.0;
+
+        double bestBc = 0.0;
+        double bestWc = 0.0;
+        if (adaptIndex) {
+            BestEyeRatio = -1e40;
+            int best = StepRespIndex;
+            for (int k = 1; k <= NumStepResp; ++k) {
+                std::stringstream scratch;
+                if (!setupFilterForIndex(k, scratch)) {
+                    msg << scratch.str();
+                    StepRespIndex = best;
+                    return false;
+                }
+                refillChannel();
+                convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+                scratch.str("");
+                scratch.clear();
+                ImpulseOperations ops(UseFile);
+                double bc = 0.0;
+                double wc = 0.0;
+                if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+                    msg << scratch.str();
+                    StepRespIndex = best;
+                    return false;
+                }
+                // A zero best-case level (a channel or state with no response)
+                // gives no ratio and never replaces the best.
+                if (bc != 0.0) {
+                    const double ratio = wc / bc;
+                    if (ratio > BestEyeRatio) {
+                        BestEyeRatio = ratio;
+                        bestBc = bc;
+                        bestWc = wc;
+                        best = k;
+                    }
+                }
+                Interpolator.Finalize();
+                Filter.Finalize();
+            }
+            StepRespIndex = best;
+            if (SuppressMessages == 0) {
+                msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
+                    << best;
+                if (BestEyeRatio > 0.0)
+                    msg << " with eye opening ratio = " << BestEyeRatio << "\n";
+                else
+                    msg << ", but the eye is still closed.\n";
+            }
+            if (!setupFilterForIndex(best, msg)) return false;
+        }
+
+        if (adaptGain) {
+            if (!adaptIndex) {
+                std::stringstream scratch;
+                refillChannel();
+                convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+                ImpulseOperations ops(UseFile);
+                double bc = 0.0;
+                double wc = 0.0;
+                if (ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+                    bestBc = bc;
+                    bestWc = wc;
+                }
+            }
+            // Without a best-case level (no response at all) no gain can be
+            // derived; the gain then stays at 1.
+            if (bestWc > 0.0)
+                Gain = LogicLevel / ((bestBc + bestWc) * 0.5);
+            else if (bestBc != 0.0)
+                Gain = LogicLevel / bestBc;
+            else
+                Gain = 1.0;
+            Gain_dB = 20.0 * std::log10(std::fabs(Gain));
+            if (!adaptIndex) {
+                if (SuppressMessages == 0) {
+                    if (bestWc > 0.0)
+                        msg << "Channel+equalizer eye opening ratio = " << bestWc / bestBc << ".\n";
+                    else
+                        msg << "Channel+equalizer eye is closed.\n";
+                }
+                // Clear the state left by the trial convolution.
+                result = Filter.Setup(UseFile, msg);
+                Filter.Initialize();
+            }
+            if (SuppressMessages == 0)
+                msg << "To adapt for channel+equalizer loss relative to the LogicLevel = " << LogicLevel
+                    << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+        }
+    }
+
+    SampleInterval = 1.0 / BitRate / SamplesPerBit;
+    SampleCount = 0;
+    return result;
+}
+
+void FIRwStepRespList::Run(std::stringstream& msg) {
+    if (OutputStepRespData == 1) {
+        Interpolator.Run();
+        Output = Interpolator.Output;
+        Time = Interpolator.Time;
+        ++SampleCount;
+        return;
+    }
+    Filter.Input = Input;
+    Filter.Run(msg);
+    Output = Filter.Output * Gain;
+    Time = static_cast<double>(SampleCount) * SampleInterval;
+    ++SampleCount;
+}
+
+void FIRwStepRespList::Finalize() {
+    Interpolator.Finalize();
+    Filter.Finalize();
+}
+
+}  // namespace Veltramodels20200612
