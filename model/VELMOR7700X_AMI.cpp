@@ -1,0 +1,380 @@
+// IBIS-AMI entry points of the VELMOR7700X transmitter model.
+//
+// AMI_Init builds one transmitter back-end model per call, reads the four
+// model parameters, lends it the step-response list of the chosen process
+// corner and passes every column of the simulator's impulse matrix through
+// it, writing the results back in place. The model object is the AMI memory
+// handle; AMI_Close frees it.
+//
+// Nothing may escape to the simulator: every entry point catches everything,
+// and arguments a simulator should never send (null pointers, negative sizes,
+// non-finite times or samples) are refused with a message instead of being
+// trusted.
+#include "model/VELMOR7700X_AMI.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/Base_SerDesTxBE_CTLE.h"
+#include "model/TxStepResponseList.h"
+#include "params/ParamParser.h"
+
+namespace Veltramodels20200612 {
+
+// What AMI_Init hands to the simulator as the memory handle.
+struct AMI_ModelInstance {
+    Base_SerDesTxBE_CTLE model;     // owns the model stream (model.msg)
+    std::stringstream amiMessage;   // text returned through msg
+    char* messageCopy = nullptr;    // heap copy handed out through msg (array new)
+};
+
+namespace {
+
+const char* const kModelName = "VELMOR7700X";
+const int kNumStates = 16;
+
+// Handed out when even the instance could not be allocated: static, so that
+// it stays valid and is never freed.
+const char kNoMemoryMessage[] =
+    "Error occurred in VELMOR7700X::AMI_Init(): out of memory while creating the model.\n";
+
+// Frees the corner's step-response list on every way out of AMI_Init.
+struct CornerListGuard {
+    std::vector<double>* list = nullptr;
+    ~CornerListGuard() { TxStepResponseList::Destroy(list); }
+};
+
+bool isPositiveFinite(double x)
+{
+    return std::isfinite(x) && x > 0.0;
+}
+
+// Checks what the simulator passed besides the parameter string. Appends one
+// line per fault and returns false if any.
+bool checkHostArguments(const double* impulse, long rowSize, long aggressors, double sampleInterval,
+                        double bitTime, std::ostream& out)
+{
+    bool ok = true;
+    if (!isPositiveFinite(sampleInterval)) {
+        out << "Invalid AMI_Init argument: sample_interval must be a positive finite number.\n";
+        ok = false;
+    }
+    if (!isPositiveFinite(bitTime)) {
+        out << "Invalid AMI_Init argument: bit_time must be a positive finite number.\n";
+        ok = false;
+    }
+    if (ok) {
+        const double ratio = bitTime / sampleInterval + 0.5;
+        if (!(ratio < static_cast<double>(INT_MAX))) {
+            out << "Invalid AMI_Init argument: bit_time / sample_interval is too large.\n";
+            ok = false;
+        }
+    }
+    if (rowSize < 0) {
+        out << "Invalid AMI_Init argument: row_size must not be negative.\n";
+        ok = false;
+    }
+    if (aggressors >= 0 && rowSize > 0) {
+        if (impulse == nullptr) {
+            out << "Invalid AMI_Init argument: impulse_matrix must not be null when row_size > 0.\n";
+            ok = false;
+        } else if (aggressors >= LONG_MAX / rowSize) {
+            out << "Invalid AMI_Init argument: (aggressors + 1) * row_size is too large.\n";
+            ok = false;
+        } else {
+            const long total = (aggressors + 1) * rowSize;
+            for (long i = 0; i < total; ++i) {
+                if (!std::isfinite(impulse[i])) {
+                    out << "Invalid AMI_Init argument: impulse_matrix column " << i / rowSize
+                        << " holds a NaN or infinite sample at row " << i % rowSize << ".\n";
+                    ok = false;
+                    break;
+                }
+            }
+        }
+    }
+    return ok;
+}
+
+bool isAllZero(const double* column, long rowSize)
+{
+    for (long i = 0; i < rowSize; ++i)
+        if (column[i] != 0.0)
+            return false;
+    return true;
+}
+
+// Appends the model stream's text when it holds more than one character,
+// then empties it.
+void moveModelText(AMI_ModelInstance& inst)
+{
+    const std::string text = inst.model.msg.str();
+    if (text.size() > 1)
+        inst.amiMessage << text;
+    inst.model.msg.str(std::string());
+    inst.model.msg.clear();
+}
+
+void clearModelText(AMI_ModelInstance& inst)
+{
+    inst.model.msg.str(std::string());
+    inst.model.msg.clear();
+}
+
+// The driver loop over the impulse columns. Returns the success flag.
+bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors,
+                double scale, int& autoInit, int preEmphasis, int cornerCase)
+{
+    Base_SerDesTxBE_CTLE& model = inst.model;
+    std::stringstream& ami = inst.amiMessage;
+    bool ok = true;
+    for (long c = 0; c <= aggressors && ok; ++c) {
+        double* column = impulse + c * rowSize;
+        // An all-zero column (an uncoupled aggressor, or no channel at all)
+        // has an all-zero response whatever the state; the equaliser sections
+        // cannot measure an eye on it, so it bypasses them.
+        // An empty matrix (row_size 0) still goes through the model, which
+        // reports the empty channel itself.
+        const bool zeroColumn = rowSize > 0 && isAllZero(column, rowSize);
+        for (long i = 0; i < rowSize; ++i)
+            model.ImpulseIn[i] = scale > 0.0 ? column[i] / scale : 0.0;
+
+        if (!model.Setup()) {
+            ami << "Error occurred in VELMOR7700X::Setup().\n";
+            ok = false;
+        }
+        if (c == 0) {
+            const std::string text = model.msg.str();
+            if (!ok && text.size() > 1)
+                ami << text;
+            else
+                ami << "CornerCase = " << cornerCase << " (" << TxStepResponseList::CornerName(cornerCase)
+                    << ")\n";
+            clearModelText(inst);
+        }
+        if (ok && zeroColumn) {
+            if (c == 0) {
+                ami << "Tx emphasis model based on step response data.\n";
+                if (autoInit > 0) {
+                    // Every state leaves the eye closed (0/0): the first state
+                    // wins the tie, as in the search.
+                    model.Data1Index = 1;
+                    ami << "The through channel impulse is all zeros, so the eye is closed in every "
+                           "PreEmphasis state; the first state is kept: PreEmphasis state = "
+                        << kNumStates - model.Data1Index << "\n";
+                    autoInit = 0;
+                    model.AdaptForChannel = 0;
+                } else {
+                    ami << "The selected PreEmphasis state = " << preEmphasis << "\n";
+                }
+                clearModelText(inst);
+            }
+            for (long i = 0; i < rowSize; ++i)
+                column[i] = 0.0;
+        } else if (ok) {
+            if (!model.Initialize()) {
+                ami << "Error occurred in VELMOR7700X::Initialize().\n";
+                ok = false;
+            }
+            if (c == 0) {
+                if (!ok && model.msg.str().size() > 1) {
+                    moveModelText(inst);
+                } else {
+                    ami << "Tx emphasis model based on step response data.\n";
+                    // A negative AutoInit resolves to "no search" in the model,
+                    // so only a positive one may claim an optimisation.
+                    if (autoInit > 0) {
+                        ami << "Optimization of PreEmphasis over count = " << kNumStates
+                            << " states results in max open eye ratio with PreEmphasis state = "
+                            << kNumStates - model.Data1Index << "\n";
+                        autoInit = 0;
+                        model.AdaptForChannel = 0;
+                    } else {
+                        ami << "The selected PreEmphasis state = " << preEmphasis << "\n";
+                    }
+                    clearModelText(inst);
+                }
+            }
+            if (ok) {
+                if (!model.Run()) {
+                    ami << "Error occurred in VELMOR7700X::Run().\n";
+                    return false;
+                }
+                const long produced = static_cast<long>(model.ImpulseOut.size());
+                const long copied = produced < rowSize ? produced : rowSize;
+                for (long i = 0; i < copied; ++i)
+                    column[i] = scale * model.ImpulseOut[i].imag();
+                for (long i = copied; i < rowSize; ++i)
+                    column[i] = 0.0;
+            }
+        }
+        if (!model.Finalize()) {
+            ami << "Error occurred in VELMOR7700X::Finalize().\n";
+            ok = false;
+        }
+        if (c == 0)
+            moveModelText(inst);
+    }
+    return ok;
+}
+
+// Copies the AMI stream's text into the instance's message copy, hands it out
+// and empties the stream.
+void handOutMessage(AMI_ModelInstance& inst, char** msg)
+{
+    delete[] inst.messageCopy;
+    inst.messageCopy = nullptr;
+    try {
+        const std::string text = inst.amiMessage.str();
+        inst.messageCopy = new char[text.size() + 1];
+        std::memcpy(inst.messageCopy, text.data(), text.size());
+        inst.messageCopy[text.size()] = '\0';
+        *msg = inst.messageCopy;
+    } catch (...) {
+        *msg = const_cast<char*>(kNoMemoryMessage);
+    }
+    inst.amiMessage.str(std::string());
+    inst.amiMessage.clear();
+}
+
+long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors,
+                  double sampleInterval, double bitTime, const char* parameters, CornerListGuard& corner)
+{
+    Base_SerDesTxBE_CTLE& model = inst.model;
+    std::stringstream parserMessages;
+    ParamParser parser(parameters != nullptr ? parameters : "");
+
+    // The samples-per-symbol conversion is done only on values it can hold.
+    const bool timesValid = isPositiveFinite(sampleInterval) && isPositiveFinite(bitTime) &&
+                            bitTime / sampleInterval + 0.5 < static_cast<double>(INT_MAX);
+    model.SymbolRate = timesValid ? 1.0 / bitTime : 0.0;
+    model.SamplesPerSymbol = timesValid ? static_cast<int>(bitTime / sampleInterval + 0.5) : 0;
+
+    // Starting values matter only for the parser's "default setting" text.
+    int autoInit = 0, preEmphasis = 0, cornerCase = 0;
+    double outputGain = 1.0;
+    bool ok = parser.Get_iValue(kModelName, "AutoInit", autoInit, parserMessages);
+    if (ok)
+        ok = parser.Get_iValue(kModelName, "PreEmphasis", preEmphasis, parserMessages);
+    if (ok)
+        ok = parser.Get_iValue(kModelName, "CornerCase", cornerCase, parserMessages);
+    {
+        std::stringstream scratch;   // a missing OutputGain is not worth a message
+        if (!parser.Get_dValue(kModelName, "OutputGain", outputGain, scratch))
+            outputGain = 1.0;
+    }
+
+    model.EnableCorners = 0;
+    static_cast<Base_SerDes_CoreParameters&>(model).EnableCorners = 0;
+    model.NumData1 = kNumStates;
+    model.DefaultModelType = 3;
+    model.OutputGain = outputGain;
+    model.ColumnArrangement1 = 1;
+    model.AdaptForChannel = autoInit;
+    model.Data1Index = kNumStates - preEmphasis;
+    corner.list = TxStepResponseList::Create(cornerCase);
+    if (corner.list != nullptr)
+        model.Data1 = corner.list;
+
+    model.ImpulseOutputOnly = true;
+    if (parserMessages.str().size() > 1)
+        inst.amiMessage << parserMessages.str();
+
+    if (!checkHostArguments(impulse, rowSize, aggressors, sampleInterval, bitTime, inst.amiMessage))
+        return 0;
+
+    model.ImpulseIn.resize(static_cast<size_t>(rowSize));
+    const double scale = model.SamplesPerSymbol * model.SymbolRate;
+    if (ok && aggressors >= 0)
+        ok = runColumns(inst, impulse, rowSize, aggressors, scale, autoInit, preEmphasis, cornerCase);
+    return ok ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace Veltramodels20200612
+
+using Veltramodels20200612::AMI_ModelInstance;
+
+extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
+                                            double sample_interval, double bit_time,
+                                            char* AMI_parameters_in, char** AMI_parameters_out,
+                                            void** AMI_memory_handle, char** msg)
+{
+    (void)AMI_parameters_out;   // never written
+    if (AMI_memory_handle == nullptr || msg == nullptr)
+        return 0;
+
+    AMI_ModelInstance* inst = nullptr;
+    try {
+        inst = new AMI_ModelInstance;
+    } catch (...) {
+        *AMI_memory_handle = nullptr;
+        *msg = const_cast<char*>(Veltramodels20200612::kNoMemoryMessage);
+        return 0;
+    }
+
+    long result = 0;
+    {
+        Veltramodels20200612::CornerListGuard corner;
+        try {
+            result = Veltramodels20200612::initInstance(*inst, impulse_matrix, row_size, aggressors,
+                                                        sample_interval, bit_time, AMI_parameters_in,
+                                                        corner);
+        } catch (const std::bad_alloc&) {
+            result = 0;
+            try {
+                inst->amiMessage << "Error occurred in VELMOR7700X::AMI_Init(): out of memory.\n";
+            } catch (...) {
+            }
+        } catch (const std::exception& e) {
+            result = 0;
+            try {
+                inst->amiMessage << "Error occurred in VELMOR7700X::AMI_Init(): " << e.what() << ".\n";
+            } catch (...) {
+            }
+        } catch (...) {
+            result = 0;
+            try {
+                inst->amiMessage << "Error occurred in VELMOR7700X::AMI_Init(): unexpected failure.\n";
+            } catch (...) {
+            }
+        }
+        // The model reads the corner's list only inside Setup and Initialize;
+        // it goes with the guard, so the model must not keep pointing at it.
+        inst->model.Data1 = nullptr;
+        inst->model.Data1_Selected = nullptr;
+        Veltramodels20200612::Base_SerDesFE_CTLE& frontEnd = inst->model;
+        frontEnd.Data1 = nullptr;
+        frontEnd.Data1_Selected = nullptr;
+    }
+    *AMI_memory_handle = inst;
+    Veltramodels20200612::handOutMessage(*inst, msg);
+    return result;
+}
+
+extern "C" VELMOR7700X_EXPORT long AMI_Close(void* AMI_memory_handle)
+{
+    if (AMI_memory_handle == nullptr)
+        return 0;
+    AMI_ModelInstance* inst = static_cast<AMI_ModelInstance*>(AMI_memory_handle);
+    bool finalized = false;
+    try {
+        inst->amiMessage.str(std::string());
+        finalized = inst->model.Finalize();
+    } catch (...) {
+        finalized = false;
+    }
+    delete[] inst->messageCopy;
+    inst->messageCopy = nullptr;
+    try {
+        delete inst;
+    } catch (...) {
+    }
+    return finalized ? 1 : 0;
+}
