@@ -1,0 +1,392 @@
+#include "framework/Base_SerDesFE_CTLE.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/Base_SerDesFE_CTLE_Container.h"
+#include "framework/SpectrumDataToImpulse.h"
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+void clearStream(std::stringstream& s)
+{
+    s.str("");
+    s.clear();
+}
+
+// Length in unit intervals, taken up to a whole number.
+int spanUI(size_t samples, int samplesPerSymbol)
+{
+    if (samplesPerSymbol <= 0) return 0;
+    return static_cast<int>(std::ceil(static_cast<double>(samples) / samplesPerSymbol) + 0.5);
+}
+
+} // namespace
+
+Base_SerDesFE_CTLE::Base_SerDesFE_CTLE()
+    : ChannelSpanUI(0),
+      ResponseSpanUI(0),
+      FrontEnd(1),
+      FEType(1),
+      ModelType(0),
+      Data1Index(1),
+      Data2Index(1),
+      Data3Index(1),
+      Data4Index(1),
+      AutoGainControl(0),
+      AGC_Level(1.0),
+      AdaptForChannel(0),
+      OutputGain(1.0),
+      NumData1(0),
+      PeakingModel(0),
+      vWidth(0.3),
+      vWidthMode(0),
+      FPeak(1.25e10),
+      PZ_Data1(nullptr),
+      ColumnArrangement1(0),
+      Data1_Selected(nullptr),
+      Data1(nullptr),
+      Data1_Slow(nullptr),
+      Data1_Fast(nullptr),
+      NumData2(0),
+      ColumnArrangement2(0),
+      Data2_Selected(nullptr),
+      Data2(nullptr),
+      Data2_Slow(nullptr),
+      Data2_Fast(nullptr),
+      SectionTopology(0),
+      AdaptSectionRatio(0),
+      Section1Ratio(0.5),
+      NumData3(0),
+      ColumnArrangement3(0),
+      Data3_Selected(nullptr),
+      Data3(nullptr),
+      Data3_Slow(nullptr),
+      Data3_Fast(nullptr),
+      NumData4(0),
+      ColumnArrangement4(0),
+      Data4_Selected(nullptr),
+      Data4(nullptr),
+      Data4_Slow(nullptr),
+      Data4_Fast(nullptr),
+      SkipSpectrum(0),
+      SkipFinalEvaluation(0),
+      Container(new Base_SerDesFE_CTLE_Container[1])
+{
+}
+
+Base_SerDesFE_CTLE::~Base_SerDesFE_CTLE()
+{
+    delete[] Container;
+    for (std::vector<double>* list : ownedLists) delete[] list;
+}
+
+bool Base_SerDesFE_CTLE::usesStepRespSection() const
+{
+    return !(FEType == 1 && (ModelType == 1 || ModelType == 2));
+}
+
+void Base_SerDesFE_CTLE::selectTable(std::vector<double>*& selected, std::vector<double>* typical,
+                                     std::vector<double>* slow, std::vector<double>* fast)
+{
+    if (EnableCorners != 0 && CornerCase != 0) {
+        if (EnableCorners == 1 && CornerCase == 1) selected = slow;
+        else if (EnableCorners == 1 && CornerCase == 2) selected = fast;
+    } else {
+        selected = typical;
+    }
+}
+
+bool Base_SerDesFE_CTLE::Setup()
+{
+    Container->DeleteBuffers();
+    DeleteBuffers();
+
+    if (!usesStepRespSection()) {
+        // The peaking-list and pole/zero kinds need the pole/zero section,
+        // which this build of the framework does not carry.
+        msg << "\nERROR:  Front end (FE) model based on peaking or poles and zeros data is not available.\n";
+        return false;
+    }
+
+    if (EnableCorners == 1 && FEType != 0 && !(FEType == 1 && ModelType == 0)) displayCornerCase();
+
+    RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+    s.BitRate = SymbolRate;
+    s.SamplesPerBit = SamplesPerSymbol;
+    s.TxDataLevelPtoP = 1.0;
+    s.FEType = FEType;
+    s.FreqStep = ResBW;
+    s.InputGain = OutputGain;
+    s.AdaptDataIndex = ((FEType == 1 && ModelType == 0) || FEType == 0) ? 0 : AdaptForChannel;
+    s.AdaptForOutputLevel = (FEType != 0 && AutoGainControl > 0) ? 3 : 0;
+    s.OutputLevel = AGC_Level;
+    s.Gain_dB = 0.0;
+    s.NumData1 = NumData1;
+    s.Data1Index = s.AdaptDataIndex == 1 ? 1 : Data1Index;
+    // No table unless one is selected below.
+    s.StepResp_data_values1 = nullptr;
+    s.ColumnArrangement1 = ColumnArrangement1;
+
+    bool ok = true;
+    bool selectList1 = false;
+    if (FEType == 1) {
+        if (ModelType == 0) {
+            s.NumData1 = 0;
+            s.AdaptDataIndex = 0;
+        } else if (ModelType == 4 && NumData1 >= 1) {
+            msg << "Spectrum data must be converted to step response data before CTLE setup.\n";
+            ok = false;
+        } else if (ModelType == 3 && NumData1 >= 1) {
+            selectList1 = true;
+        }
+    } else if (FEType >= 2 && NumData1 >= 1) {
+        selectList1 = true;
+    }
+    if (selectList1) {
+        selectTable(Data1_Selected, Data1, Data1_Slow, Data1_Fast);
+        s.StepResp_data_values1 = &Data1_Selected;
+    }
+
+    // List 2 and the parallel topology.
+    s.SectionTopology = 0;
+    if (FEType < 2) {
+        s.NumData2 = 0;
+        s.Data2Index = 1;
+        s.StepResp_data_values2 = nullptr;
+    } else {
+        s.NumData2 = NumData2;
+        s.Data2Index = AdaptForChannel == 1 ? 1 : Data2Index;
+        selectTable(Data2_Selected, Data2, Data2_Slow, Data2_Fast);
+        s.StepResp_data_values2 = &Data2_Selected;
+        s.ColumnArrangement2 = ColumnArrangement2;
+        if (FEType == 2) {
+            s.SectionTopology = SectionTopology;
+            s.AdaptSectionRatio = AdaptForChannel == 0 ? 0 : AdaptSectionRatio;
+            s.Section1RatioList = Section1RatioList;
+            s.Section1Ratio = Section1Ratio;
+        }
+    }
+    // Lists 3 and 4.
+    if (FEType > 2) {
+        s.NumData3 = NumData3;
+        s.Data3Index = AdaptForChannel == 1 ? 1 : Data3Index;
+        selectTable(Data3_Selected, Data3, Data3_Slow, Data3_Fast);
+        s.StepResp_data_values3 = &Data3_Selected;
+        s.ColumnArrangement3 = ColumnArrangement3;
+    } else {
+        s.NumData3 = 0;
+        s.Data3Index = 1;
+        s.StepResp_data_values3 = nullptr;
+    }
+    if (FEType > 3) {
+        s.NumData4 = NumData4;
+        s.Data4Index = AdaptForChannel == 1 ? 1 : Data4Index;
+        selectTable(Data4_Selected, Data4, Data4_Slow, Data4_Fast);
+        s.StepResp_data_values4 = &Data4_Selected;
+        s.ColumnArrangement4 = ColumnArrangement4;
+    } else {
+        s.NumData4 = 0;
+        s.Data4Index = 1;
+        s.StepResp_data_values4 = nullptr;
+    }
+
+    s.SkipSpectrum = SkipSpectrum;
+    s.SkipFinalEvaluation = SkipFinalEvaluation;
+
+    if (!ok) return false;
+    return s.Setup(nullptr, msg);
+}
+
+bool Base_SerDesFE_CTLE::Initialize()
+{
+    if (!usesStepRespSection()) {
+        msg << "\nERROR:  Front end (FE) model based on peaking or poles and zeros data is not available.\n";
+        return false;
+    }
+    RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+    s.ChannelImpulse = ImpulseIn;
+    std::stringstream scratch;
+    if (!s.Initialize(scratch)) {
+        if (scratch.str().size() > 2) msg << scratch.str();
+        return false;
+    }
+
+    ChannelSpanUI = spanUI(ImpulseIn.size(), SamplesPerSymbol);
+    ResponseSpanUI = ChannelSpanUI + spanUI(s.SectionImpulse.size(), SamplesPerSymbol);
+
+    const bool fe = FrontEnd == 1;
+    if (FEType == 0) {
+        // No equaliser and no gain control: nothing was searched or adapted.
+        msg << "\nFront end (FE) model with no equalization or AGC used.\n";
+        return true;
+    }
+    if (FEType == 1 && ModelType == 0) {
+        msg << (fe ? "Front end (FE) model with only AGC used.\n" : "Back end (BE) model with only AGC used.\n");
+        msg << "AGC scalar gain = " << s.AGC.ScalarGain << "\n";
+        return true;
+    }
+    if (FEType == 1 && ModelType == 4)
+        msg << (fe ? "Front end (FE) model based on spectrum data.\n" : "Back end (BE) model based on spectrum data.\n");
+    else
+        msg << (fe ? "Front end (FE) model based on step response data.\n"
+                   : "Back end (BE) model based on step response data.\n");
+
+    // Lists in use: 1 .. FEType.
+    const int counts[4] = {NumData1, FEType >= 2 ? NumData2 : 0, FEType >= 3 ? NumData3 : 0,
+                           FEType >= 4 ? NumData4 : 0};
+    if (AdaptForChannel == 1) {
+        int* indexes[4] = {&Data1Index, &Data2Index, &Data3Index, &Data4Index};
+        const int chosen[4] = {s.Data1Index, s.Data2Index, s.Data3Index, s.Data4Index};
+        for (int n = 0; n < 4; ++n)
+            if (n == 0 || counts[n] > 0) *indexes[n] = chosen[n];
+        if (FEType == 2) Section1Ratio = s.Section1Ratio;
+
+        long long total = NumData1;
+        for (int n = 1; n < 4; ++n)
+            if (counts[n] >= 1) total *= counts[n];
+        msg << "Optimization of EQ over count = " << total << " states resulting in ";
+        if (s.BestEyeRatio > 0.0)
+            msg << "max open eye ratio = " << s.BestEyeRatio << " with optimized states:\n";
+        else
+            msg << "closed eye with optimized states:\n";
+        msg << "Data1Index = " << Data1Index << "\n";
+        for (int n = 1; n < 4; ++n)
+            if (counts[n] > 0) msg << "Data" << n + 1 << "Index = " << *indexes[n] << "\n";
+    } else if (FEType > 1 || ModelType > 2) {
+        if (s.BestEyeRatio <= 0.0)
+            msg << "For the selected EQ states, the eye is closed.\n";
+        else
+            msg << "For the selected EQ states the open eye ratio = " << s.BestEyeRatio << "\n";
+    }
+    if (AutoGainControl == 1) {
+        const double gainDB = (FEType == 2 && SectionTopology == 1) ? s.Parallel.Gain_dB : s.Cascade.Gain_dB;
+        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level << " ), a gain of "
+            << gainDB << " dB is added at the equalizer output.\n";
+    }
+    return true;
+}
+
+bool Base_SerDesFE_CTLE::Run()
+{
+    const RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+    setupLTI_Outputs(s.OutputImpulse, s.SectionImpulse, s.OutputSpectrum, s.SectionSpectrum, s.Frequencies);
+    return true;
+}
+
+bool Base_SerDesFE_CTLE::Finalize()
+{
+    clearStream(msg);
+    if (usesStepRespSection()) Container->StepResp_AMI.Finalize();
+    DeleteBuffers();
+    return true;
+}
+
+void Base_SerDesFE_CTLE::DeleteBuffers()
+{
+    // Lists made by setupSpecResp_Data1 are not released here: the caller's
+    // back end keeps them in its corner slots for every later cycle, so they
+    // live until the model is destroyed.
+    Container->DeleteBuffers();
+}
+
+bool Base_SerDesFE_CTLE::setupSpecResp_Data1()
+{
+    const std::vector<double>* spectra = Data1_Selected;
+    if (spectra == nullptr || NumData1 < 1) {
+        msg << "Spectrum data list must hold NumData1 > 0 states.\n";
+        return false;
+    }
+    const bool all = AdaptForChannel == 1;
+    if (!all && (Data1Index < 1 || Data1Index > NumData1)) {
+        msg << "Data1Index must be an integer in the range [1, " << NumData1 << "].\n";
+        return false;
+    }
+    const double sampleRate = SamplesPerSymbol * SymbolRate;
+
+    std::vector<std::vector<double>> steps(NumData1);
+    const int first = all ? 1 : Data1Index;
+    const int last = all ? NumData1 : Data1Index;
+    for (int k = first; k <= last; ++k) {
+        SpectrumDataToImpulse conv;
+        conv.Frequency = spectra[0];
+        conv.RealPart = spectra[2 * k - 1];
+        conv.ImagPart = spectra[2 * k];
+        conv.SampleRate = sampleRate;
+        conv.FFT_Exponent = 17;
+        conv.SpectrumScale = 1.0;
+        conv.InterpolationType = 1;
+        conv.TaperFraction = 0.05;
+        conv.ExtrapolationType = 2;
+        conv.EnforceCausality = 1;
+        conv.ZeroHzCorrection = 1;
+        conv.AcausalFractionLog2 = 2;
+        std::stringstream convMsg;
+        if (!conv.Setup(nullptr, convMsg) || !conv.Initialize(convMsg) || !conv.Run(convMsg)) {
+            msg << convMsg.str();
+            return false;
+        }
+        std::vector<double>& imp = conv.Impulse;
+        // A response that goes mainly negative is turned over.
+        size_t peak = 0;
+        for (size_t i = 1; i < imp.size(); ++i)
+            if (std::fabs(imp[i]) > std::fabs(imp[peak])) peak = i;
+        if (!imp.empty() && imp[peak] < 0.0)
+            for (double& v : imp) v = -v;
+        std::vector<double>& step = steps[k - 1];
+        step.resize(imp.size());
+        double sum = 0.0;
+        for (size_t i = 0; i < imp.size(); ++i) {
+            sum += imp[i];
+            step[i] = sum;
+        }
+    }
+    if (!all)
+        for (int k = 1; k <= NumData1; ++k)
+            if (k != Data1Index) steps[k - 1] = steps[Data1Index - 1];
+
+    size_t length = 1;
+    for (const auto& st : steps) length = std::max(length, st.size());
+    std::vector<double>* list = new std::vector<double>[NumData1 + 1];
+    list[0].resize(length);
+    for (size_t i = 0; i < length; ++i) list[0][i] = static_cast<double>(i) / sampleRate;
+    for (int k = 1; k <= NumData1; ++k) {
+        std::vector<double>& v = list[k];
+        v = std::move(steps[k - 1]);
+        const double tail = v.empty() ? 0.0 : v.back();
+        v.resize(length, tail);
+    }
+    ownedLists.push_back(list);
+    Data1_Selected = list;
+    return true;
+}
+
+bool Base_SerDesFE_CTLE::GetModelImpulse(double threshold, std::vector<double>& impulse)
+{
+    clearStream(msg);
+    if (impulse.empty()) {
+        msg << "GetModelImpulse failed due to zero rxImpulse array.\n";
+        return false;
+    }
+    RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+    for (size_t i = 0; i < impulse.size(); ++i) {
+        s.Input = i == 0 ? 1.0 : 0.0;
+        if (!s.Run(msg)) return false;
+        impulse[i] = s.Output;
+    }
+    double h = 0.0;
+    for (double v : impulse) h = std::max(h, std::fabs(v));
+    size_t keep = 1;
+    for (size_t i = impulse.size(); i-- > 0;) {
+        if (std::fabs(impulse[i]) > h * threshold) {
+            keep = i + 1;
+            break;
+        }
+    }
+    impulse.resize(keep);
+    return true;
+}
+
+} // namespace Veltramodels20200612
