@@ -47,6 +47,51 @@ void butterflyStage(double* a, int begin, int end, int mmax, const double* wRe, 
     }
 }
 
+// One butterfly of the stage, on the points at lo and hi, with twiddle (wr, wi).
+inline void butterfly(double* lo, double* hi, double wr, double wi)
+{
+    const double ar = hi[0];
+    const double ai = hi[1];
+    const double tr = wr * ar - wi * ai;
+    const double ti = wr * ai + wi * ar;
+    const double ur = lo[0];
+    const double ui = lo[1];
+    hi[0] = ur - tr;
+    hi[1] = ui - ti;
+    lo[0] = ur + tr;
+    lo[1] = ui + ti;
+}
+
+// Two consecutive stages, half-spans mmax and 2 * mmax, in one pass over the
+// data: the four points m, m + mmax, m + 2 mmax, m + 3 mmax of a 4 mmax block
+// go through both stages while they are loaded. Each butterfly is the same as
+// in two separate passes, so the results are too.
+template <bool Inverse>
+void butterflyStagePair(double* a, int n, int mmax, const double* wRe1, const double* wIm1, const double* wRe2,
+                        const double* wIm2)
+{
+    const std::ptrdiff_t q = 2 * static_cast<std::ptrdiff_t>(mmax);
+    for (int k = 0; k < n; k += 4 * mmax) {
+        double* p0 = a + 2 * static_cast<std::ptrdiff_t>(k);
+        for (int m = 0; m < mmax; ++m) {
+            double* x0 = p0 + 2 * m;
+            double* x1 = x0 + q;
+            double* x2 = x1 + q;
+            double* x3 = x2 + q;
+            const double w1r = wRe1[m];
+            const double w1i = Inverse ? 0.0 - wIm1[m] : wIm1[m];
+            butterfly(x0, x1, w1r, w1i);
+            butterfly(x2, x3, w1r, w1i);
+            const double w2r = wRe2[m];
+            const double w2i = Inverse ? 0.0 - wIm2[m] : wIm2[m];
+            const double w3r = wRe2[m + mmax];
+            const double w3i = Inverse ? 0.0 - wIm2[m + mmax] : wIm2[m + mmax];
+            butterfly(x0, x2, w2r, w2i);
+            butterfly(x1, x3, w3r, w3i);
+        }
+    }
+}
+
 template <bool Inverse>
 void butterflies(double* a, int n, const double* wRe, const double* wIm)
 {
@@ -54,7 +99,13 @@ void butterflies(double* a, int n, const double* wRe, const double* wIm)
     for (int base = 0; base < n; base += chunk)
         for (int mmax = 1; mmax < chunk; mmax *= 2)
             butterflyStage<Inverse>(a, base, base + chunk, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
-    for (int mmax = chunk; mmax < n; mmax *= 2)
+    // The long stages stream through the whole array; pair them to halve the
+    // passes over memory.
+    int mmax = chunk;
+    for (; 2 * mmax < n; mmax *= 4)
+        butterflyStagePair<Inverse>(a, n, mmax, wRe + (mmax - 1), wIm + (mmax - 1), wRe + (2 * mmax - 1),
+                                    wIm + (2 * mmax - 1));
+    if (mmax < n)
         butterflyStage<Inverse>(a, 0, n, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
 }
 
@@ -96,6 +147,70 @@ void buildTable(int n, double s, std::vector<double>& re, std::vector<double>& i
     }
 }
 
+
+void swapPoints(double* a, int i, int j)
+{
+    std::swap(a[2 * static_cast<std::ptrdiff_t>(i)], a[2 * static_cast<std::ptrdiff_t>(j)]);
+    std::swap(a[2 * static_cast<std::ptrdiff_t>(i) + 1], a[2 * static_cast<std::ptrdiff_t>(j) + 1]);
+}
+
+int reverseBits(int x, int bits)
+{
+    int r = 0;
+    for (int b = 0; b < bits; ++b) {
+        r = (r << 1) | (x & 1);
+        x >>= 1;
+    }
+    return r;
+}
+
+// Bit-reversal permutation: point i trades places with point rev(i).
+void bitReversal(double* a, int n)
+{
+    int p = 0;
+    while ((1 << p) < n)
+        ++p;
+    const int q = 5;
+    if (p < 2 * q + 2) {
+        // Short arrays: the reversed counter j is kept by subtracting the
+        // leading bits and adding the next one.
+        int j = 0;
+        for (int i = 1; i < n; ++i) {
+            int m = n / 2;
+            while (m > 0 && j >= m) {
+                j -= m;
+                m /= 2;
+            }
+            j += m;
+            if (i < j)
+                swapPoints(a, i, j);
+        }
+        return;
+    }
+    // Long arrays: the same swaps, grouped for the cache. With i = (hi, mid, lo)
+    // (q, p - 2q and q bits), rev(i) = (rev lo, rev mid, rev hi); for one pair of
+    // middle parts all 2^q x 2^q swaps touch only 2 x 2^q short rows.
+    const int midBits = p - 2 * q;
+    const int side = 1 << q;
+    int revQ[1 << q];
+    for (int x = 0; x < side; ++x)
+        revQ[x] = reverseBits(x, q);
+    for (int mid = 0; mid < (1 << midBits); ++mid) {
+        const int midRev = reverseBits(mid, midBits);
+        if (midRev < mid)
+            continue;
+        for (int hi = 0; hi < side; ++hi) {
+            for (int lo = 0; lo < side; ++lo) {
+                const int i = (hi << (p - q)) | (mid << q) | lo;
+                const int j = (revQ[lo] << (p - q)) | (midRev << q) | revQ[hi];
+                // Between two different middle parts every pair is swapped
+                // once; within a palindromic one, each pair only from its lower end.
+                if (mid != midRev || i < j)
+                    swapPoints(a, i, j);
+            }
+        }
+    }
+}
 }  // namespace
 
 FFT::FFT() : FFT(nullptr) {}
@@ -147,22 +262,7 @@ void FFT::prepareTables(int n)
 
 void FFT::transform(double* a, int n, bool inverse) const
 {
-    // Bit-reversal permutation, with the reversed counter j kept by
-    // subtracting the leading bits and adding the next one.
-    int j = 0;
-    for (int i = 1; i < n; ++i) {
-        int m = n / 2;
-        while (m > 0 && j >= m) {
-            j -= m;
-            m /= 2;
-        }
-        j += m;
-        if (i < j) {
-            std::swap(a[2 * static_cast<std::ptrdiff_t>(i)], a[2 * static_cast<std::ptrdiff_t>(j)]);
-            std::swap(a[2 * static_cast<std::ptrdiff_t>(i) + 1], a[2 * static_cast<std::ptrdiff_t>(j) + 1]);
-        }
-    }
-
+    bitReversal(a, n);
     if (!inverse)
         butterflies<false>(a, n, twiddleRe_.data(), twiddleIm_.data());
     else if (inverseIsConjugate_)

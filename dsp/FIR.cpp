@@ -168,7 +168,8 @@ void FIR::forceHermitian(std::vector<std::complex<double>>& x) const
 
 void FIR::Initialize()
 {
-    DeleteBuffers();
+    // Buffers of the right size from an earlier Initialize are refilled in
+    // place rather than released and allocated again.
     initialized_ = false;
     FFT_process_count = 0;
     sampleCount_ = 0;
@@ -176,6 +177,7 @@ void FIR::Initialize()
         return;
 
     if (EnableFFT != 1) {
+        releaseFFTBuffers();
         delayLine_.assign(static_cast<std::size_t>(NumTaps), InitialValue);
         delayPos_ = 0;
         initialized_ = true;
@@ -184,6 +186,7 @@ void FIR::Initialize()
 
     // FFT mode. The direct-form delay line would only be kept in step without
     // being read, so it is not kept at all.
+    releaseDirectBuffers();
     const std::int64_t n = FFTSize;
     const std::int64_t block = FFTBlockSize;
     const std::int64_t tapCount = std::min<std::int64_t>(NumTaps, static_cast<std::int64_t>(Taps->size()));
@@ -192,26 +195,25 @@ void FIR::Initialize()
 
     // Taps spectrum: the nonzero span zero-padded to the FFT length. The
     // forward transform scales by 1/N; multiplying by N undoes it.
-    work_.assign(static_cast<std::size_t>(n), std::complex<double>(0.0, 0.0));
+    tapsSpectrum_.assign(static_cast<std::size_t>(n), std::complex<double>(0.0, 0.0));
     for (std::int64_t i = 0; i < SpanCount && i + LeadingZeroTaps < tapCount; ++i)
-        work_[i] = std::complex<double>((*Taps)[i + LeadingZeroTaps], 0.0);
-    fft_ = FFT();
+        tapsSpectrum_[i] = std::complex<double>((*Taps)[i + LeadingZeroTaps], 0.0);
     fft_.restartUseLog(useFile_);
-    fft_.ComplexFFT(work_, 1);
+    fft_.ComplexFFT(tapsSpectrum_, 1);
     const double scale = static_cast<double>(n);
+    for (std::int64_t k = 0; k < n; ++k)
+        tapsSpectrum_[k] = std::complex<double>(tapsSpectrum_[k].real() * scale, tapsSpectrum_[k].imag() * scale);
+    forceHermitian(tapsSpectrum_);
     tapsSpectrumFinite_ = true;
     for (std::int64_t k = 0; k < n; ++k) {
-        work_[k] = std::complex<double>(work_[k].real() * scale, work_[k].imag() * scale);
-    }
-    forceHermitian(work_);
-    for (std::int64_t k = 0; k < n; ++k) {
-        if (!std::isfinite(work_[k].real()) || !std::isfinite(work_[k].imag()))
+        if (!std::isfinite(tapsSpectrum_[k].real()) || !std::isfinite(tapsSpectrum_[k].imag())) {
             tapsSpectrumFinite_ = false;
+            break;
+        }
     }
-    tapsSpectrum_ = work_;
 
-    inputBlock_.assign(static_cast<std::size_t>(block), 0.0);
-    blockOutput_.assign(static_cast<std::size_t>(block), 0.0);
+    work_.resize(static_cast<std::size_t>(n));  // fully overwritten by every block
+    blockBuffer_.assign(static_cast<std::size_t>(block), 0.0);
     previousTail_.assign(static_cast<std::size_t>(block), 0.0);
 
     blockPos_ = 0;
@@ -280,7 +282,7 @@ void FIR::processBlock(std::stringstream& msg, bool initialBlock)
             zeroBlock = (InitialValue == 0.0);
         } else {
             for (std::int64_t i = 0; i < block; ++i) {
-                if (inputBlock_[i] != 0.0) {
+                if (blockBuffer_[i] != 0.0) {
                     zeroBlock = false;
                     break;
                 }
@@ -294,12 +296,12 @@ void FIR::processBlock(std::stringstream& msg, bool initialBlock)
         std::vector<std::complex<double>> none;
         fft_.ComplexFFT(none, 1);
         for (std::int64_t i = 0; i < block; ++i) {
-            blockOutput_[i] = 0.0 + previousTail_[i];
+            blockBuffer_[i] = 0.0 + previousTail_[i];
             previousTail_[i] = 0.0;
         }
     } else {
         for (std::int64_t i = 0; i < block; ++i)
-            work_[i] = std::complex<double>(initialBlock ? InitialValue : inputBlock_[i], 0.0);
+            work_[i] = std::complex<double>(initialBlock ? InitialValue : blockBuffer_[i], 0.0);
         for (std::int64_t i = block; i < n; ++i)
             work_[i] = std::complex<double>(0.0, 0.0);
 
@@ -319,7 +321,7 @@ void FIR::processBlock(std::stringstream& msg, bool initialBlock)
 
         // Overlap-add: this block's head plus the previous block's tail.
         for (std::int64_t i = 0; i < block; ++i) {
-            blockOutput_[i] = work_[i].real() + previousTail_[i];
+            blockBuffer_[i] = work_[i].real() + previousTail_[i];
             previousTail_[i] = work_[block + i].real();
         }
     }
@@ -338,8 +340,8 @@ void FIR::runFFT(std::stringstream& msg)
     if (b == 0 && (t > 0 || InitialValue != 0.0))
         processBlock(msg, t == 0);
 
-    inputBlock_[b] = Input;
-    const double v = blockOutput_[b];
+    const double v = blockBuffer_[b];
+    blockBuffer_[b] = Input;
     blockPos_ = (b + 1 >= FFTBlockSize) ? 0 : b + 1;
 
     // Put back the delay of the leading zero taps.
@@ -363,11 +365,20 @@ void FIR::DeleteBuffers()
 {
     if (EnableFFT != 1)
         return;
+    releaseDirectBuffers();
+    releaseFFTBuffers();
+}
+
+void FIR::releaseDirectBuffers()
+{
     releaseVector(delayLine_);
+}
+
+void FIR::releaseFFTBuffers()
+{
     releaseVector(tapsSpectrum_);
     releaseVector(work_);
-    releaseVector(inputBlock_);
-    releaseVector(blockOutput_);
+    releaseVector(blockBuffer_);
     releaseVector(previousTail_);
     releaseVector(leadingZeroDelay_);
     fft_ = FFT();

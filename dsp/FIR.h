@@ -53,6 +53,8 @@ private:
     void runFFT(std::stringstream& msg);
     void processBlock(std::stringstream& msg, bool initialBlock);
     void forceHermitian(std::vector<std::complex<double>>& x) const;
+    void releaseDirectBuffers();
+    void releaseFFTBuffers();
 
     std::ofstream* useFile_;
     bool configured_;   // the last Setup succeeded
@@ -64,13 +66,14 @@ private:
     std::int64_t sampleCount_;
 
     // FFT mode. Only what the overlap-add needs is kept between blocks: the
-    // taps spectrum, the block being filled, the overlap-added output of the
-    // current block and the tail of the previous block's convolution.
+    // taps spectrum, one block buffer and the tail of the previous block's
+    // convolution. Slot b of the block buffer holds the overlap-added output
+    // for position b of the current block until that sample is taken, and
+    // then the input that arrives at the same position for the next block.
     FFT fft_;
     std::vector<std::complex<double>> tapsSpectrum_;
     std::vector<std::complex<double>> work_;
-    std::vector<double> inputBlock_;
-    std::vector<double> blockOutput_;
+    std::vector<double> blockBuffer_;
     std::vector<double> previousTail_;
     std::vector<double> leadingZeroDelay_;
     bool tapsSpectrumFinite_;

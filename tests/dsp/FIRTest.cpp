@@ -461,3 +461,29 @@ TEST(FIRTest, UseFileLines)
               "Veltramodels20200612::FFT::ComplexFFT\n"
               "Veltramodels20200612::FFT::ComplexFFT\n");
 }
+
+TEST(FIRTest, FFTModeAcrossSilentBlocksAndNewTaps)
+{
+    // Input with a gap of several all-zero blocks in the middle, then data
+    // again; and a second Setup with other taps of the same length on the
+    // same object.
+    std::mt19937 gen(17);
+    std::vector<double> taps = randomTaps(gen, 30, 2, 1);
+    std::vector<double> x = randomInput(gen, 50);
+    x.insert(x.end(), 400, 0.0);
+    const std::vector<double> tail = randomInput(gen, 70);
+    x.insert(x.end(), tail.begin(), tail.end());
+
+    FIR fir;
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1)
+            taps = randomTaps(gen, 30, 2, 1);
+        const FirRun fft = runFir(taps, 1, x, x.size() + 100, 0.0, 0, &fir);
+        ASSERT_TRUE(fft.setupOk);
+        const std::size_t block = static_cast<std::size_t>(fir.FFTBlockSize);
+        const FirRun direct = runFir(taps, 0, x, x.size() + 100 - block);
+        for (std::size_t t = 0; t + block < fft.out.size(); ++t)
+            ASSERT_NEAR(fft.out[t + block], direct.out[t], 1e-12 * maxAbs(direct.out))
+                << "round " << round << " t " << t;
+    }
+}
