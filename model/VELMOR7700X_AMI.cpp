@@ -127,6 +127,32 @@ void clearModelText(AMI_ModelInstance& inst)
     inst.model.msg.clear();
 }
 
+// The first column's report of the state in use, after Initialize. With the
+// search on, later columns reuse the chosen state without searching.
+void stateLines(AMI_ModelInstance& inst, int& autoInit, int preEmphasis, bool zeroChannel)
+{
+    Base_SerDesTxBE_CTLE& model = inst.model;
+    std::stringstream& ami = inst.amiMessage;
+    ami << "Tx emphasis model based on step response data.\n";
+    // A negative AutoInit resolves to "no search" in the model, so only a
+    // positive one may claim an optimisation.
+    if (autoInit > 0) {
+        if (zeroChannel)
+            ami << "The through channel impulse is all zeros, so the eye is closed in every "
+                   "PreEmphasis state; the first state is kept: PreEmphasis state = "
+                << kNumStates - model.Data1Index << "\n";
+        else
+            ami << "Optimization of PreEmphasis over count = " << kNumStates
+                << " states results in max open eye ratio with PreEmphasis state = "
+                << kNumStates - model.Data1Index << "\n";
+        autoInit = 0;
+        model.AdaptForChannel = 0;
+    } else {
+        ami << "The selected PreEmphasis state = " << preEmphasis << "\n";
+    }
+    clearModelText(inst);
+}
+
 // The driver loop over the impulse columns. Returns the success flag.
 bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors,
                 double scale, int& autoInit, int preEmphasis, int cornerCase)
@@ -138,10 +164,11 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
         double* column = impulse + c * rowSize;
         // An all-zero column (an uncoupled aggressor, or no channel at all)
         // has an all-zero response whatever the state; the equaliser sections
-        // cannot measure an eye on it, so it bypasses them.
-        // An empty matrix (row_size 0) still goes through the model, which
-        // reports the empty channel itself.
-        const bool zeroColumn = rowSize > 0 && isAllZero(column, rowSize);
+        // cannot measure an eye on it, so it bypasses them. An empty matrix
+        // (row_size 0) still goes through the model, which handles the empty
+        // channel itself.
+        const bool zeroChannel = isAllZero(column, rowSize);
+        const bool bypass = zeroChannel && rowSize > 0;
         for (long i = 0; i < rowSize; ++i)
             model.ImpulseIn[i] = scale > 0.0 ? column[i] / scale : 0.0;
 
@@ -158,22 +185,13 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
                     << ")\n";
             clearModelText(inst);
         }
-        if (ok && zeroColumn) {
+        if (ok && bypass) {
             if (c == 0) {
-                ami << "Tx emphasis model based on step response data.\n";
-                if (autoInit > 0) {
-                    // Every state leaves the eye closed (0/0): the first state
-                    // wins the tie, as in the search.
+                // Every state leaves the eye closed (0/0): the first state
+                // wins the tie, as in the search.
+                if (autoInit > 0)
                     model.Data1Index = 1;
-                    ami << "The through channel impulse is all zeros, so the eye is closed in every "
-                           "PreEmphasis state; the first state is kept: PreEmphasis state = "
-                        << kNumStates - model.Data1Index << "\n";
-                    autoInit = 0;
-                    model.AdaptForChannel = 0;
-                } else {
-                    ami << "The selected PreEmphasis state = " << preEmphasis << "\n";
-                }
-                clearModelText(inst);
+                stateLines(inst, autoInit, preEmphasis, true);
             }
             for (long i = 0; i < rowSize; ++i)
                 column[i] = 0.0;
@@ -186,19 +204,7 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
                 if (!ok && model.msg.str().size() > 1) {
                     moveModelText(inst);
                 } else {
-                    ami << "Tx emphasis model based on step response data.\n";
-                    // A negative AutoInit resolves to "no search" in the model,
-                    // so only a positive one may claim an optimisation.
-                    if (autoInit > 0) {
-                        ami << "Optimization of PreEmphasis over count = " << kNumStates
-                            << " states results in max open eye ratio with PreEmphasis state = "
-                            << kNumStates - model.Data1Index << "\n";
-                        autoInit = 0;
-                        model.AdaptForChannel = 0;
-                    } else {
-                        ami << "The selected PreEmphasis state = " << preEmphasis << "\n";
-                    }
-                    clearModelText(inst);
+                    stateLines(inst, autoInit, preEmphasis, zeroChannel);
                 }
             }
             if (ok) {

@@ -250,15 +250,20 @@ TEST_F(AmiEntryPoints, AggressorCounts)
 
 TEST_F(AmiEntryPoints, RowSizeZero)
 {
+    // Nothing is copied in or out; the model still runs, on an empty channel,
+    // which has no eye to open: the search keeps its first state.
     std::vector<double> sentinel(4, 7.0);
-    const Result r = call(params(0, 3, 0), sentinel, 0, 0, kSampleInterval, kBitTime);
-    EXPECT_EQ(r.ret, 0);
-    EXPECT_EQ(r.msg, kCornerTypical + "Error occurred in VELMOR7700X::Initialize().\n"
-                     "\nGenerating front end (FE) model based on step response data.\n"
-                     "ChannelImpulse vector size must be > 0.\n"
-                     "\nERROR:  Front end (FE) model generation failed.\n");
-    EXPECT_EQ(r.matrix, sentinel);   // nothing copied in or out
+    Result r = call(params(0, 3, 0), sentinel, 0, 0, kSampleInterval, kBitTime);
+    EXPECT_EQ(r.ret, 1);
+    EXPECT_EQ(r.msg, kCornerTypical + kTxLine + "The selected PreEmphasis state = 3\n");
+    EXPECT_EQ(r.matrix, sentinel);
     EXPECT_EQ(r.closeRet, 1);
+    r = call(params(1, 3, 0), sentinel, 0, 2, kSampleInterval, kBitTime);
+    EXPECT_EQ(r.ret, 1);
+    EXPECT_EQ(r.msg, kCornerTypical + kTxLine +
+                         "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
+                         "state; the first state is kept: PreEmphasis state = 15\n");
+    EXPECT_EQ(r.matrix, sentinel);
 }
 
 TEST_F(AmiEntryPoints, ShortOutputIsZeroFilledAndLongOutputIsCut)
@@ -328,7 +333,7 @@ TEST_F(AmiEntryPoints, ParameterValuesRejectedByTheModelChecks)
         {params(0, 5, 0), kBitTime / 3.4, setupError + "SamplesPerSymbol must be >= 4.\n"},
     };
     for (const auto& c : cases) {
-        const Result r = call(c.params, ch, rows, 2, c.si, kBitTime);
+        const Result r = call(c.params, ch, rows, 0, c.si, kBitTime);
         EXPECT_EQ(r.ret, 0) << c.params;
         EXPECT_EQ(r.msg, c.expected) << c.params;
         EXPECT_EQ(r.closeRet, 1);
