@@ -304,8 +304,10 @@ bool FIRwMultipleStepRespLists::convolveEQ(int n, int enableFFT, std::vector<dou
 // at +0 and so can never be -0, which leaves it unchanged. Summing only over
 // the i where both factors can be nonzero, still in ascending i, therefore
 // gives every output bit for bit, at a cost of |c| x M instead of |c| x L.
+// Outputs are computed eight at a time, each still in its own ascending-i
+// order, so that the eight independent sums overlap in the processor.
 void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std::vector<double>& v) const {
-    const std::vector<double> c(v);
+    const std::vector<double>& c = v;
     const std::int64_t nc = static_cast<std::int64_t>(c.size());
     const std::int64_t M = static_cast<std::int64_t>(x.size());
     const std::int64_t L = nc + M;
@@ -327,28 +329,55 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
 
     std::vector<double> out;
     if (cLast >= 0 && xFirst >= 0) {
-        out.reserve(static_cast<size_t>(std::min<std::int64_t>(L, cLast + xLast + 1)));
-        bool started = false;
-        // Past cLast + xLast every sum is empty (+0); those samples follow below.
+        // Past cLast + xLast every sum is empty (+0).
         const std::int64_t tEnd = std::min<std::int64_t>(2 * L, cLast + xLast + 1);
-        for (std::int64_t t = 0; t < tEnd && static_cast<std::int64_t>(out.size()) < L; ++t) {
-            const std::int64_t lo = std::max<std::int64_t>(0, t - xLast);
-            const std::int64_t hi = std::min<std::int64_t>(t - xFirst, cLast);
-            double sum = 0.0;
-            for (std::int64_t i = lo; i <= hi; ++i) sum += c[i] * x[t - i];
-            if (!started) {
-                if (sum == 0.0) continue;
-                started = true;
+        std::vector<double> y(static_cast<size_t>(tEnd));
+        const double* cp = c.data();
+        const double* xp = x.data();
+        auto lowIndex = [&](std::int64_t t) { return std::max<std::int64_t>(0, t - xLast); };
+        auto highIndex = [&](std::int64_t t) { return std::min<std::int64_t>(t - xFirst, cLast); };
+        const std::int64_t B = 8;
+        for (std::int64_t t0 = 0; t0 < tEnd; t0 += B) {
+            const std::int64_t midLo = lowIndex(t0 + B - 1);
+            const std::int64_t midHi = highIndex(t0);
+            if (t0 + B <= tEnd && midLo <= midHi) {
+                double acc[B];
+                for (std::int64_t j = 0; j < B; ++j) {
+                    double s = 0.0;
+                    for (std::int64_t i = lowIndex(t0 + j); i < midLo; ++i) s += cp[i] * xp[t0 + j - i];
+                    acc[j] = s;
+                }
+                for (std::int64_t i = midLo; i <= midHi; ++i) {
+                    const double ci = cp[i];
+                    const double* xi = xp + (t0 - i);
+                    for (std::int64_t j = 0; j < B; ++j) acc[j] += ci * xi[j];
+                }
+                for (std::int64_t j = 0; j < B; ++j) {
+                    double s = acc[j];
+                    const std::int64_t hi = highIndex(t0 + j);
+                    for (std::int64_t i = midHi + 1; i <= hi; ++i) s += cp[i] * xp[t0 + j - i];
+                    y[t0 + j] = s;
+                }
+            } else {
+                const std::int64_t stop = std::min(t0 + B, tEnd);
+                for (std::int64_t t = t0; t < stop; ++t) {
+                    double s = 0.0;
+                    const std::int64_t hi = highIndex(t);
+                    for (std::int64_t i = lowIndex(t); i <= hi; ++i) s += cp[i] * xp[t - i];
+                    y[t] = s;
+                }
             }
-            out.push_back(sum);
         }
-        if (started) {
-            // Outputs after the last possible product are exact zeros; the
-            // stream goes on until L samples are written or the 2L inputs
-            // run out.
-            const std::int64_t firstWritten = tEnd - static_cast<std::int64_t>(out.size());
-            const std::int64_t room = std::min<std::int64_t>(L, 2 * L - firstWritten);
-            if (static_cast<std::int64_t>(out.size()) < room) out.resize(static_cast<size_t>(room), 0.0);
+        // Outputs up to the first nonzero one are dropped; the stream then
+        // writes until L samples are out or the 2L inputs run out, the
+        // samples after tEnd being exact zeros.
+        std::int64_t f = 0;
+        while (f < tEnd && y[f] == 0.0) ++f;
+        if (f < tEnd) {
+            const std::int64_t count = std::min<std::int64_t>(L, 2 * L - f);
+            out.assign(static_cast<size_t>(count), 0.0);
+            const std::int64_t stop = std::min<std::int64_t>(count, tEnd - f);
+            std::copy(y.begin() + f, y.begin() + f + stop, out.begin());
         }
     }
     if (out.empty()) {
@@ -407,7 +436,8 @@ void FIRwMultipleStepRespLists::convolveFFT(int n, const std::vector<double>& x,
         N = static_cast<std::int64_t>(cache.spectrum.size());
     }
 
-    std::vector<std::complex<double>> work(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
+    std::vector<std::complex<double>>& work = fftWork;
+    work.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
     for (std::int64_t j = 0; j <= xLast; ++j) work[j] = std::complex<double>(x[j], 0.0);
     fft.ComplexFFT(work, 1);
     for (std::int64_t k = 0; k < N; ++k) work[k] *= cache.spectrum[k];
@@ -458,7 +488,7 @@ bool FIRwMultipleStepRespLists::chInverted(const std::vector<double>& v) const {
 }
 
 int FIRwMultipleStepRespLists::buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
-                                          std::vector<double>& response) {
+                                          const std::vector<double>** response) {
     if (!reuse || stageFFT != enableFFT) stageValid = 0;
     stageFFT = enableFFT;
 
@@ -490,8 +520,16 @@ int FIRwMultipleStepRespLists::buildTrial(const int index[4], int enableFFT, boo
         }
         lastUsed = s;
     }
-    response = stageResponse[lastUsed];
+    *response = &stageResponse[lastUsed];
     return 0;
+}
+
+const std::vector<double>& FIRwMultipleStepRespLists::positiveGoing(const std::vector<double>& response,
+                                                                    std::vector<double>& negated) const {
+    if (!chInverted(response)) return response;
+    negated.resize(response.size());
+    for (size_t i = 0; i < response.size(); ++i) negated[i] = -response[i];
+    return negated;
 }
 
 void FIRwMultipleStepRespLists::releaseSearchBuffers() {
@@ -500,6 +538,7 @@ void FIRwMultipleStepRespLists::releaseSearchBuffers() {
         std::vector<std::complex<double>>().swap(spectrumCache[s].spectrum);
         std::vector<double>().swap(stageResponse[s]);
     }
+    std::vector<std::complex<double>>().swap(fftWork);
     stageValid = 0;
     stageFFT = -1;
 }
@@ -527,7 +566,7 @@ bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::st
     BestEyeRatio = -1e40;
     CycleCount = 0;
     const int positions = counts[0] + counts[1] + counts[2] + counts[3];
-    std::vector<double> response;
+    const std::vector<double>* response = nullptr;
 
     for (;;) {
         for (int p = 0; p < positions; ++p) {
@@ -538,8 +577,8 @@ bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::st
             candidate[list] = state + 1;
 
             double bc = 0.0, wc = 0.0;
-            if (buildTrial(candidate, 1, true, msg, response) != 0 ||
-                !ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) {
+            if (buildTrial(candidate, 1, true, msg, &response) != 0 ||
+                !ops.determineEyeBcWcUpperLevels(*response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) {
                 msg << "Failed during optimization.\n";
                 ++CycleCount;
                 msg << "Failed to optimize EQ settings.\n";
@@ -588,14 +627,15 @@ bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::st
     const int n2 = std::max(EQ2_NumStepResp, 1);
     const int n3 = std::max(EQ3_NumStepResp, 1);
     const int n4 = std::max(EQ4_NumStepResp, 1);
-    std::vector<double> response;
+    const std::vector<double>* response = nullptr;
+    std::vector<double> negated;
 
     for (int i1 = 1; i1 <= EQ1_NumStepResp; ++i1) {
         for (int i2 = 1; i2 <= n2; ++i2) {
             for (int i3 = 1; i3 <= n3; ++i3) {
                 for (int i4 = 1; i4 <= n4; ++i4) {
                     const int candidate[4] = {i1, i2, i3, i4};
-                    if (buildTrial(candidate, 1, true, msg, response) != 0) {
+                    if (buildTrial(candidate, 1, true, msg, &response) != 0) {
                         msg << "Failed during EQ settings optimization.\n";
                         msg << "Failed to optimize EQ settings.\n";
                         finalizeLists();
@@ -603,10 +643,9 @@ bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::st
                     }
                     ++StateCount;
                     finalizeLists();
-                    if (chInverted(response))
-                        for (double& s : response) s = -s;
+                    const std::vector<double>& trial = positiveGoing(*response, negated);
                     double bc = 0.0, wc = 0.0;
-                    if (!ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) {
+                    if (!ops.determineEyeBcWcUpperLevels(trial, SamplesPerBit, LogicLevel, &bc, &wc, msg)) {
                         msg << "Failed during EQ optimization.\n";
                         msg << "Failed to optimize EQ settings.\n";
                         return false;
@@ -639,15 +678,17 @@ bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::st
 
 bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg) {
     const int index[4] = {EQ1_StepRespIndex, EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
-    std::vector<double> response;
-    const int failed = buildTrial(index, 0, false, msg, response);
-    // The stage results are not needed beyond this trial.
-    releaseSearchBuffers();
+    const std::vector<double>* built = nullptr;
+    const int failed = buildTrial(index, 0, false, msg, &built);
     if (failed != 0) {
+        releaseSearchBuffers();
         msg << "Failed setting EQ" << failed << ".\n";
         return false;
     }
     finalizeLists();
+    std::vector<double> response(*built);
+    // The other stage results are not needed beyond this trial.
+    releaseSearchBuffers();
     if (chInverted(response))
         for (double& s : response) s = -s;
 

@@ -118,6 +118,7 @@ private:
         std::vector<std::complex<double>> spectrum;
     };
     SpectrumCache spectrumCache[4];
+    std::vector<std::complex<double>> fftWork;  // transform buffer, kept across trials
     // Stage results of the last trial and the indexes they were built for.
     std::vector<double> stageResponse[4];
     int stageIndex[4];
@@ -126,11 +127,14 @@ private:
 
     const std::vector<double>* listTaps(int n);
     bool stageInUse(int s) const;
-    // Builds the trial response for the given indexes. Returns 0, or the
-    // number (1..4) of the stage whose set-up or convolution failed. With
-    // reuse, leading stages already built for the same indexes are kept.
+    // Builds the trial response for the given indexes and points response at
+    // it (valid until the next build). Returns 0, or the number (1..4) of the
+    // stage whose set-up or convolution failed. With reuse, leading stages
+    // already built for the same indexes are kept.
     int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
-                   std::vector<double>& response);
+                   const std::vector<double>** response);
+    // The response made positive-going: the trial itself, or a negated copy.
+    const std::vector<double>& positiveGoing(const std::vector<double>& response, std::vector<double>& negated) const;
     void releaseSearchBuffers();
     bool sequentialSearch(ImpulseOperations& ops, std::stringstream& msg);
     bool exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg);
