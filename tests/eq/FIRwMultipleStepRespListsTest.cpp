@@ -463,6 +463,35 @@ TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIRBitForB
     }
 }
 
+TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIROnRandomCases) {
+    // Random inputs and taps with exact zeros sprinkled in (leading, inner,
+    // trailing), of lengths around the eight-output blocks.
+    std::uint64_t state = 12345;
+    auto next = [&]() {
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<double>(state >> 11) / 9007199254740992.0;
+    };
+    auto randomVector = [&](size_t n) {
+        std::vector<double> v(n);
+        for (double& s : v) s = next() < 0.25 ? 0.0 : (next() - 0.5) * std::pow(10.0, 6.0 * next() - 3.0);
+        return v;
+    };
+    FIRwMultipleStepRespLists eq;
+    eq.EQ1_NumStepResp = 1;
+    std::stringstream msg;
+    for (int trial = 0; trial < 300; ++trial) {
+        const size_t n = 1 + static_cast<size_t>(next() * 90);
+        const size_t m = 1 + static_cast<size_t>(next() * 40);
+        const std::vector<double> in = randomVector(n);
+        eq.EQ1.Taps() = randomVector(m);
+        std::vector<double> v(in);
+        ASSERT_TRUE(eq.convolveEQ(1, 0, v, msg));
+        std::vector<double> streamed = streamedConvolution(in, eq.EQ1.Taps(), 0);
+        if (streamed.empty()) streamed.assign(1, 0.0);
+        ASSERT_TRUE(bitwiseEqual(v, streamed)) << "trial " << trial << " n " << n << " m " << m;
+    }
+}
+
 TEST(FIRwMultipleStepRespListsConvolution, FFTFormEqualsTheStreamedFFTUpToRounding) {
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 300);
