@@ -1,0 +1,266 @@
+#include "pz/FIRwPZList.h"
+
+#include <cmath>
+
+#include "dsp/ImpulseOperations.h"
+
+namespace Veltramodels20200612 {
+
+FIRwPZList::FIRwPZList()
+    : Input(0.0), Output(0.0), Time(0.0), ChannelImpulse(nullptr), BitRate(28e9), SamplesPerBit(32),
+      DataIndex(2), AdaptForChLoss(0), Gain_dB(0.0), AGC_Level(1.0), SourceLogicLevel(0.5),
+      AdaptDataIndex(0), NumData(0), PZ_data(nullptr), SuppressMessages(0), Gain(1.0), UseFile(nullptr),
+      BestEyeRatio(-1e40), SampleInterval(0.0), SampleCount(0), channelInverted_(false) {
+    Filter.Taps = &ImpulseResponse;
+    Filter.InitialValue = 0.0;
+    Filter.EnableFFT = 0;
+}
+
+bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
+    if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
+        *useFile << "Veltramodels20200612" << "::" << "FIRwPZList" << "\n";
+        useFile->flush();
+        UseFile = useFile;
+    }
+    bool ok = true;
+    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
+        msg << "ChannelImpulse vector size must be > 0.\n";
+        ok = false;
+    }
+    if (!(BitRate > 0.0)) {
+        msg << "BitRate must be > 0.\n";
+        ok = false;
+    }
+    if (SamplesPerBit < 4) {
+        msg << "SamplesPerBit must be and integer >= 4.\n";
+        ok = false;
+    }
+    if (AdaptDataIndex == 0 && (DataIndex < 1 || DataIndex > NumData)) {
+        msg << "DataIndex must be an integer in the range [1, " << NumData << "].\n";
+        ok = false;
+    }
+    Gain = 1.0;
+    if (AdaptForChLoss == 0) Gain = std::pow(10.0, Gain_dB / 20.0);
+    if (!(SourceLogicLevel > 0.0)) {
+        msg << "SourceLogicLevel must be > 0.\n";
+        ok = false;
+    }
+    if (!(AGC_Level > 0.0)) {
+        msg << "AGC_Level must be > 0.\n";
+        ok = false;
+    }
+    if (static_cast<unsigned>(AdaptDataIndex) > 1u) {
+        msg << "AdaptDataIndex must be an integer either 0 or 1.\n";
+        ok = false;
+    }
+    if (NumData <= 0) {
+        msg << "NumData must be an integer >= 1.\n";
+        if (PZ_data == nullptr) msg << "PZ_data array must not be NULL.\n";
+        ok = false;
+    } else if (PZ_data == nullptr) {
+        msg << "PZ_data array must not be NULL.\n";
+        ok = false;
+    }
+
+    if (ok) {
+        for (int i = 0; i < NumData; ++i) {
+            PZImpulse& state = PZ_data[i];
+            if (state.BitRate != BitRate || state.SamplesPerBit != SamplesPerBit || !(state.GainDC > 0.0)) {
+                msg << "PZ_data[i] for i = " << i << " not setup properly.\n";
+                return false;
+            }
+            size_t poles = (state.Poles ? state.Poles->size() : 0) + 2 * (state.CPoles ? state.CPoles->size() : 0);
+            size_t zeros = (state.Zeros ? state.Zeros->size() : 0) + 2 * (state.CZeros ? state.CZeros->size() : 0);
+            if (!(zeros < poles)) {
+                msg << "PZ_data[i] must have number of Poles > number of Zeros.\n";
+                return false;
+            }
+            state.TimeArray = &TimeAxis;
+            state.ImpulseArray = &ImpulseResponse;
+            if (!state.Setup(UseFile, msg)) return false;
+        }
+    }
+    if (AdaptDataIndex == 1) DataIndex = 1;
+    Filter.Taps = &ImpulseResponse;
+    Filter.InitialValue = 0.0;
+    Filter.EnableFFT = 0;
+    return ok;
+}
+
+// Generates state `index` (1-based) into the taps and prepares the FIR.
+bool FIRwPZList::generate(int index, std::stringstream& msg) {
+    if (PZ_data == nullptr || index < 1 || index > NumData || !PZ_data[index - 1].Initialize(msg) ||
+        ImpulseResponse.empty()) {
+        msg << "Failed to generate FIR response.\n";
+        return false;
+    }
+    if (!Filter.Setup(UseFile, msg)) return false;
+    Filter.Initialize();
+    return true;
+}
+
+// The scaled channel as the trials see it: positive-going.
+void FIRwPZList::trialChannel(std::vector<double>& v) const {
+    v = ScaledChannel;
+    if (channelInverted_)
+        for (double& x : v) x = -x;
+}
+
+bool FIRwPZList::Initialize(std::stringstream& msg) {
+    SampleCount = 0;
+    SampleInterval = 1.0 / (BitRate * SamplesPerBit);
+    if (AdaptDataIndex != 1 && !generate(DataIndex, msg)) return false;
+
+    channelInverted_ = false;
+    if (AdaptDataIndex != 1 && AdaptForChLoss <= 0) return true;
+
+    // The channel up to its last nonzero sample, in gain per second times
+    // the sample interval.
+    const std::vector<double>& ch = *ChannelImpulse;
+    size_t length = ch.size();
+    while (length > 1 && ch[length - 1] == 0.0) --length;
+    const double scale = 1.0 / (static_cast<double>(SamplesPerBit) * BitRate);
+    ScaledChannel.resize(length);
+    double largest = 0.0;
+    for (size_t i = 0; i < length; ++i) {
+        ScaledChannel[i] = ch[i] * scale;
+        if (std::fabs(ScaledChannel[i]) > largest) {
+            largest = std::fabs(ScaledChannel[i]);
+            channelInverted_ = ScaledChannel[i] < 0.0;
+        }
+    }
+
+    ImpulseOperations ops(UseFile);
+    double bc = 0.0, wc = 0.0;
+    bool measured = false;
+    if (AdaptDataIndex == 1) {
+        BestEyeRatio = -1e40;
+        int best = 1;
+        double bestBc = 0.0, bestWc = 0.0;
+        for (int k = 1; k <= NumData; ++k) {
+            std::stringstream scratch;
+            std::vector<double> v;
+            if (!generate(k, scratch)) {
+                msg << scratch.str();
+                DataIndex = best;
+                return false;
+            }
+            trialChannel(v);
+            convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
+            double kb = 0.0, kw = 0.0;
+            if (!ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, &kb, &kw, scratch)) {
+                msg << scratch.str();
+                DataIndex = best;
+                return false;
+            }
+            // A trial with no response has no ratio and never wins.
+            if (kb != 0.0 && kw / kb > BestEyeRatio) {
+                BestEyeRatio = kw / kb;
+                best = k;
+                bestBc = kb;
+                bestWc = kw;
+            }
+        }
+        DataIndex = best;
+        bc = bestBc;
+        wc = bestWc;
+        measured = true;
+        if (SuppressMessages == 0) {
+            if (BestEyeRatio > 0.0)
+                msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best
+                    << " with approximate eye opening ratio = " << BestEyeRatio << "\n";
+            else
+                msg << "Adaptation of the equalizer for best output eye opening results in  data index = " << best
+                    << ", but the eye is still closed.\n";
+        }
+        if (!generate(DataIndex, msg)) return false;
+    }
+
+    if (AdaptForChLoss > 0) {
+        std::stringstream scratch;
+        std::vector<double> v = ScaledChannel;
+        convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
+        if (!measured) {
+            std::vector<double> positive = v;
+            if (channelInverted_)
+                for (double& x : positive) x = -x;
+            if (!ops.determineEyeBcWcUpperLevels(positive, SamplesPerBit, AGC_Level, &bc, &wc, scratch)) {
+                bc = 0.0;
+                wc = 0.0;
+            }
+            if (SuppressMessages == 0) {
+                if (wc > 0.0 && bc != 0.0)
+                    msg << "Equalizer output approximate eye opening ratio = " << wc / bc << ".\n";
+                else
+                    msg << "Equalizer output eye is closed.\n";
+            }
+        }
+        // A level that cannot be measured leaves the gain at 1.
+        double adapted = Gain;
+        switch (AdaptForChLoss) {
+            case 1: {
+                double sum = 0.0;
+                for (double x : v) sum += x;
+                adapted = AGC_Level / sum;
+                break;
+            }
+            case 2:
+                adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
+                break;
+            case 3:
+                adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
+                if (AGC_Level != 2.0 * SourceLogicLevel) adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+                break;
+            default: break;
+        }
+        if (std::isfinite(adapted) && adapted != 0.0) Gain = adapted;
+        Gain_dB = 20.0 * std::log10(std::fabs(Gain));
+        if (SuppressMessages == 0) {
+            switch (AdaptForChLoss) {
+                case 1:
+                    msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                        << " dB at 0 Hz";
+                    break;
+                case 2:
+                    msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                        << " dB at Nyquist Hz";
+                    break;
+                case 3:
+                    msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
+                    break;
+                default: break;
+            }
+            if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
+                msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+        }
+        // The trial convolution left state in the FIR.
+        Filter.Initialize();
+    }
+    SampleCount = 0;
+    return true;
+}
+
+void FIRwPZList::convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg) {
+    const std::int64_t taps = static_cast<std::int64_t>(ImpulseResponse.size());
+    if (count < 0) count = 0;
+    if (count > static_cast<std::int64_t>(v.size())) count = static_cast<std::int64_t>(v.size());
+    v.resize(static_cast<size_t>(taps + count));
+    Filter.Initialize();
+    for (std::int64_t i = 0; i < taps + count; ++i) {
+        Filter.Input = i < count ? v[static_cast<size_t>(i)] : 0.0;
+        Filter.Run(msg);
+        v[static_cast<size_t>(i)] = Filter.Output;
+    }
+}
+
+void FIRwPZList::Run(std::stringstream& msg) {
+    Filter.Input = Input;
+    Filter.Run(msg);
+    Output = Filter.Output * Gain;
+    Time = static_cast<double>(SampleCount) * SampleInterval;
+    ++SampleCount;
+}
+
+void FIRwPZList::Finalize() { Filter.Finalize(); }
+
+} // namespace Veltramodels20200612

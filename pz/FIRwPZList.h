@@ -1,0 +1,68 @@
+#ifndef VELTRAMODELS_FIRWPZLIST_H
+#define VELTRAMODELS_FIRWPZLIST_H
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "dsp/FIR.h"
+#include "pz/PZImpulse.h"
+
+namespace Veltramodels20200612 {
+
+// One list of pole/zero equaliser states. Each state is a PZImpulse whose
+// impulse response becomes the taps of the list's FIR; samples pushed
+// through Run come out equalised and scaled by Gain. The list can choose its
+// own state by eye opening (AdaptDataIndex = 1) and adapt its gain to a
+// level (AdaptForChLoss > 0); in the cascade FIRwMultiplePZLists both are
+// off and the list only holds one state's taps.
+//
+// The FIR runs in direct form: its output is not delayed, and it can be run
+// again after Finalize (the pole/zero section does that for its spectra).
+class FIRwPZList {
+public:
+    FIRwPZList();
+
+    bool Setup(std::ofstream* useFile, std::stringstream& msg);
+    bool Initialize(std::stringstream& msg);
+    void Run(std::stringstream& msg);
+    void Finalize();
+    // Replaces the first count samples of v by their full convolution with
+    // the taps (size taps + count), streamed through the list's FIR.
+    void convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg);
+
+    double Input;
+    double Output;
+    double Time;
+    std::vector<double>* ChannelImpulse;   // not owned
+    double BitRate;
+    int SamplesPerBit;
+    int DataIndex;                         // selected state, 1-based
+    int AdaptForChLoss;                    // 0 fixed, 1 gain at 0 Hz, 2 at Nyquist, 3 eye level
+    double Gain_dB;
+    double AGC_Level;
+    double SourceLogicLevel;
+    int AdaptDataIndex;
+    int NumData;
+    PZImpulse* PZ_data;                    // the states, not owned
+    int SuppressMessages;
+    double Gain;
+    std::vector<double> ScaledChannel;
+    FIR Filter;
+    std::ofstream* UseFile;
+    std::vector<double> TimeAxis;          // the selected state's time axis
+    std::vector<double> ImpulseResponse;   // the selected state's impulse: the taps
+    double BestEyeRatio;
+    double SampleInterval;
+    std::int64_t SampleCount;
+
+private:
+    bool generate(int index, std::stringstream& msg);
+    void trialChannel(std::vector<double>& v) const;
+    bool channelInverted_;
+};
+
+} // namespace Veltramodels20200612
+
+#endif
