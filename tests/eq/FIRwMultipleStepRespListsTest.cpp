@@ -1088,3 +1088,81 @@ TEST(FIRwMultipleStepRespListsRun, TwoListStagesAndRebuildWithTheStoredIndexes) 
     EXPECT_EQ(eq.EQ2_StepRespIndex, i2);
     EXPECT_NEAR(eq.Gain, gain, 1e-12 * gain);
 }
+
+TEST(FIRwMultipleStepRespListsSearch, FourListsExhaustiveAndSequential) {
+    Table t1 = makeTable({0.0, 0.5});
+    Table t2 = makeTable({0, 0}, {80e-12, 20e-12});
+    Table t3 = makeTable({0.2, 0.0});
+    Table t4 = makeTable({0, 0}, {30e-12, 60e-12});
+    std::vector<double> ch = makeChannel(150e-12, 120);
+    std::vector<Table*> tables = {&t1, &t2, &t3, &t4};
+    double best = -1e40;
+    std::vector<int> arg;
+    for (int a = 1; a <= 2; ++a)
+        for (int b = 1; b <= 2; ++b)
+            for (int c = 1; c <= 2; ++c)
+                for (int d = 1; d <= 2; ++d) {
+                    const double r = referenceTrial(ch, tables, {2, 2, 2, 2}, {a, b, c, d}).ratio;
+                    if (r > best) {
+                        best = r;
+                        arg = {a, b, c, d};
+                    }
+                }
+    const Trial ref = referenceTrial(ch, tables, {2, 2, 2, 2}, arg);
+    for (int type = 0; type <= 1; ++type) {
+        FIRwMultipleStepRespLists eq;
+        configure(eq, &ch, &t1, 2, &t2, 2);
+        eq.EQ3_NumStepResp = eq.EQ4_NumStepResp = 2;
+        eq.EQ3_StepResp_data_values = t3.ptr();
+        eq.EQ4_StepResp_data_values = t4.ptr();
+        eq.EQ3_ColumnArrangement = eq.EQ4_ColumnArrangement = 1;
+        eq.AdaptStepRespIndex = 1;
+        eq.AdaptStepRespIndexType = type;
+        std::stringstream msg;
+        ASSERT_TRUE(eq.Setup(nullptr, msg));
+        ASSERT_TRUE(eq.Initialize(msg)) << msg.str();
+        const std::string line = "EQ1_StepRespIndex = " + std::to_string(eq.EQ1_StepRespIndex) +
+                                 ",  EQ2_StepRespIndex = " + std::to_string(eq.EQ2_StepRespIndex) +
+                                 ",  EQ3_StepRespIndex = " + std::to_string(eq.EQ3_StepRespIndex) +
+                                 ",  EQ4_StepRespIndex = " + std::to_string(eq.EQ4_StepRespIndex) + "\n";
+        if (type == 0) {
+            EXPECT_EQ(std::vector<int>({eq.EQ1_StepRespIndex, eq.EQ2_StepRespIndex, eq.EQ3_StepRespIndex,
+                                        eq.EQ4_StepRespIndex}),
+                      arg);
+            EXPECT_EQ(eq.StateCount, 16);
+            EXPECT_TRUE(bitwiseEqual(eq.EqualizedResponse, ref.response));
+            EXPECT_EQ(eq.BestEyeRatio, ref.ratio);
+            EXPECT_EQ(msg.str(), "Optimization of EQ over count = 16 states resulting in max open eye ratio = " +
+                                     fmt(best) + " with optimized states\n" + line);
+        } else {
+            // Coordinate ascent ends in a state no single-list change improves.
+            const std::vector<int> got = {eq.EQ1_StepRespIndex, eq.EQ2_StepRespIndex, eq.EQ3_StepRespIndex,
+                                          eq.EQ4_StepRespIndex};
+            const double r = referenceTrial(ch, tables, {2, 2, 2, 2}, got).ratio;
+            for (int l = 0; l < 4; ++l) {
+                std::vector<int> other = got;
+                other[l] = 3 - other[l];
+                EXPECT_LE(referenceTrial(ch, tables, {2, 2, 2, 2}, other).ratio, r + 1e-12);
+            }
+            EXPECT_GE(eq.CycleCount, 2);
+            EXPECT_EQ(msg.str().substr(msg.str().find('\n') + 1), line);
+        }
+    }
+}
+
+TEST(FIRwMultipleStepRespListsSearch, SequentialClosedEyeWording) {
+    Table t1 = makeTable({0.0, 0.05});
+    Table t2 = makeTable({0, 0}, {30e-12, 60e-12});
+    std::vector<double> ch = makeChannel(3000e-12, 400);
+    FIRwMultipleStepRespLists eq;
+    configure(eq, &ch, &t1, 2, &t2, 2);
+    eq.AdaptStepRespIndex = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(eq.Setup(nullptr, msg));
+    ASSERT_TRUE(eq.Initialize(msg)) << msg.str();
+    EXPECT_LE(eq.BestEyeRatio, 0.0);
+    EXPECT_EQ(msg.str(), "Optimization of EQ with " + std::to_string(eq.CycleCount) +
+                             " cycles resulted in a closed eye with optimized states\nEQ1_StepRespIndex = " +
+                             std::to_string(eq.EQ1_StepRespIndex) +
+                             ",  EQ2_StepRespIndex = " + std::to_string(eq.EQ2_StepRespIndex) + "\n");
+}
