@@ -424,7 +424,7 @@ void FIRwMultipleStepRespLists::convolveFFT(int n, const std::vector<double>& x,
     while (N < need) N *= 2;
 
     SpectrumCache& cache = spectrumCache[n - 1];
-    FFT fft(UseFile);
+    FFT& fft = fftEngine;
     if (!(sameSamples(cache.source, v) && static_cast<std::int64_t>(cache.spectrum.size()) >= need)) {
         cache.source = v;
         cache.spectrum.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
@@ -539,6 +539,7 @@ void FIRwMultipleStepRespLists::releaseSearchBuffers() {
         std::vector<double>().swap(stageResponse[s]);
     }
     std::vector<std::complex<double>>().swap(fftWork);
+    fftEngine = FFT(UseFile);  // drops the twiddle tables
     stageValid = 0;
     stageFFT = -1;
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "dsp/FFT.h"
 #include "eq/FIRwStepRespList.h"
 
 namespace Veltramodels20200612 {
@@ -119,6 +120,7 @@ private:
     };
     SpectrumCache spectrumCache[4];
     std::vector<std::complex<double>> fftWork;  // transform buffer, kept across trials
+    FFT fftEngine;                              // keeps its twiddle tables across trials
     // Stage results of the last trial and the indexes they were built for.
     std::vector<double> stageResponse[4];
     int stageIndex[4];
