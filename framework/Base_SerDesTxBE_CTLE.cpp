@@ -347,7 +347,8 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
                                 {NumData3, Data3Index, ColumnArrangement3, 3},
                                 {NumData4, Data4Index, ColumnArrangement4, 4}};
     for (const ListCheck& l : lists) {
-        if (FEType < l.number) break;
+        // List 4 belongs to FEType 4 only; lists 2 and 3 to every larger type.
+        if (FEType < l.number || (l.number == 4 && FEType != 4)) break;
         if (l.count < 0) {
             msg << "NumData" << l.number << " must be > 0.\n";
             success = false;

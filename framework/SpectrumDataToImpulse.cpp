@@ -61,6 +61,7 @@ SpectrumDataToImpulse::SpectrumDataToImpulse()
       ZeroHzCorrection(1),
       AcausalFractionLog2(2),
       NumSamples(0),
+      resolvedSamples(0),
       useFile(nullptr),
       initialized(false)
 {
@@ -173,9 +174,38 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
         d -= 2.0 * kPi * std::floor((d + kPi) / (2.0 * kPi));
         nodes[i].phase = nodes[i - 1].phase + d;
     }
+    // Delay adjustment: take out the bulk delay (the mean phase slope over the
+    // band where the response is not negligible) before interpolating, so
+    // that only the slowly varying rest is interpolated between data points.
+    // Interpolating a fast-turning phase directly would leave periodic errors
+    // that show up as echoes at multiples of 1 / (data spacing).
+    double delay = 0.0;
+    {
+        double maxMag = 0.0;
+        for (const Node& nd : nodes) maxMag = std::fmax(maxMag, nd.mag);
+        size_t last = 0;
+        for (size_t i = 0; i < nodes.size(); ++i)
+            if (nodes[i].mag >= 1e-3 * maxMag) last = i;
+        if (last > 0 && nodes[last].f > nodes[0].f)
+            delay = -(nodes[last].phase - nodes[0].phase) / (2.0 * kPi * (nodes[last].f - nodes[0].f));
+        for (Node& nd : nodes) {
+            nd.phase += 2.0 * kPi * nd.f * delay;
+            nd.h = std::polar(nd.mag, nd.phase);
+        }
+    }
 
     const size_t n = size_t(1) << FFT_Exponent;
     const size_t half = n / 2;
+    // Data spaced df apart describe a response only up to a length of 1/df;
+    // past half of that, interpolation errors return as echoes.
+    resolvedSamples = 0;
+    double widest = 0.0;
+    for (size_t i = 1; i < m && Frequency[i - 1] < 0.5 * SampleRate; ++i)
+        widest = std::fmax(widest, Frequency[i] - Frequency[i - 1]);
+    if (widest > 0.0) {
+        const double span = std::floor(0.5 * SampleRate / widest);
+        resolvedSamples = span < static_cast<double>(n) ? static_cast<size_t>(span) + 1 : n;
+    }
     const double df = SampleRate / static_cast<double>(n);
     const double fTop = std::fmin(nodes.back().f, 0.5 * SampleRate);
     const double taperStart = fTop * (1.0 - TaperFraction);
@@ -200,6 +230,7 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
                 h = a.h + t * (b.h - a.h);
             }
         }
+        h *= std::polar(1.0, -2.0 * kPi * f * delay);
         if (TaperFraction > 0.0 && f > taperStart && fTop > taperStart)
             h *= 0.5 * (1.0 + std::cos(kPi * (f - taperStart) / (fTop - taperStart)));
         grid[k] = h * SpectrumScale;
@@ -231,7 +262,10 @@ bool SpectrumDataToImpulse::Run(std::stringstream& msg)
     inverseFFT(x);
 
     size_t keep = n;
-    if (EnforceCausality == 1) keep = n - (n >> AcausalFractionLog2);
+    if (EnforceCausality == 1) {
+        keep = n - (n >> AcausalFractionLog2);
+        if (resolvedSamples > 0 && resolvedSamples < keep) keep = resolvedSamples;
+    }
     Impulse.resize(keep);
     double peak = 0.0;
     for (size_t i = 0; i < keep; ++i) {

@@ -14,9 +14,12 @@ namespace Veltramodels20200612 {
 //
 // Method:
 //  1. The data is resampled onto the uniform grid f_k = k * SampleRate / N,
-//     k = 0 .. N/2, N = 2^FFT_Exponent. Between data points the resampling is
-//     linear, either in magnitude and unwrapped phase (InterpolationType 1)
-//     or in real and imaginary part (InterpolationType 0).
+//     k = 0 .. N/2, N = 2^FFT_Exponent. The bulk delay (the mean slope of the
+//     unwrapped phase over the band where the magnitude exceeds 1e-3 of its
+//     largest value) is taken out first and put back afterwards, so that only
+//     the slowly varying rest is interpolated. Between data points the
+//     resampling is linear, either in magnitude and unwrapped phase
+//     (InterpolationType 1) or in real and imaginary part (InterpolationType 0).
 //  2. 0 Hz: when the data starts above 0 Hz, the 0 Hz magnitude is found by
 //     ExtrapolationType (0: zero, 1: the first point's magnitude, 2: linear
 //     extrapolation of the magnitude from the first two points, never below
@@ -30,7 +33,11 @@ namespace Veltramodels20200612 {
 //     inverse FFT of N points, scaled by 1/N and by SpectrumScale.
 //  5. Causality: the circular result holds negative times at its end. With
 //     EnforceCausality 1 the last N / 2^AcausalFractionLog2 samples are taken
-//     as that negative-time part and dropped. The settled tail is then cut:
+//     as that negative-time part and dropped, and the impulse is kept within
+//     half the time span that the widest data spacing df resolves
+//     (SampleRate / (2 df) samples): the data say nothing about later times,
+//     and interpolation errors come back there as echoes at multiples of
+//     1/df. The settled tail is then cut:
 //     from the cut on, every sample is below 1e-6 of the largest magnitude
 //     and the samples left out add up to less than 1e-6 of the larger of the
 //     peak and the total, so the step built from the impulse keeps its final
@@ -66,6 +73,7 @@ public:
 
 private:
     std::vector<std::complex<double>> grid;   // H(f_k), k = 0 .. N/2
+    size_t resolvedSamples;   // longest impulse the data spacing resolves; 0 = no limit
     std::ofstream* useFile;
     bool initialized;
 };

@@ -228,4 +228,58 @@ TEST(SpectrumDataToImpulse, RealImagInterpolation)
     EXPECT_NEAR(s.Impulse[1], 0.5, 1e-12);
 }
 
+// Real/imaginary interpolation of a response whose phase turns fast between
+// data points: the bulk delay is taken out before interpolating, so the
+// chords between points do not shrink the response or add echoes.
+TEST(SpectrumDataToImpulse, BulkDelayTakenOutBeforeInterpolation)
+{
+    const double fs = 100e9, f0 = 5e9, tau = 2e-9;
+    const double sigmaT = 1.0 / (2.0 * kPi * f0);
+    SpectrumDataToImpulse s;
+    s.SampleRate = fs;
+    s.FFT_Exponent = 14;
+    s.InterpolationType = 0;
+    for (int i = 0; i <= 2000; ++i) {
+        const double f = i * 20e6;   // the phase turns 0.25 rad per point
+        s.Frequency.push_back(f);
+        const std::complex<double> h = std::exp(-0.5 * (f / f0) * (f / f0)) * std::polar(1.0, -2.0 * kPi * f * tau);
+        s.RealPart.push_back(h.real());
+        s.ImagPart.push_back(h.imag());
+    }
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg)) << msg.str();
+    const double ts = 1.0 / fs;
+    double peak = 0.0, maxErr = 0.0;
+    for (int n = 0; n < s.NumSamples; ++n) {
+        const double t = n * ts - tau;
+        const double ref = ts * std::exp(-0.5 * t * t / (sigmaT * sigmaT)) / (std::sqrt(2.0 * kPi) * sigmaT);
+        peak = std::fmax(peak, ref);
+        maxErr = std::fmax(maxErr, std::fabs(s.Impulse[n] - ref));
+    }
+    EXPECT_GT(peak, 0.07);
+    EXPECT_LT(maxErr, 1e-6 * peak);
+    // Data every 20 MHz resolve 50 ns; the impulse stays within half of it.
+    EXPECT_LE(s.NumSamples, 2501);
+}
+
+// A response longer than the data spacing can describe is cut at half the
+// resolved span.
+TEST(SpectrumDataToImpulse, LengthLimitedByDataSpacing)
+{
+    const double fs = 64e9;
+    std::vector<double> h(50, 0.0);
+    h[0] = 1.0;
+    h[45] = 0.5;   // 45 samples: beyond the 32 that 1 GHz spacing resolves (half of 64)
+    SpectrumDataToImpulse s;
+    s.SampleRate = fs;
+    s.FFT_Exponent = 10;
+    s.TaperFraction = 0.0;
+    for (int k = 0; k <= 32; ++k) s.Frequency.push_back(k * 1e9);
+    dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
+    std::stringstream msg;
+    ASSERT_TRUE(convert(s, msg));
+    EXPECT_LE(s.NumSamples, 33);
+    EXPECT_GT(s.Impulse[0], 0.5);
+}
+
 } // namespace
