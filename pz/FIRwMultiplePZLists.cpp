@@ -630,4 +630,15 @@ void FIRwMultiplePZLists::Finalize() {
 
 void FIRwMultiplePZLists::DeleteBuffers() {}
 
+void FIRwMultiplePZLists::Restart() {
+    for (int n = 1; n <= 4; ++n) {
+        if (NumData(n) <= 0) continue;
+        FIRwPZList* list = EQList(n);
+        if (list->ImpulseResponse.empty()) continue;
+        list->Filter.Initialize();
+        list->SampleCount = 0;
+    }
+    SampleCount = 0;
+}
+
 }  // namespace Veltramodels20200612

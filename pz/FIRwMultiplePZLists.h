@@ -78,6 +78,10 @@ public:
     void Run(std::stringstream& msg);
     void Finalize();
     void DeleteBuffers();
+    // Restarts the chosen cascade from a clean state (every list's FIR delay
+    // line cleared), keeping the states, taps and gain: Run then gives the
+    // cascade's response from time 0 again.
+    void Restart();
 
     FIRwPZList* EQList(int n);
     int NumData(int n) const;
