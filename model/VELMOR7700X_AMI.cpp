@@ -17,6 +17,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -333,6 +334,13 @@ extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_siz
                                                         sample_interval, bit_time, AMI_parameters_in,
                                                         corner);
         } catch (const std::bad_alloc&) {
+            result = 0;
+            try {
+                inst->amiMessage << "Error occurred in VELMOR7700X::AMI_Init(): out of memory.\n";
+            } catch (...) {
+            }
+        } catch (const std::length_error&) {
+            // A row count beyond what a vector can hold.
             result = 0;
             try {
                 inst->amiMessage << "Error occurred in VELMOR7700X::AMI_Init(): out of memory.\n";

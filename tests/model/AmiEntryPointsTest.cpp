@@ -466,6 +466,15 @@ TEST_F(AmiEntryPoints, BadHostArgumentsAreRefused)
         EXPECT_EQ(handle, static_cast<void*>(&msg));
         EXPECT_EQ(m, ch);
     }
+    // A row count no memory can hold (no column processed, so the matrix is
+    // not read): a message, 0, and a handle that AMI_Close frees.
+    {
+        Result big = call(p, ch, std::numeric_limits<long>::max() / 4, -1, kSampleInterval, kBitTime);
+        EXPECT_EQ(big.ret, 0);
+        EXPECT_EQ(big.msg, "Error occurred in VELMOR7700X::AMI_Init(): out of memory.\n");
+        EXPECT_EQ(big.closeRet, 1);
+        EXPECT_EQ(big.matrix, ch);
+    }
     // AMI_Close with a null handle.
     EXPECT_EQ(lib.close(nullptr), 0);
 }
