@@ -2,6 +2,7 @@
 #define VELTRAMODELS20200612_RXLTI_STEPRESP_AMI_H
 
 #include <complex>
+#include <cstddef>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "eq/FIRwParallelStepRespLists.h"
 
 namespace Veltramodels20200612 {
+
+class FFT;
 
 // Front-end section for equalisers described by step-response tables. It
 // takes the channel impulse (gain per sample) and up to four tables, one per
@@ -117,7 +120,10 @@ private:
     bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
-    void spectrumOf(const std::vector<double>& impulse, std::size_t N, std::vector<std::complex<double>>& out);
+    void spectrumOf(const std::vector<double>& impulse, std::size_t N, FFT& fft,
+                    std::vector<std::complex<double>>& out);
+    void twoSpectra(const std::vector<double>& x, const std::vector<double>& y, std::size_t N, FFT& fft,
+                    std::vector<std::complex<double>>& outX, std::vector<std::complex<double>>& outY);
 };
 
 }  // namespace Veltramodels20200612

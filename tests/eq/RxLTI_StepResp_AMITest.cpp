@@ -330,6 +330,20 @@ TEST(RxLTI_StepResp_AMI, NoEqualizationIsTheTrimmedChannelTimesGain) {
     EXPECT_TRUE(quiet.Frequencies.empty());
 }
 
+TEST(RxLTI_StepResp_AMI, NonFiniteChannelSampleSpoilsOnlyTheOutputSpectrum) {
+    RxLTI_StepResp_AMI s;
+    s.ChannelImpulse = {1.0, std::nan(""), 0.5};
+    std::stringstream msg;
+    ASSERT_TRUE(s.Setup(nullptr, msg));
+    ASSERT_TRUE(s.Initialize(msg));
+    EXPECT_TRUE(std::isnan(s.OutputSpectrum[5].real()));
+    ASSERT_EQ(s.SectionSpectrum.size(), 4096u);
+    for (const auto& z : s.SectionSpectrum) {
+        EXPECT_NEAR(z.real(), 0.0, 1e-9);
+        EXPECT_NEAR(z.imag(), 0.0, 1e-9);
+    }
+}
+
 TEST(RxLTI_StepResp_AMI, LevelControlOnly) {
     RxLTI_StepResp_AMI s;
     s.BitRate = kBitRate;
