@@ -23,6 +23,9 @@ namespace Veltramodels20200612 {
 class FIRwPZList {
 public:
     FIRwPZList();
+    // The FIR points at this object's own tap vector.
+    FIRwPZList(const FIRwPZList&) = delete;
+    FIRwPZList& operator=(const FIRwPZList&) = delete;
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);

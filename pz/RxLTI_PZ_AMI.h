@@ -89,7 +89,9 @@ public:
     void Finalize();
 
     // Builds the states of list n from count records into *out (array new;
-    // released by Initialize) and hands them to the cascade.
+    // Initialize releases its own) and hands them to the cascade. The states
+    // point at the section's copies of the roots, which stay valid until the
+    // next call for the same list.
     bool setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int count, PZImpulse** out, PZ_Data* records,
                            std::stringstream& msg);
 

@@ -139,6 +139,28 @@ TEST(SPolesZeros, PoleAtZeroIsAnIntegrator) {
     }
 }
 
+TEST(SPolesZeros, ZeroAtZeroIsAHighPass) {
+    // s/(s + p): a step decays towards 0 with the pole's time constant.
+    std::vector<double> poles{1e9}, zeros{0.0};
+    SPolesZeros f;
+    f.SampleRate = 1e10;
+    f.Gain = 4.0;
+    f.RealPoles = &poles;
+    f.RealZeros = &zeros;
+    std::stringstream msg;
+    ASSERT_TRUE(f.Setup(nullptr, msg));
+    EXPECT_EQ(msg.str(), "Since there is one or more pole or zero at 0 Hz, the Gain is uncalibrated.\n");
+    f.Initialize();
+    const double T = 1e-10, pw = (2.0 / T) * std::tan(2.0 * kPi * 1e9 * T / 2.0), d = pw * T / 2.0 + 1.0;
+    EXPECT_DOUBLE_EQ(f.B0[0], 1.0 / d);
+    EXPECT_DOUBLE_EQ(f.B1[0], -1.0 / d);
+    f.Input = 1.0;
+    f.Run(msg);
+    EXPECT_NEAR(f.Output, 1.0 / d, 1e-15);
+    for (int n = 0; n < 300; ++n) f.Run(msg);
+    EXPECT_NEAR(f.Output, 0.0, 1e-12);
+}
+
 TEST(SPolesZeros, UnpairedZeroMergesWithIntegrator) {
     // Pole at 0, zero at 1 GHz: (1 + s/z)/s. A constant input 1 gives
     // (n + 1/2) T + 1/z (pre-warped z).
