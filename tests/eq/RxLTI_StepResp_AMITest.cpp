@@ -635,6 +635,25 @@ TEST(RxLTI_StepResp_AMI, EmptyChannelGivesAnEmptyOutput) {
     }
 }
 
+TEST(RxLTI_StepResp_AMI, NonFiniteChannelSamplesEndWithoutCrashOrHang) {
+    for (double bad : {std::nan(""), HUGE_VAL}) {
+        for (int topology = 0; topology <= 1; ++topology) {
+            Section sec(2);
+            sec.s.SectionTopology = topology;
+            sec.s.AdaptDataIndex = 1;
+            sec.s.AdaptSectionRatio = topology;
+            sec.s.Section1RatioList = {0.5, 1.0};
+            sec.s.ChannelImpulse[10] = bad;
+            std::stringstream msg;
+            ASSERT_TRUE(sec.s.Setup(nullptr, msg));
+            // No state can be judged: the first one stays, as for a silent channel.
+            sec.s.Initialize(msg);
+            EXPECT_EQ(sec.s.Data1Index, 1);
+            EXPECT_EQ(sec.s.Data2Index, 1);
+        }
+    }
+}
+
 TEST(RxLTI_StepResp_AMI, CascadeFailureIsReported) {
     Section sec;
     std::vector<double>* none = nullptr;
