@@ -5,6 +5,12 @@
 set -euo pipefail
 what=${1:-test}
 pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind)
+# The host tool's plot tests render with gnuplot.
+if [ "$what" = test ]; then pkgs+=(gnuplot-nox); fi
+# The main job (scripts/run-model.sh): compiler, CMake and gnuplot for the plots.
+if [ "$what" = run ]; then pkgs=(cmake ninja-build g++ gnuplot-nox); fi
+# The Windows x64 check (scripts/windows-check.sh): MinGW-w64 and Wine.
+if [ "$what" = windows ]; then pkgs=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine64); fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

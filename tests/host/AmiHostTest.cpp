@@ -1,0 +1,342 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "tests/host/HostTestFiles.h"
+#include "tools/ami-host/AmiHost.h"
+#include "tools/ami-host/ChannelFile.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+using namespace Veltramodels20200612;
+using hosttest::readFile;
+using hosttest::scratchDir;
+using hosttest::writeFile;
+
+namespace {
+
+struct HostRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+HostRun host(std::vector<std::string> args, bool fake = true)
+{
+    if (fake) {
+        args.insert(args.begin(), {"--model", FAKE_MODEL, "--ami", FAKE_AMI});
+    }
+    AmiHost h;
+    h.DefaultModelPath = MODEL_LIBRARY;
+    h.DefaultAmiPath = AMIHOST_AMI;
+    std::ostringstream out, err;
+    HostRun r;
+    r.status = h.Main(args, out, err);
+    r.out = out.str();
+    r.err = err.str();
+    return r;
+}
+
+// A bad input ends the program with exactly one line on stderr.
+void expectOneLineError(const HostRun& r, const std::string& text)
+{
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "ami-host: error: " + text + "\n");
+    EXPECT_EQ(r.out, "");
+}
+
+// A two-column channel: a smooth pulse of `rows` samples at 16 samples per
+// bit of 10 Gb/s, in V/s.
+std::string channelFile(const std::string& dir, size_t rows, std::vector<double>* samples = nullptr)
+{
+    const double dt = 1e-10 / 16;
+    std::vector<double> t(rows), h(rows);
+    for (size_t i = 0; i < rows; ++i) {
+        t[i] = static_cast<double>(i) * dt;
+        const double x = (static_cast<double>(i) - 40.0) / 12.0;
+        h[i] = std::exp(-x * x) / (12.0 * std::sqrt(3.14159265358979323846) * dt);
+    }
+    std::string error;
+    const std::string path = dir + "/channel.csv";
+    EXPECT_TRUE(ChannelFile::WriteCsv(path, {"time_s", "impulse_Vps"}, {t, h}, error)) << error;
+    if (samples != nullptr)
+        *samples = h;
+    return path;
+}
+
+}  // namespace
+
+TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
+{
+    const std::string dir = scratchDir();
+    expectOneLineError(host({"--frobnicate"}), "unknown option '--frobnicate' (see --help)");
+    expectOneLineError(host({"Preemphasis=3"}),
+                       "unknown parameter 'Preemphasis' (parameters of FakeTx: AutoInit, PreEmphasis, CornerCase, "
+                       "OutputGain)");
+    expectOneLineError(host({"PreEmphasis=three"}), "value 'three' of PreEmphasis is not an integer");
+    expectOneLineError(host({"stray"}), "unexpected argument 'stray' (model parameters are given as NAME=VALUE)");
+    expectOneLineError(host({"=3"}), "unexpected argument '=3' (model parameters are given as NAME=VALUE)");
+    expectOneLineError(host({"--bit-rate", "12.8G"}), "malformed number '12.8G' for --bit-rate");
+    expectOneLineError(host({"--bit-rate=0"}), "--bit-rate (Gb/s) must be in [0.001, 1000], got 0");
+    expectOneLineError(host({"--aggressors", "65"}), "--aggressors must be in [0, 64], got 65");
+    expectOneLineError(host({"--aggressors", "2.5"}), "malformed integer '2.5' for --aggressors");
+    expectOneLineError(host({"--out"}), "option --out needs a value");
+    expectOneLineError(host({"--plot"}), "--plot needs --out DIR");
+    expectOneLineError(host({"--sweep=1"}), "option --sweep takes no value");
+    expectOneLineError(host({"--channel", dir + "/none.csv"}), "cannot open channel file '" + dir + "/none.csv'");
+    expectOneLineError(host({"--ami", dir + "/none.ami"}), "cannot open .ami file '" + dir + "/none.ami'");
+    const HostRun noModel = host({"--model", dir + "/none.so"});
+    EXPECT_EQ(noModel.status, 2);
+    EXPECT_EQ(noModel.err.rfind("ami-host: error: cannot load model library '" + dir + "/none.so'", 0), 0u);
+    EXPECT_EQ(std::count(noModel.err.begin(), noModel.err.end(), '\n'), 1);
+
+    const std::string bad = writeFile(dir, "bad.csv", "0,1e9\n1e-12,2e9\n2e-12,1.0.0\n");
+    expectOneLineError(host({"--channel", bad}), bad + ":3: malformed number '1.0.0'");
+    const std::string one = writeFile(dir, "one.txt", "1e9\n0\n");
+    expectOneLineError(host({"--channel", one}), "channel file '" + one + "' has one column: give --sample-interval");
+    expectOneLineError(host({"--channel", one, "--sample-interval", "1e-12", "--bit-rate", "12.8"}),
+                       "bit time / sample interval is 78.125; the eye analysis needs a whole number of samples per "
+                       "bit (>= 2): check --bit-rate");
+    expectOneLineError(host({"--channel", one, "--length", "1"}),
+                       "--length applies to the embedded channel only, not to --channel files");
+    expectOneLineError(host({"--sample-interval", "1e-12"}), "--sample-interval applies to --channel files only");
+    expectOneLineError(host({"--aggressor-file", bad}), bad + ":3: malformed number '1.0.0'");
+    // A file that is not a library.
+    const HostRun notLib = host({"--model", FAKE_AMI});
+    EXPECT_EQ(notLib.status, 2);
+    EXPECT_EQ(notLib.err.rfind(std::string("ami-host: error: cannot load model library '") + FAKE_AMI + "'", 0), 0u);
+}
+
+TEST(AmiHost, RunsAModelOnAFileChannelAndWritesItsOutput)
+{
+    const std::string dir = scratchDir();
+    std::vector<double> h;
+    const std::string ch = channelFile(dir, 400, &h);
+    const HostRun r = host({"--channel", ch, "--bit-rate", "10", "--out", dir + "/out", "PreEmphasis=8",
+                        "OutputGain=0.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find("Parameters: (FakeTx (AutoInit 0)(PreEmphasis 8)(CornerCase 0)(OutputGain 0.5))\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("AMI_Init returned 1\nMessage:\n  Fake Tx model\n  CornerCase = 0\n"
+                         "  The selected PreEmphasis state = 8\nAMI_Close returned 1\n"
+                         "PreEmphasis state: 8 (selected)\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(readFile(dir + "/out/message.txt"), "Fake Tx model\nCornerCase = 0\nThe selected PreEmphasis state = 8\n");
+    EXPECT_EQ(readFile(dir + "/out/parameters.txt"),
+              "(FakeTx (AutoInit 0)(PreEmphasis 8)(CornerCase 0)(OutputGain 0.5))\n");
+    EXPECT_EQ(readFile(dir + "/out/summary.txt"), r.out);
+
+    // The output column is the stand-in model's FIR applied to the input:
+    // y[n] = 0.5 (0.8 x[n] - 0.2 x[n - 16]).
+    ChannelData d;
+    std::string error;
+    ASSERT_TRUE(ChannelFile::Read(dir + "/out/impulse.csv", d, error)) << error;
+    ASSERT_EQ(d.Columns.size(), 2u);
+    ASSERT_EQ(d.Columns[1].size(), h.size());
+    EXPECT_EQ(d.Columns[0], h);
+    for (size_t n = 0; n < h.size(); ++n) {
+        const double want = 0.5 * (0.8 * h[n] - (n >= 16 ? 0.2 * h[n - 16] : 0.0));
+        ASSERT_NEAR(d.Columns[1][n], want, 1e-15 * std::fabs(h[40])) << n;
+    }
+    // The pulse responses: before, the channel's; its peak is the sum of the
+    // Gaussian over the 16 samples around its centre (almost 1 V).
+    ASSERT_TRUE(ChannelFile::Read(dir + "/out/pulse.csv", d, error)) << error;
+    ASSERT_EQ(d.Columns[0].size(), h.size() + 15);
+    double peak = 0.0;
+    for (double v : d.Columns[0])
+        peak = std::max(peak, v);
+    EXPECT_NEAR(peak, std::erf(8.0 / 12.0), 2e-3);
+    // eye.csv: 33 phases, the 'before' opening at the best phase equal to the
+    // reported height.
+    ASSERT_TRUE(ChannelFile::Read(dir + "/out/eye.csv", d, error)) << error;
+    ASSERT_EQ(d.Columns.size(), 12u);
+    ASSERT_EQ(d.Columns[0].size(), 33u);
+    const std::string summary = r.out;
+    const size_t at = summary.find("  eye height [mV]");
+    ASSERT_NE(at, std::string::npos);
+    std::istringstream row(summary.substr(at + 17));
+    double before = 0, after = 0;
+    row >> before >> after;
+    EXPECT_NEAR((d.Columns[0][16] - d.Columns[1][16]) * 1e3, before, 0.05);
+    EXPECT_NEAR((d.Columns[6][16] - d.Columns[7][16]) * 1e3, after, 0.05);
+}
+
+TEST(AmiHost, ModelFailureIsReportedWithStatusOne)
+{
+    const std::string dir = scratchDir();
+    const HostRun r = host({"--channel", channelFile(dir, 200), "--bit-rate", "10", "PreEmphasis=20"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ami-host: note: PreEmphasis=20 lies outside the .ami file's Range; passed to the model as given\n");
+    EXPECT_NE(r.out.find("AMI_Init returned 0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("  Fake: PreEmphasis out of range\n"), std::string::npos);
+    EXPECT_NE(r.out.find("The model reported a failure"), std::string::npos);
+}
+
+TEST(AmiHost, AddsCrosstalkColumns)
+{
+    const std::string dir = scratchDir();
+    std::vector<double> h;
+    const std::string ch = channelFile(dir, 300, &h);
+    const std::string xt = writeFile(dir, "xt.txt", "0 1e8\n6.25e-12 -1e8\n");
+    const HostRun r = host({"--channel", ch, "--bit-rate", "10", "--aggressors", "2", "--aggressor-file", xt, "--out",
+                        dir + "/o", "--save-channel", dir + "/saved.csv"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("300 rows x 4 columns (3 aggressors)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("crosstalk 3 worst case [mV]"), std::string::npos);
+    ChannelData d;
+    std::string error;
+    ASSERT_TRUE(ChannelFile::Read(dir + "/saved.csv", d, error)) << error;
+    ASSERT_EQ(d.Columns.size(), 4u);
+    // File crosstalk first (padded with zeros), then the synthetic copies.
+    EXPECT_EQ(d.Columns[1][0], 1e8);
+    EXPECT_EQ(d.Columns[1][1], -1e8);
+    EXPECT_EQ(d.Columns[1][2], 0.0);
+    EXPECT_EQ(d.Columns[2], AmiHost::syntheticAggressor(h, 1, 16));
+    // Copy k: the through channel / (10 k), 0.37 k bits later (5.92 samples
+    // for k = 1: 0.08 of sample n-5 and 0.92 of sample n-6).
+    for (size_t n = 6; n < h.size(); ++n)
+        ASSERT_NEAR(d.Columns[2][n], 0.1 * (0.08 * h[n - 5] + 0.92 * h[n - 6]), 1e-12 * h[40]) << n;
+    for (size_t n = 0; n < h.size(); ++n)
+        ASSERT_NEAR(d.Columns[3][n], AmiHost::syntheticAggressor(h, 2, 16)[n], 0.0);
+    ASSERT_TRUE(ChannelFile::Read(dir + "/o/impulse.csv", d, error)) << error;
+    EXPECT_EQ(d.Columns.size(), 8u);   // in and out of four columns
+}
+
+TEST(AmiHost, SweepMarksTheAutoInitChoice)
+{
+    const std::string dir = scratchDir();
+    const HostRun r = host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out", dir + "/s",
+                        "OutputGain=2"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The stand-in picks state 4 + CornerCase.
+    EXPECT_NE(r.out.find("CornerCase 0 (Typical): AutoInit picks 4;"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("CornerCase 2 (Fast): AutoInit picks 6;"), std::string::npos) << r.out;
+    std::istringstream csv(readFile(dir + "/s/sweep.csv"));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "CornerCase,PreEmphasis,ami_init_return,main_cursor_V,eye_height_V,eye_width_UI,autoinit_pick");
+    size_t rows = 0;
+    while (std::getline(csv, line)) {
+        const std::vector<std::string> f = ChannelFile::fields(line);
+        ASSERT_EQ(f.size(), 7u) << line;
+        const int corner = static_cast<int>(rows / 16), state = static_cast<int>(rows % 16);
+        EXPECT_EQ(f[0], std::to_string(corner));
+        EXPECT_EQ(f[1], std::to_string(state));
+        EXPECT_EQ(f[2], "1");   // every call succeeded
+        EXPECT_EQ(f[6], state == 4 + corner ? "1" : "0") << line;
+        // OutputGain 2 doubles the channel's main cursor (about 0.5 V) at state 0.
+        if (state == 0) {
+            EXPECT_GT(std::stod(f[3]), 0.9) << line;
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, 3u * 16u);
+    // The table marks exactly one state per corner (plus the legend's '*').
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '*'), 3 + 1);
+}
+
+TEST(AmiHost, ChosenStateIsReadFromTheMessage)
+{
+    EXPECT_EQ(AmiHost::chosenState("x\nOptimization ... with PreEmphasis state = 11\n"), 11);
+    EXPECT_EQ(AmiHost::chosenState("The selected PreEmphasis state = 5\n"), 5);
+    EXPECT_EQ(AmiHost::chosenState("PreEmphasis state = 1\nPreEmphasis state = 12"), 12);
+    EXPECT_EQ(AmiHost::chosenState("PreEmphasis state = \n"), -1);
+    EXPECT_EQ(AmiHost::chosenState(""), -1);
+}
+
+TEST(AmiHost, HelpAndDefaults)
+{
+    const HostRun r = host({"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, AmiHost::usage());
+    HostOptions o;
+    std::string error;
+    ASSERT_TRUE(AmiHost::parseArguments({"A=1", "--bit-rate=25", "B==2", "--plot", "--out", "d"}, o, error)) << error;
+    EXPECT_EQ(o.BitRate, 25e9);
+    EXPECT_EQ(o.Overrides, (std::vector<std::pair<std::string, std::string>>{{"A", "1"}, {"B", "=2"}}));
+    HostChannel ch;
+    ASSERT_TRUE(AmiHost::buildChannel(HostOptions(), ch, error)) << error;
+    EXPECT_EQ(ch.SamplesPerBit, 32);
+    EXPECT_EQ(ch.Columns.size(), 1u);
+    EXPECT_EQ(ch.Columns[0].size(), 8192u);
+    EXPECT_DOUBLE_EQ(ch.BitTime, 1.0 / 12.8e9);
+}
+
+#if !defined(_WIN32)
+// The executable itself: exit status and stderr for bad input, run as a
+// separate process so that a crash would show.
+TEST(AmiHostProgram, ExitStatusAndSingleErrorLine)
+{
+    const std::string dir = scratchDir();
+    const std::string bad = writeFile(dir, "bad.txt", "0 1\n1e-12 x\n");
+    struct Case {
+        std::string args;
+        int status;
+        std::string firstLine;
+    };
+    const std::vector<Case> cases = {
+        {"--channel '" + bad + "'", 2, "ami-host: error: " + bad + ":2: malformed number 'x'"},
+        {"Foo=1", 2, "ami-host: error: unknown parameter 'Foo' (parameters of FakeTx: AutoInit, PreEmphasis, "
+                     "CornerCase, OutputGain)"},
+        {"--channel /nonexistent/c.csv", 2, "ami-host: error: cannot open channel file '/nonexistent/c.csv'"},
+        {"--length nope", 2, "ami-host: error: malformed number 'nope' for --length"},
+        {"--help", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string cmd = std::string("'") + AMIHOST_EXE + "' --model '" + FAKE_MODEL + "' --ami '" + FAKE_AMI +
+                                "' " + c.args + " > '" + dir + "/out.txt' 2> '" + dir + "/err.txt'";
+        const int raw = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(raw)) << c.args;
+        EXPECT_EQ(WEXITSTATUS(raw), c.status) << c.args;
+        const std::string err = readFile(dir + "/err.txt");
+        EXPECT_EQ(err, c.firstLine.empty() ? "" : c.firstLine + "\n") << c.args;
+    }
+}
+#endif
+
+// The real model on the embedded channel: pre-emphasis must matter there.
+TEST(AmiHostWithModel, EmbeddedChannelNeedsPreEmphasis)
+{
+    if (!std::filesystem::exists(MODEL_LIBRARY))
+        GTEST_SKIP() << "model library not built";
+    const std::string dir = scratchDir();
+    const HostRun automatic = host({"--out", dir + "/auto"}, false);
+    ASSERT_EQ(automatic.status, 0) << automatic.err << automatic.out;
+    const long state = AmiHost::chosenState(readFile(dir + "/auto/message.txt"));
+    EXPECT_GE(state, 5);
+    EXPECT_LE(state, 14);
+    EXPECT_NE(automatic.out.find("(chosen by AutoInit)"), std::string::npos);
+    EXPECT_NE(automatic.out.find("  eye                                   open      open\n"), std::string::npos)
+        << automatic.out;
+
+    const HostRun none = host({"AutoInit=0", "PreEmphasis=0"}, false);
+    ASSERT_EQ(none.status, 0) << none.err;
+    EXPECT_NE(none.out.find("  eye                                   open    closed\n"), std::string::npos) << none.out;
+    const HostRun mid = host({"AutoInit=0", "PreEmphasis=7"}, false);
+    EXPECT_NE(mid.out.find("  eye                                   open      open\n"), std::string::npos) << mid.out;
+}
+
+TEST(AmiHostWithModel, PlotsArePngFiles)
+{
+    if (!std::filesystem::exists(MODEL_LIBRARY))
+        GTEST_SKIP() << "model library not built";
+    if (std::system("gnuplot --version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "gnuplot not installed";
+    const std::string dir = scratchDir();
+    const HostRun r = host({"--out", dir, "--plot", "--aggressors", "1"}, false);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* png : {"/pulse.png", "/eye.png"}) {
+        const std::string data = readFile(dir + png);
+        ASSERT_GT(data.size(), 1000u) << png;
+        EXPECT_EQ(data.substr(1, 3), "PNG") << png;
+    }
+}

@@ -1,0 +1,28 @@
+// Strict conversions between numbers and text for the host tool. Every number
+// the tool reads from a user (command line, channel files, .ami files) goes
+// through here, so that malformed text is reported instead of being taken as
+// zero, and every number it writes reads back to the same double on every
+// platform (shortest round-trip form).
+#ifndef VELMOR7700X_TOOLS_AMIHOST_NUMBERTEXT_H
+#define VELMOR7700X_TOOLS_AMIHOST_NUMBERTEXT_H
+
+#include <string>
+
+namespace Veltramodels20200612 {
+
+class NumberText {
+public:
+    // The whole text must be one finite decimal number (a leading '+' is
+    // allowed). Returns false and leaves value alone otherwise.
+    static bool parseDouble(const std::string& text, double& value);
+    // The whole text must be a decimal integer that fits a long.
+    static bool parseLong(const std::string& text, long& value);
+    // Shortest text that reads back to exactly the same double.
+    static std::string format(double value);
+    // Fixed-point text with the given digits after the point, for reports.
+    static std::string fixed(double value, int digits);
+};
+
+}  // namespace Veltramodels20200612
+
+#endif
