@@ -5,6 +5,8 @@
 
 #include "framework/Base_SerDesFE_CTLE_Container.h"
 #include "framework/SpectrumDataToImpulse.h"
+#include "pz/CTLE.h"
+#include "pz/PZ_Data.h"
 
 namespace Veltramodels20200612 {
 
@@ -104,12 +106,7 @@ bool Base_SerDesFE_CTLE::Setup()
     Container->DeleteBuffers();
     DeleteBuffers();
 
-    if (!usesStepRespSection()) {
-        // The peaking-list and pole/zero kinds need the pole/zero section,
-        // which this build of the framework does not carry.
-        msg << "\nERROR:  Front end (FE) model based on peaking or poles and zeros data is not available.\n";
-        return false;
-    }
+    if (!usesStepRespSection()) return setupPoleZero();
 
     if (EnableCorners == 1 && FEType != 0 && !(FEType == 1 && ModelType == 0)) displayCornerCase();
 
@@ -202,10 +199,7 @@ bool Base_SerDesFE_CTLE::Setup()
 
 bool Base_SerDesFE_CTLE::Initialize()
 {
-    if (!usesStepRespSection()) {
-        msg << "\nERROR:  Front end (FE) model based on peaking or poles and zeros data is not available.\n";
-        return false;
-    }
+    if (!usesStepRespSection()) return initializePoleZero();
     RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
     s.ChannelImpulse = ImpulseIn;
     std::stringstream scratch;
@@ -271,15 +265,23 @@ bool Base_SerDesFE_CTLE::Initialize()
 
 bool Base_SerDesFE_CTLE::Run()
 {
-    const RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
-    setupLTI_Outputs(s.OutputImpulse, s.SectionImpulse, s.OutputSpectrum, s.SectionSpectrum, s.Frequencies);
+    if (usesStepRespSection()) {
+        const RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+        setupLTI_Outputs(s.OutputImpulse, s.SectionImpulse, s.OutputSpectrum, s.SectionSpectrum, s.Frequencies);
+    } else {
+        const RxLTI_PZ_AMI& p = Container->PZ_AMI;
+        setupLTI_Outputs(p.OutputImpulse, p.SectionImpulse, p.OutputSpectrum, p.SectionSpectrum, p.Frequencies);
+    }
     return true;
 }
 
 bool Base_SerDesFE_CTLE::Finalize()
 {
     clearStream(msg);
-    if (usesStepRespSection()) Container->StepResp_AMI.Finalize();
+    if (usesStepRespSection())
+        Container->StepResp_AMI.Finalize();
+    else
+        Container->PZ_AMI.Finalize();
     DeleteBuffers();
     return true;
 }
@@ -370,11 +372,20 @@ bool Base_SerDesFE_CTLE::GetModelImpulse(double threshold, std::vector<double>& 
         msg << "GetModelImpulse failed due to zero rxImpulse array.\n";
         return false;
     }
+    const bool stepResp = usesStepRespSection();
     RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
+    RxLTI_PZ_AMI& p = Container->PZ_AMI;
     for (size_t i = 0; i < impulse.size(); ++i) {
-        s.Input = i == 0 ? 1.0 : 0.0;
-        if (!s.Run(msg)) return false;
-        impulse[i] = s.Output;
+        const double in = i == 0 ? 1.0 : 0.0;
+        if (stepResp) {
+            s.Input = in;
+            if (!s.Run(msg)) return false;
+            impulse[i] = s.Output;
+        } else {
+            p.Input = in;
+            if (!p.Run(msg)) return false;
+            impulse[i] = p.Output;
+        }
     }
     double h = 0.0;
     for (double v : impulse) h = std::max(h, std::fabs(v));
@@ -386,6 +397,163 @@ bool Base_SerDesFE_CTLE::GetModelImpulse(double threshold, std::vector<double>& 
         }
     }
     impulse.resize(keep);
+    return true;
+}
+
+bool Base_SerDesFE_CTLE::buildPeakingRecords(PZ_Data* records)
+{
+    constexpr double kTwoPiGHz = 2.0 * 3.14159265358979323846 * 1e9;
+    if (PeakingModel == 0) {
+        if (dBPeakList.size() < static_cast<size_t>(NumData1)) {
+            msg << "dBPeakList array size must equal NumData1 ( " << NumData1 << " ).\n";
+            return false;
+        }
+        for (int i = 0; i < NumData1; ++i) {
+            CTLE designer;
+            designer.BitRate = SymbolRate;
+            designer.SamplesPerBit = SamplesPerSymbol;
+            designer.DataType = 1;
+            designer.FPeak = FPeak;
+            designer.dB_Peak = dBPeakList[i];
+            // The designer's notes on each design are wanted only when it fails.
+            std::stringstream notes;
+            if (!designer.Setup(nullptr, notes)) {
+                msg << notes.str() << "\nERROR:  Generating peaking filter poles and zero failed.\n";
+                return false;
+            }
+            records[i].gain = 1.0;
+            records[i].poles = {kTwoPiGHz * designer.P1, kTwoPiGHz * designer.P2};
+            records[i].zeros = {kTwoPiGHz * designer.Z};
+        }
+        return true;
+    }
+    if (PeakingModel != 1) {
+        msg << "PeakingModel must be either 0 or 1.\n";
+        return false;
+    }
+    if (vPeakList.size() != static_cast<size_t>(NumData1)) {
+        msg << "vPeakList array size must equal NumData1 ( " << NumData1 << " ).\n";
+        return false;
+    }
+    bool ok = true;
+    if (AdaptForChannel == 0) {
+        for (double& v : vPeakList)
+            if (v >= 0.0 && v < 0.005) v = 0.0;
+        for (double v : vPeakList) {
+            if (!(v >= 0.0 && v <= 0.65)) {
+                msg << "vPeakList data members must be a value in the range [0, 0.65].\n";
+                ok = false;
+                break;
+            }
+        }
+    }
+    if (AdaptForChannel != 1 && !(vWidth >= 0.02 && vWidth <= 0.4)) {
+        msg << "vWidth must be a value in the range [0.02, 0.4].\n";
+        ok = false;
+    }
+    if (static_cast<unsigned int>(vWidthMode) > 1u) {
+        msg << "vWidthMode must be an integer in the range [0, 1].\n";
+        ok = false;
+    }
+    if (!ok) return false;
+    if (AdaptForChannel == 0 && SamplesPerSymbol > 0) {
+        const double limit = static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
+        if (vWidth < limit) {
+            msg << "vWidth is set less than " << limit << " which is the lower limit allowed for SamplesPerSymbol = "
+                << SamplesPerSymbol << " and will be set to this lower limit.\n";
+            vWidth = limit;
+        }
+    }
+    // The transmitter peaking designer is not part of this framework build.
+    msg << "The Tx peaking designer for PeakingModel 1 is not available.\n"
+        << "\nERROR:  Generating peaking filter poles and zero failed.\n";
+    return false;
+}
+
+bool Base_SerDesFE_CTLE::setupPoleZero()
+{
+    RxLTI_PZ_AMI& p = Container->PZ_AMI;
+    p.BitRate = SymbolRate;
+    p.SamplesPerBit = SamplesPerSymbol;
+    p.FEType = 1;
+    p.FreqStep = ResBW;
+    p.InputGain = OutputGain;
+    p.AdaptDataIndex = AdaptForChannel;
+    p.AdaptForOutputLevel = AutoGainControl > 0 ? 3 : 0;
+    p.TxDataLevelPtoP = 1.0;
+    p.OutputLevel = AGC_Level;
+    p.Gain_dB = 0.0;
+    p.NumData1 = NumData1;
+    p.NumData2 = p.NumData3 = p.NumData4 = 0;
+    p.PZ_data_values1 = nullptr;
+    if (AdaptForChannel == 1) Data1Index = 1;
+
+    if (NumData1 > 0) {
+        PZ_Data* records = new PZ_Data[NumData1];
+        Container->PZ_Records = records;
+        if (ModelType == 2) {
+            if (PZ_Data1 == nullptr) {
+                msg << "PZ_Data1 array must not be empty.\n";
+                return false;
+            }
+            if (G_Data1.size() < static_cast<size_t>(NumData1)) {
+                msg << "G_Data1 array size must equal " << NumData1 << ".\n";
+                return false;
+            }
+            // Zeros have positive, poles negative real parts; the records
+            // hold magnitudes, and a complex root stands for its pair.
+            for (int i = 0; i < NumData1; ++i) {
+                records[i].gain = G_Data1[i];
+                for (const std::complex<double>& z : PZ_Data1[i]) {
+                    const double re = z.real(), im = z.imag();
+                    if (im == 0.0 && re > 0.0) records[i].zeros.push_back(re);
+                    else if (im == 0.0 && re < 0.0) records[i].poles.push_back(-re);
+                    else if (im > 0.0 && re > 0.0) records[i].czeros.push_back(z);
+                    else if (im > 0.0 && re < 0.0) records[i].cpoles.push_back(std::complex<double>(-re, im));
+                }
+            }
+        } else if (!buildPeakingRecords(records)) {
+            return false;
+        }
+        p.PZ_data_values1 = records;
+    }
+    p.Data1Index = Data1Index;
+    return true;
+}
+
+bool Base_SerDesFE_CTLE::initializePoleZero()
+{
+    RxLTI_PZ_AMI& p = Container->PZ_AMI;
+    p.ChannelImpulse = ImpulseIn;
+    p.SkipSpectrum = SkipSpectrum;
+    p.SkipFinalEvaluation = SkipFinalEvaluation;
+    std::stringstream scratch;
+    if (!p.Setup(nullptr, scratch) || !p.Initialize(scratch)) {
+        if (scratch.str().size() > 2) msg << scratch.str();
+        return false;
+    }
+    ChannelSpanUI = spanUI(ImpulseIn.size(), SamplesPerSymbol);
+    ResponseSpanUI = ChannelSpanUI + spanUI(p.SectionImpulse.size(), SamplesPerSymbol);
+
+    const bool fe = FrontEnd == 1;
+    if (ModelType == 1)
+        msg << (fe ? "Front end (FE) model based on list of peaking data.\n"
+                   : "Back end (BE) model based on list of peaking data.\n");
+    else
+        msg << (fe ? "Front end (FE) model based on set of poles and zeros data.\n"
+                   : "Back end (BE) model based on set of poles and zeros data.\n");
+    if (AdaptForChannel == 1) {
+        Data1Index = p.Data1Index;
+        msg << "Optimization of EQ over count = " << NumData1 << " states resulting in ";
+        if (p.BestEyeRatio > 0.0)
+            msg << "max open eye ratio = " << p.BestEyeRatio << " with optimized states:\n";
+        else
+            msg << "closed eye with optimized states:\n";
+        msg << "Data1Index = " << Data1Index << "\n";
+    }
+    if (AutoGainControl == 1)
+        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level << " ), a gain of "
+            << p.Cascade.Gain_dB << " dB is added at the equalizer output.\n";
     return true;
 }
 

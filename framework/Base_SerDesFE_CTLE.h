@@ -10,10 +10,12 @@
 namespace Veltramodels20200612 {
 
 class Base_SerDesFE_CTLE_Container;
+class PZ_Data;
 
 // The framework's equaliser model. It turns the equaliser description of its
 // fields (FEType, ModelType and the data lists) into an LTI section held in
-// its container, passes the core's ImpulseIn through that section and hands
+// its container (the step-response section, or the pole/zero section for
+// FEType 1 with ModelType 1, peaking list, or 2, pole/zero sets), passes the core's ImpulseIn through that section and hands
 // the section's outputs to setupLTI_Outputs. It serves as a receiver front
 // end (FrontEnd = 1) and, through Base_SerDesTxBE_CTLE, as a transmitter back
 // end (FrontEnd = 0); FrontEnd only changes the wording of the status lines.
@@ -110,6 +112,10 @@ private:
     void selectTable(std::vector<double>*& selected, std::vector<double>* typical,
                      std::vector<double>* slow, std::vector<double>* fast);
     bool usesStepRespSection() const;
+    // Pole/zero section paths (FEType 1 with ModelType 1 or 2).
+    bool setupPoleZero();
+    bool initializePoleZero();
+    bool buildPeakingRecords(PZ_Data* records);
 };
 
 } // namespace Veltramodels20200612

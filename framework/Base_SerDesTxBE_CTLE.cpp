@@ -19,11 +19,13 @@ void resolveDefault(int& value, int& defaultValue)
     }
 }
 
-// Counts a pole/zero point: a real root counts once, a complex one twice (the
-// conjugate is implied).
+// Counts a pole/zero point as the front end builds its records from it: a
+// real root once, a complex root with positive imaginary part twice (its
+// conjugate is implied); a point below the real axis is not used.
 int rootCount(const std::complex<double>& p)
 {
-    return p.imag() == 0.0 ? 1 : 2;
+    if (p.imag() == 0.0) return 1;
+    return p.imag() > 0.0 ? 2 : 0;
 }
 
 } // namespace
