@@ -95,6 +95,73 @@ TEST(FrontEnd, SectionSettingsAndTypicalTable)
     EXPECT_EQ(s.AdaptForOutputLevel, 3);
 }
 
+TEST(FrontEnd, ListsTwoToFourSettings)
+{
+    Table t1 = makeTable({0.0, 0.1, 0.2}), t2 = makeTable({0.0, 0.1}), t3 = makeTable({0.0, 0.1}),
+          t4 = makeTable({0.0, 0.1, 0.2, 0.3});
+    Base_SerDesFE_CTLE fe;
+    configure(fe, t1);
+    fe.FEType = 4;
+    fe.Data2 = t2.get();
+    fe.Data3 = t3.get();
+    fe.Data4 = t4.get();
+    fe.NumData2 = 2;
+    fe.NumData3 = 2;
+    fe.NumData4 = 4;
+    fe.ColumnArrangement2 = 1;
+    fe.ColumnArrangement3 = 1;
+    fe.ColumnArrangement4 = 1;
+    fe.Data2Index = 2;
+    fe.Data3Index = 1;
+    fe.Data4Index = 3;
+    EXPECT_TRUE(fe.Setup()) << fe.msg.str();
+    const RxLTI_StepResp_AMI& s = fe.Container->StepResp_AMI;
+    EXPECT_EQ(s.FEType, 4);
+    EXPECT_EQ(s.NumData2, 2);
+    EXPECT_EQ(s.NumData3, 2);
+    EXPECT_EQ(s.NumData4, 4);
+    EXPECT_EQ(s.Data2Index, 2);
+    EXPECT_EQ(s.Data3Index, 1);
+    EXPECT_EQ(s.Data4Index, 3);
+    EXPECT_EQ(s.StepResp_data_values2, &fe.Data2_Selected);
+    EXPECT_EQ(s.StepResp_data_values3, &fe.Data3_Selected);
+    EXPECT_EQ(s.StepResp_data_values4, &fe.Data4_Selected);
+    EXPECT_EQ(fe.Data4_Selected, t4.get());
+    EXPECT_EQ(s.ColumnArrangement4, 1);
+    EXPECT_EQ(s.SectionTopology, 0);
+
+    // With the search on, every list starts from state 1.
+    fe.AdaptForChannel = 1;
+    EXPECT_TRUE(fe.Setup());
+    EXPECT_EQ(s.Data2Index, 1);
+    EXPECT_EQ(s.Data4Index, 1);
+
+    // Two lists: lists 3 and 4 are not in use; the topology settings go to
+    // the section, the ratio search only with the state search.
+    fe.FEType = 2;
+    fe.AdaptForChannel = 0;
+    fe.SectionTopology = 1;
+    fe.AdaptSectionRatio = 1;
+    fe.Section1RatioList = {0.2, 0.8};
+    fe.Section1Ratio = 0.3;
+    EXPECT_TRUE(fe.Setup()) << fe.msg.str();
+    EXPECT_EQ(s.NumData3, 0);
+    EXPECT_EQ(s.Data3Index, 1);
+    EXPECT_EQ(s.NumData4, 0);
+    EXPECT_EQ(s.StepResp_data_values4, nullptr);
+    EXPECT_EQ(s.SectionTopology, 1);
+    EXPECT_EQ(s.AdaptSectionRatio, 0);
+    EXPECT_EQ(s.Section1RatioList, fe.Section1RatioList);
+    EXPECT_EQ(s.Section1Ratio, 0.3);
+
+    // One list: list 2 is not in use either.
+    fe.FEType = 1;
+    EXPECT_TRUE(fe.Setup());
+    EXPECT_EQ(s.NumData2, 0);
+    EXPECT_EQ(s.Data2Index, 1);
+    EXPECT_EQ(s.SectionTopology, 0);
+}
+
 TEST(FrontEnd, CornerSelectsSlowOrFastTable)
 {
     Table typ = makeTable({0.0, 0.2}), slow = makeTable({0.0, 0.1}), fast = makeTable({0.0, 0.3});
