@@ -334,7 +334,10 @@ TEST(AmiHostWithModel, PlotsArePngFiles)
     const std::string dir = scratchDir();
     const HostRun r = host({"--out", dir, "--plot", "--aggressors", "1"}, false);
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char* png : {"/pulse.png", "/eye.png"}) {
+    const HostRun sweep = host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out", dir,
+                                "--plot"});
+    ASSERT_EQ(sweep.status, 0) << sweep.err;
+    for (const char* png : {"/pulse.png", "/eye.png", "/sweep.png"}) {
         const std::string data = readFile(dir + png);
         ASSERT_GT(data.size(), 1000u) << png;
         EXPECT_EQ(data.substr(1, 3), "PNG") << png;

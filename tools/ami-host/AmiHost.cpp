@@ -618,8 +618,8 @@ bool AmiHost::writeOutputs(const HostOptions& o, const HostChannel& ch, const st
            writeText("summary.txt", report);
 }
 
-bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const HostEye& before, const HostEye& after,
-                   std::string& error)
+bool AmiHost::runGnuplot(const std::string& dirName, const std::string& scriptName, const std::string& script,
+                         std::string& error)
 {
     namespace fs = std::filesystem;
 #if defined(_WIN32)
@@ -632,6 +632,61 @@ bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const Host
         return false;
     }
     const fs::path dir(dirName);
+    {
+        std::ofstream f(dir / scriptName, std::ios::binary);
+        f << script;
+        f.close();
+        if (!f) {
+            error = "cannot write '" + (dir / scriptName).string() + "'";
+            return false;
+        }
+    }
+#if defined(_WIN32)
+    const std::string cmd = "cd /d " + quotePath(dirName) + " && gnuplot " + scriptName + " > gnuplot.log 2>&1";
+#else
+    const std::string cmd = "cd " + quotePath(dirName) + " && gnuplot " + scriptName + " > gnuplot.log 2>&1";
+#endif
+    if (std::system(cmd.c_str()) != 0) {
+        error = "gnuplot failed; see " + (dir / "gnuplot.log").string();
+        return false;
+    }
+    return true;
+}
+
+bool AmiHost::plotSweep(const std::string& dirName, const std::vector<std::string>& cornerNames, size_t states,
+                        const std::string& stateName, std::string& error)
+{
+    // sweep.csv holds one block of `states` rows per corner; the filled
+    // circles are the states AutoInit picked.
+    std::ostringstream gp;
+    gp << "# Written by ami-host; run with: gnuplot sweep.gp\n"
+          "set terminal pngcairo size 1100,550 font ',11'\n"
+          "set datafile separator ','\n"
+          "set datafile columnheaders\n"
+          "set grid\n"
+          "set output 'sweep.png'\n"
+          "set multiplot layout 1,2 title 'Eye after the model (peak distortion, 1 V NRZ); filled circles: AutoInit choice'\n"
+          "set xlabel '"
+       << stateName << "'\nset key below font ',9'\n";
+    const char* panels[2][3] = {{"eye height [mV]", "5", "*1e3"}, {"eye width [UI]", "6", ""}};
+    for (const auto& panel : panels) {
+        gp << "set ylabel '" << panel[0] << "'\nplot ";
+        for (size_t c = 0; c < cornerNames.size(); ++c) {
+            const size_t first = c * states, last = first + states - 1;
+            gp << (c ? ", \\\n     " : "") << "'sweep.csv' every ::" << first << "::" << last << " using 2:($" << panel[1]
+               << panel[2] << ") with linespoints lw 2 pt 6 lc " << c + 1 << " title '" << cornerNames[c] << "', \\\n"
+               << "     '' every ::" << first << "::" << last << " using 2:($7 == 1 ? $" << panel[1] << panel[2]
+               << " : 1/0) with points pt 7 ps 2 lc " << c + 1 << " notitle";
+        }
+        gp << "\n";
+    }
+    gp << "unset multiplot\n";
+    return runGnuplot(dirName, "sweep.gp", gp.str(), error);
+}
+
+bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const HostEye& before, const HostEye& after,
+                   std::string& error)
+{
     const double ui = ch.BitTime;
     const long spb = ch.SamplesPerBit;
     auto timeOf = [&](long index) { return (ch.StartTime + static_cast<double>(index) * ch.SampleInterval) * 1e9; };
@@ -692,25 +747,7 @@ bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const Host
            << "     '' using 1:($" << base + 1 << "*1e3) with lines lw 2 lc rgb '#a50f15' title 'worst zero'\n";
     }
     gp << "unset multiplot\n";
-    {
-        std::ofstream f(dir / "plot.gp", std::ios::binary);
-        f << gp.str();
-        f.close();
-        if (!f) {
-            error = "cannot write '" + (dir / "plot.gp").string() + "'";
-            return false;
-        }
-    }
-#if defined(_WIN32)
-    const std::string cmd = "cd /d " + quotePath(dirName) + " && gnuplot plot.gp > gnuplot.log 2>&1";
-#else
-    const std::string cmd = "cd " + quotePath(dirName) + " && gnuplot plot.gp > gnuplot.log 2>&1";
-#endif
-    if (std::system(cmd.c_str()) != 0) {
-        error = "gnuplot failed; see " + (dir / "gnuplot.log").string();
-        return false;
-    }
-    return true;
+    return runGnuplot(dirName, "plot.gp", gp.str(), error);
 }
 
 int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
@@ -865,6 +902,16 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
             return 2;
         std::ofstream f(fs::path(o.OutDir) / "summary.txt", std::ios::binary);
         f << report;
+        f.close();
+        if (o.Plot) {
+            std::vector<std::string> names;
+            for (size_t c = 0; c < corners.size(); ++c)
+                names.push_back(corner->Name + " " + corners[c] +
+                                (c < corner->ListTips.size() ? " " + corner->ListTips[c] : std::string()));
+            if (!plotSweep(o.OutDir, names, states.size(), state->Name, error))
+                return 2;
+            out << "Plot: " << (fs::path(o.OutDir) / "sweep.png").string() << "\n";
+        }
     }
     return allOk ? 0 : 1;
 }

@@ -87,6 +87,11 @@ private:
                              const std::string& parameters, const std::string& report, std::string& error);
     static bool plot(const std::string& dir, const HostChannel& ch, const HostEye& before, const HostEye& after,
                      std::string& error);
+    static bool plotSweep(const std::string& dir, const std::vector<std::string>& cornerNames, size_t states,
+                          const std::string& stateName, std::string& error);
+    // Writes the script into dir and runs gnuplot there.
+    static bool runGnuplot(const std::string& dir, const std::string& scriptName, const std::string& script,
+                           std::string& error);
 };
 
 }  // namespace Veltramodels20200612

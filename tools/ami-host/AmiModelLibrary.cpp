@@ -8,16 +8,11 @@
 
 namespace Veltramodels20200612 {
 
-AmiModelLibrary::~AmiModelLibrary()
-{
-    if (handle_ == nullptr)
-        return;
-#if defined(_WIN32)
-    FreeLibrary(static_cast<HMODULE>(handle_));
-#else
-    dlclose(handle_);
-#endif
-}
+// The library stays loaded until the process ends, as in simulators: a model
+// that carries its own static C++ runtime allocates that runtime's exception
+// pool at load time and never frees it, so every unload and reload would lose
+// it. Loading the same file again just returns the loaded library.
+AmiModelLibrary::~AmiModelLibrary() = default;
 
 bool AmiModelLibrary::Load(const std::string& path, std::string& error)
 {

@@ -27,7 +27,7 @@ public:
     AmiModelLibrary() = default;
     AmiModelLibrary(const AmiModelLibrary&) = delete;
     AmiModelLibrary& operator=(const AmiModelLibrary&) = delete;
-    ~AmiModelLibrary();
+    ~AmiModelLibrary();   // leaves the library loaded (see the .cpp)
 
     bool Load(const std::string& path, std::string& error);
     bool loaded() const { return init_ != nullptr; }
