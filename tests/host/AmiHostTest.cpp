@@ -107,6 +107,11 @@ TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
                        "--length applies to the embedded channel only, not to --channel files");
     expectOneLineError(host({"--sample-interval", "1e-12"}), "--sample-interval applies to --channel files only");
     expectOneLineError(host({"--aggressor-file", bad}), bad + ":3: malformed number '1.0.0'");
+    // Directories where files belong, a file where the output directory
+    // belongs: refused before the model runs (nothing on stdout).
+    expectOneLineError(host({"--channel", dir}), "cannot open channel file '" + dir + "': it is a directory");
+    expectOneLineError(host({"--ami", dir}), "cannot open .ami file '" + dir + "': it is a directory");
+    expectOneLineError(host({"--out", one}), "cannot create output directory '" + one + "'");
     // A file that is not a library.
     const HostRun notLib = host({"--model", FAKE_AMI});
     EXPECT_EQ(notLib.status, 2);

@@ -403,6 +403,15 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
             buildChannel(o, ch, error) && lib.Load(o.ModelPath, error)) {
             for (const std::string& n : notes)
                 err << kProgram << ": note: " << n << "\n";
+            // The output directory must be usable before the model runs.
+            if (!o.OutDir.empty()) {
+                std::error_code ec;
+                std::filesystem::create_directories(o.OutDir, ec);
+                if (ec || !std::filesystem::is_directory(o.OutDir)) {
+                    err << kProgram << ": error: cannot create output directory '" << o.OutDir << "'\n";
+                    return 2;
+                }
+            }
             if (!o.SaveChannelPath.empty()) {
                 std::vector<std::vector<double>> cols;
                 std::vector<std::string> header = {"time_s", "through_Vps"};

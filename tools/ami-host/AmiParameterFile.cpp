@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -211,6 +212,11 @@ std::string quoteIfString(const AmiParameter& p, const std::string& v)
 
 bool AmiParameterFile::Load(const std::string& path, std::string& error)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "cannot open .ami file '" + path + "': it is a directory";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open .ami file '" + path + "'";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 
@@ -50,6 +51,11 @@ std::vector<std::string> ChannelFile::fields(const std::string& line)
 
 bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& error)
 {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "cannot open channel file '" + path + "': it is a directory";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot open channel file '" + path + "'";
