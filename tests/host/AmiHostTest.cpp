@@ -216,6 +216,27 @@ TEST(AmiHost, AddsCrosstalkColumns)
     EXPECT_EQ(d.Columns.size(), 8u);   // in and out of four columns
 }
 
+TEST(AmiHost, OneColumnFilesInVoltsPerSecondOrGainPerSample)
+{
+    const std::string dir = scratchDir();
+    const std::string f = writeFile(dir, "g.txt", "0\n0.25\n0.5\n0.25\n0\n0\n0\n0\n");
+    for (bool perSample : {false, true}) {
+        std::vector<std::string> args = {"--channel", f, "--sample-interval", "1e-11", "--bit-rate", "25",
+                                         "--save-channel", dir + "/s.csv"};
+        if (perSample)
+            args.push_back("--per-sample");
+        const HostRun r = host(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        ChannelData d;
+        std::string error;
+        ASSERT_TRUE(ChannelFile::Read(dir + "/s.csv", d, error)) << error;
+        EXPECT_EQ(d.SampleInterval, 1e-11);
+        ASSERT_EQ(d.Columns[0].size(), 8u);
+        EXPECT_EQ(d.Columns[0][1], perSample ? 0.25 / 1e-11 : 0.25);
+        EXPECT_NE(r.out.find("sample interval 10 ps, bit time 40 ps (4 samples/bit)"), std::string::npos) << r.out;
+    }
+}
+
 TEST(AmiHost, SweepMarksTheAutoInitChoice)
 {
     const std::string dir = scratchDir();
