@@ -23,6 +23,9 @@ cmake --build build/asan -j "$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j "$JOBS"
 
+section "ThreadSanitizer: concurrent AMI_Init calls"
+./scripts/tsan.sh
+
 section "Fuzzing (${FUZZ_SECONDS} s per target)"
 CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DVM_FUZZ=ON -DVM_TESTS=OFF >/dev/null
@@ -38,5 +41,10 @@ for src in fuzz/*_fuzz.cpp; do
     "$work" "$corpus_seed" 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
   test "${PIPESTATUS[0]}" -eq 0
 done
+
+if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
+  section "Windows x64 DLL under Wine"
+  ./scripts/windows-check.sh
+fi
 
 section "All tests passed"
