@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "framework/Base_SerDesFE_CTLE_Container.h"
+#include "framework/Base_SerDesTxVPeak.h"
 #include "framework/SpectrumDataToImpulse.h"
 #include "pz/CTLE.h"
 #include "pz/PZ_Data.h"
@@ -464,10 +465,27 @@ bool Base_SerDesFE_CTLE::buildPeakingRecords(PZ_Data* records)
             vWidth = limit;
         }
     }
-    // The transmitter peaking designer is not part of this framework build.
-    msg << "The Tx peaking designer for PeakingModel 1 is not available.\n"
-        << "\nERROR:  Generating peaking filter poles and zero failed.\n";
-    return false;
+    // One designer serves every state; it designs in Hz.
+    constexpr double kTwoPi = 2.0 * 3.14159265358979323846;
+    Base_SerDesTxVPeak designer;
+    designer.SymbolRate = SymbolRate;
+    designer.SamplesPerSymbol = SamplesPerSymbol;
+    designer.vWidth = vWidth;
+    designer.vWidthMode = vWidthMode;
+    for (int i = 0; i < NumData1; ++i) {
+        designer.Finalize();
+        designer.vPeak = vPeakList[i];
+        // As for the CTLE designs: the designer's notes go out only on failure.
+        std::stringstream notes;
+        if (!designer.Setup(nullptr, notes)) {
+            msg << notes.str() << "\nERROR:  Generating peaking filter poles and zero failed.\n";
+            return false;
+        }
+        records[i].gain = 1.0;
+        records[i].poles = {kTwoPi * designer.P1, kTwoPi * designer.P2};
+        records[i].zeros = {kTwoPi * designer.Z};
+    }
+    return true;
 }
 
 bool Base_SerDesFE_CTLE::setupPoleZero()
