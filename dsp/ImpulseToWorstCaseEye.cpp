@@ -128,12 +128,17 @@ void ImpulseToWorstCaseEye::generateWorstCaseEye(const std::vector<double>& puls
                                                  std::int64_t peakIndex, std::vector<double>* upperEye,
                                                  std::vector<double>* lowerEye, int samplesPerBit)
 {
+    std::vector<double> window;
+    fillWindow(pulse, pulseLength, peakIndex, samplesPerBit, true, window);
+    worstCaseFromWindow(window, upperEye, lowerEye, samplesPerBit);
+}
+
+void ImpulseToWorstCaseEye::worstCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
+                                                std::vector<double>* lowerEye, int samplesPerBit)
+{
     const std::int64_t s = samplesPerBit;
     const std::int64_t h = s / 2;
     const std::int64_t d = 2 * s;
-    std::vector<double> window;
-    fillWindow(pulse, pulseLength, peakIndex, samplesPerBit, true, window);
-
     std::vector<double>& upper = *upperEye;
     std::vector<double>& lower = *lowerEye;
     upper.resize(static_cast<std::size_t>(d));
@@ -206,12 +211,17 @@ void ImpulseToWorstCaseEye::generateBestCaseEye(const std::vector<double>& pulse
                                                 std::vector<double>* lowerEye, int samplesPerBit,
                                                 std::int64_t eyeShift)
 {
+    std::vector<double> window;
+    fillWindow(pulse, pulseLength, peakIndex, samplesPerBit, false, window);
+    bestCaseFromWindow(window, upperEye, lowerEye, samplesPerBit, eyeShift);
+}
+
+void ImpulseToWorstCaseEye::bestCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
+                                               std::vector<double>* lowerEye, int samplesPerBit, std::int64_t eyeShift)
+{
     const std::int64_t s = samplesPerBit;
     const std::int64_t h = s / 2;
     const std::int64_t d = 2 * s;
-    std::vector<double> window;
-    fillWindow(pulse, pulseLength, peakIndex, samplesPerBit, false, window);
-
     const std::int64_t offset = (eyeShift != 0 && -h <= eyeShift && eyeShift < h) ? h + eyeShift : h;
     std::vector<double>& upper = *upperEye;
     std::vector<double>& lower = *lowerEye;
@@ -220,6 +230,99 @@ void ImpulseToWorstCaseEye::generateBestCaseEye(const std::vector<double>& pulse
     for (std::int64_t k = 0; k < d; ++k) {
         upper[k] = window[offset + k];
         lower[k] = -upper[k];
+    }
+}
+
+namespace {
+
+// The one-bit pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S), produced
+// sample by sample from the running step s, with the step S samples back
+// kept in a ring. Every value is computed by exactly the operations of the
+// stored form, so the pulse need not be held: two passes over it (peak, then
+// phase sums) cost no memory proportional to the impulse.
+class PulseStream {
+public:
+    PulseStream(const std::vector<double>& h, std::int64_t s, double level)
+        : h_(h), n_(static_cast<std::int64_t>(h.size())), s_(s), level_(level), ring_(static_cast<std::size_t>(s))
+    {
+    }
+    std::int64_t length() const { return n_ + s_; }
+    void restart()
+    {
+        j_ = 0;
+        slot_ = 0;
+        acc_ = 0.0;
+    }
+    // The next pulse sample (j = 0, 1, ... length() - 1).
+    double next()
+    {
+        // Past the impulse the step holds its last value.
+        if (j_ < n_)
+            acc_ += h_[j_];
+        const double sj = acc_;
+        double p;
+        if (j_ < s_) {
+            p = level_ * sj;
+        } else {
+            // s[j - S], with j - S < n always.
+            p = level_ * sj - level_ * ring_[slot_];
+        }
+        ring_[slot_] = sj;
+        if (++slot_ == s_)
+            slot_ = 0;
+        ++j_;
+        return p;
+    }
+
+private:
+    const std::vector<double>& h_;
+    std::int64_t n_;
+    std::int64_t s_;
+    double level_;
+    std::vector<double> ring_;
+    std::int64_t j_ = 0;
+    std::int64_t slot_ = 0;
+    double acc_ = 0.0;
+};
+
+}  // namespace
+
+// Both phase windows in one pass over the pulse. Window position w holds the
+// sum over k = i mod S, i mod S + S, ... (i = i0 + w) in ascending k, exactly
+// as phaseSum adds them; every pulse sample k goes to the three positions of
+// its residue, each of which receives its terms in ascending k.
+void ImpulseToWorstCaseEye::fillWindowsStreamed(std::int64_t peakIndex, bool bestCase, std::vector<double>& worst,
+                                                std::vector<double>& best) const
+{
+    const std::int64_t s = SamplesPerBit;
+    const std::int64_t h = s / 2;
+    const std::int64_t i0 = peakIndex - (s - 1) - h;
+    const std::int64_t width = 3 * s;
+    worst.assign(static_cast<std::size_t>(width), 0.0);
+    best.assign(bestCase ? static_cast<std::size_t>(width) : 0, 0.0);
+
+    PulseStream pulse(workingImpulse_, s, LogicLevel);
+    const std::int64_t pulseLength = pulse.length();
+    // First window position of the residue of k = 0.
+    std::int64_t w0 = (-i0) % s;
+    if (w0 < 0)
+        w0 += s;
+    for (std::int64_t k = 0; k < pulseLength; ++k) {
+        const double p = pulse.next();
+        const double a = std::fabs(p);
+        for (std::int64_t w = w0; w < width; w += s) {
+            if (i0 + w == k) {
+                worst[w] += p;
+                if (bestCase)
+                    best[w] += p;
+            } else {
+                worst[w] += -a;
+                if (bestCase)
+                    best[w] += a;
+            }
+        }
+        if (++w0 == s)
+            w0 = 0;
     }
 }
 
@@ -235,49 +338,32 @@ bool ImpulseToWorstCaseEye::Initialize(std::stringstream& msg)
         return false;
 
     const std::int64_t s = SamplesPerBit;
-    const double level = LogicLevel;
-    const std::int64_t n = static_cast<std::int64_t>(workingImpulse_.size());
-
-    // Step response, held at its last value past the impulse's end.
-    std::vector<double> step(static_cast<std::size_t>(n));
-    double acc = 0.0;
-    for (std::int64_t i = 0; i < n; ++i) {
-        acc += workingImpulse_[i];
-        step[i] = acc;
-    }
-
-    // Response to one bit: level * (step(t) - step(t - one unit interval)).
-    const std::int64_t pulseLength = n + s;
-    std::vector<double> pulse(static_cast<std::size_t>(pulseLength));
-    for (std::int64_t j = 0; j < pulseLength; ++j) {
-        const double sj = step[j < n ? j : n - 1];
-        if (j < s) {
-            pulse[j] = level * sj;
-        } else {
-            const std::int64_t js = j - s;
-            pulse[j] = level * sj - level * step[js < n ? js : n - 1];
-        }
-    }
 
     // Peak: first index of the largest positive value (0 if none is positive).
+    PulseStream pulse(workingImpulse_, s, LogicLevel);
+    const std::int64_t pulseLength = pulse.length();
     std::int64_t peak = 0;
     double peakValue = 0.0;
     for (std::int64_t j = 0; j < pulseLength; ++j) {
-        if (pulse[j] > peakValue) {
-            peakValue = pulse[j];
+        const double p = pulse.next();
+        if (p > peakValue) {
+            peakValue = p;
             peak = j;
         }
     }
 
-    generateWorstCaseEye(pulse, pulseLength, peak, WcUpperEye, WcLowerEye, SamplesPerBit);
+    const bool bestCase = (BcUpperEye != nullptr && BcLowerEye != nullptr);
+    std::vector<double> worstWindow, bestWindow;
+    fillWindowsStreamed(peak, bestCase, worstWindow, bestWindow);
+
+    worstCaseFromWindow(worstWindow, WcUpperEye, WcLowerEye, SamplesPerBit);
     SamplePhase = EyeShift + (peak % s);
 
-    const bool bestCase = (BcUpperEye != nullptr && BcLowerEye != nullptr);
     WcToBcRatio = 0.0;
     WcPeak = 0.0;
     BcAtWcPeak = 0.0;
     if (bestCase) {
-        generateBestCaseEye(pulse, pulseLength, peak, BcUpperEye, BcLowerEye, SamplesPerBit, EyeShift);
+        bestCaseFromWindow(bestWindow, BcUpperEye, BcLowerEye, SamplesPerBit, EyeShift);
 
         const std::vector<double>& upper = *WcUpperEye;
         std::size_t peakIndex = 0;

@@ -64,6 +64,16 @@ private:
                            bool worst);
     void fillWindow(const std::vector<double>& pulse, std::int64_t pulseLength, std::int64_t peakIndex, int s,
                     bool worst, std::vector<double>& window) const;
+    // Both windows of the working impulse's pulse, computed while the pulse
+    // is generated sample by sample (the same sums as fillWindow, without
+    // holding the step or the pulse).
+    void fillWindowsStreamed(std::int64_t peakIndex, bool bestCase, std::vector<double>& worst,
+                             std::vector<double>& best) const;
+    // The curves and eye indices from a filled window (3 S values).
+    void worstCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
+                             std::vector<double>* lowerEye, int samplesPerBit);
+    void bestCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
+                            std::vector<double>* lowerEye, int samplesPerBit, std::int64_t eyeShift);
 
     std::ofstream* useFile_;
     std::vector<double> workingImpulse_;
