@@ -238,6 +238,7 @@ bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
     ScaledChannel.resize(last - first + 1);
     for (size_t j = 0; first + j <= last; ++j) ScaledChannel[j] = ch[first + j] / divisor;
     ScaledChannel.shrink_to_fit();
+    if (finalCache.valid && !sameSamples(finalCache.channel, ScaledChannel)) dropFinalCache();
 
     ListChannel.assign(1, 1.0);
     Gain = std::pow(10.0, Gain_dB / 20.0);
@@ -677,24 +678,79 @@ bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::st
     return true;
 }
 
-bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg) {
-    const int index[4] = {EQ1_StepRespIndex, EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
-    const std::vector<double>* built = nullptr;
-    const int failed = buildTrial(index, 0, false, msg, &built);
-    if (failed != 0) {
-        releaseSearchBuffers();
-        msg << "Failed setting EQ" << failed << ".\n";
+void FIRwMultipleStepRespLists::dropFinalCache() {
+    finalCache.valid = false;
+    std::vector<double>().swap(finalCache.channel);
+    std::vector<double>().swap(finalCache.response);
+    for (auto& t : finalCache.taps) std::vector<double>().swap(t);
+}
+
+bool FIRwMultipleStepRespLists::finalCacheMatches(const int index[4]) {
+    // With a use file every kernel call is logged, so nothing is skipped.
+    if (!finalCache.valid || (UseFile != nullptr && UseFile->is_open())) return false;
+    if (finalCache.samplesPerBit != SamplesPerBit ||
+        std::memcmp(&finalCache.logicLevel, &LogicLevel, sizeof(double)) != 0 ||
+        !sameSamples(finalCache.channel, ScaledChannel))
         return false;
+    // The taps are rebuilt as the trial would build them (set-up messages of
+    // a failing list are left to the full evaluation, which repeats them).
+    std::stringstream scratch;
+    bool same = true;
+    for (int s = 0; s < 4 && same; ++s) {
+        if (!stageInUse(s)) continue;
+        const int n = s + 1;
+        same = SetupEQ(n, index[s], scratch) && InitializeEQ(n, scratch) && sameSamples(*listTaps(n), finalCache.taps[s]);
     }
     finalizeLists();
-    std::vector<double> response(*built);
-    // The other stage results are not needed beyond this trial.
     releaseSearchBuffers();
-    if (chInverted(response))
-        for (double& s : response) s = -s;
+    return same;
+}
 
+void FIRwMultipleStepRespLists::storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response,
+                                                double bc, double wc) {
+    finalCache.valid = false;
+    finalCache.samplesPerBit = SamplesPerBit;
+    finalCache.logicLevel = LogicLevel;
+    finalCache.channel = ScaledChannel;
+    for (int s = 0; s < 4; ++s) finalCache.taps[s].swap(taps[s]);
+    finalCache.response = response;
+    finalCache.bc = bc;
+    finalCache.wc = wc;
+    finalCache.valid = true;
+}
+
+bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg) {
+    const int index[4] = {EQ1_StepRespIndex, EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
+    std::vector<double> response;
     double bc = 0.0, wc = 0.0;
-    if (!ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) return false;
+    if (finalCacheMatches(index)) {
+        // The same channel through the same taps: the same response and
+        // levels, bit for bit, without the convolution and the eye.
+        response = finalCache.response;
+        bc = finalCache.bc;
+        wc = finalCache.wc;
+    } else {
+        const std::vector<double>* built = nullptr;
+        const int failed = buildTrial(index, 0, false, msg, &built);
+        if (failed != 0) {
+            releaseSearchBuffers();
+            msg << "Failed setting EQ" << failed << ".\n";
+            return false;
+        }
+        dropFinalCache();
+        std::vector<double> taps[4];
+        for (int s = 0; s < 4; ++s)
+            if (stageInUse(s)) taps[s] = *listTaps(s + 1);
+        finalizeLists();
+        response = *built;
+        // The other stage results are not needed beyond this trial.
+        releaseSearchBuffers();
+        if (chInverted(response))
+            for (double& s : response) s = -s;
+
+        if (!ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) return false;
+        storeFinalCache(taps, response, bc, wc);
+    }
     // No response at all (zero best-case level) has no opening.
     if (!eyeRatio(bc, wc, &BestEyeRatio)) BestEyeRatio = 0.0;
     if (SuppressMessages == 0 && AdaptStepRespIndex == 0) {

@@ -138,6 +138,30 @@ private:
     // The response made positive-going: the trial itself, or a negated copy.
     const std::vector<double>& positiveGoing(const std::vector<double>& response, std::vector<double>& negated) const;
     void releaseSearchBuffers();
+    // The expensive part of the last successful final evaluation: the
+    // sign-corrected response and its eye levels, with everything they were
+    // computed from. The owner's rebuild for Run repeats the final
+    // evaluation on the same channel and taps; it then takes these instead
+    // of convolving and measuring again. Kept across Finalize, replaced by
+    // the next evaluation, dropped by a Setup with another channel.
+    struct FinalEvaluationCache {
+        bool valid = false;
+        int samplesPerBit = 0;
+        double logicLevel = 0.0;
+        std::vector<double> channel;     // ScaledChannel
+        std::vector<double> taps[4];     // taps of each stage in use
+        std::vector<double> response;    // positive-going response
+        double bc = 0.0;
+        double wc = 0.0;
+    };
+    FinalEvaluationCache finalCache;
+    void dropFinalCache();
+    // True when the cache holds the evaluation of these indexes on the
+    // current channel; the lists are then set up and finalised exactly as a
+    // rebuilt trial leaves them.
+    bool finalCacheMatches(const int index[4]);
+    // Takes over taps (those of the stages in use, empty for the others).
+    void storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response, double bc, double wc);
     bool sequentialSearch(ImpulseOperations& ops, std::stringstream& msg);
     bool exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg);
     bool finalEvaluation(ImpulseOperations& ops, std::stringstream& msg);
