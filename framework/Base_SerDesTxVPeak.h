@@ -32,14 +32,15 @@ namespace Veltramodels20200612 {
 //    vWidthMode 1: vWidth is the time the overshoot takes to fall to half its
 //    amplitude, so tau = vWidth UI / ln 2.
 //  - The driver's finite edge rate is the second pole, P2 = 10 P1: an edge
-//    ten times faster than the overshoot's decay lets the overshoot develop,
-//    and it puts the roll-off near four times the symbol rate or higher for
-//    vWidth <= 0.4 UI, well above the data band. P2 is held at or below a
+//    ten times faster than the overshoot's decay lets the overshoot develop
+//    (its peak reaches 55 to 70 % of a), and it puts the roll-off at four
+//    times the symbol rate or higher for vWidth <= 0.4 UI in mode 0 (2.7
+//    times in mode 1), well above the data band. P2 is held at or below a
 //    quarter of the sample rate, where the pre-warped bilinear transform
 //    still places it well. Setup requires the width to span at least one
 //    sample, which keeps P1 below the sample rate / (2 pi), so P2 > P1.
 //  - With a = 0 the zero equals P1 exactly and cancels it: what remains is
-//    the edge pole alone, flat across the data band.
+//    the edge pole alone, flat within 0.15 dB up to half the symbol rate.
 // The result for given settings does not depend on the sample rate unless
 // the quarter-sample-rate bound applies.
 //
