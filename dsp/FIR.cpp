@@ -268,6 +268,102 @@ void FIR::runDirect()
     delayPos_ = (p + 1 >= n) ? 0 : p + 1;
 }
 
+void FIR::RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg)
+{
+    if (count <= 0)
+        return;
+    if (initialized_ && Taps != nullptr && EnableFFT != 1) {
+        runDirectBlock(input, output, count);
+        return;
+    }
+    for (std::int64_t k = 0; k < count; ++k) {
+        Input = input[k];
+        Run(msg);
+        output[k] = Output;
+    }
+}
+
+// Direct form over a block. The history holds the n - 1 inputs before the
+// chunk (from the delay line) followed by the chunk's inputs, so that every
+// output's terms are one contiguous run. Outputs are summed eight at a time,
+// each in its own ascending tap order starting from +0, which is exactly
+// runDirect's sum; the delay line is then left as the single steps leave it.
+void FIR::runDirectBlock(const double* input, double* output, std::int64_t count)
+{
+    const std::int64_t n = NumTaps;
+    const std::int64_t available = static_cast<std::int64_t>(Taps->size());
+    const std::int64_t full = std::min(n, available);
+    const double* h = Taps->data();
+    const bool zeroStart = InitialValue == 0.0;
+    const std::int64_t chunk = 4096;
+    history_.resize(static_cast<std::size_t>(n - 1 + std::min(chunk, count)));
+    double* x = history_.data();
+
+    for (std::int64_t done = 0; done < count;) {
+        const std::int64_t m = std::min(chunk, count - done);
+        // x[n - 1 + k] is the chunk's input k; x[n - 1 - j] the input j steps
+        // before the chunk, which the delay line holds at slot p - j.
+        const std::int64_t p = delayPos_;
+        for (std::int64_t j = 1; j < n; ++j) {
+            const std::int64_t slot = p - j >= 0 ? p - j : p - j + n;
+            x[n - 1 - j] = delayLine_[static_cast<std::size_t>(slot)];
+        }
+        for (std::int64_t k = 0; k < m; ++k)
+            x[n - 1 + k] = input[done + k];
+        // The inputs may be overwritten from here on (output may be input).
+        const double lastIn = input[done + m - 1];
+
+        const std::int64_t t0 = sampleCount_;
+        auto limitOf = [&](std::int64_t t) {
+            std::int64_t limit = full;
+            if (zeroStart && t + 1 < limit)
+                limit = t + 1;
+            return limit;
+        };
+        const std::int64_t B = 8;
+        std::int64_t k = 0;
+        // Outputs that do not yet reach back over every tap, one by one.
+        while (k < m && limitOf(t0 + k) < full) {
+            const std::int64_t limit = limitOf(t0 + k);
+            const double* xk = x + (n - 1 + k);
+            double acc = 0.0;
+            for (std::int64_t i = 0; i < limit; ++i)
+                acc += h[i] * xk[-i];
+            output[done + k] = acc;
+            ++k;
+        }
+        for (; k + B <= m; k += B) {
+            double acc[B] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+            const double* xk = x + (n - 1 + k);
+            for (std::int64_t i = 0; i < full; ++i) {
+                const double hi = h[i];
+                const double* xi = xk - i;
+                for (std::int64_t j = 0; j < B; ++j)
+                    acc[j] += hi * xi[j];
+            }
+            for (std::int64_t j = 0; j < B; ++j)
+                output[done + k + j] = acc[j];
+        }
+        for (; k < m; ++k) {
+            const double* xk = x + (n - 1 + k);
+            double acc = 0.0;
+            for (std::int64_t i = 0; i < full; ++i)
+                acc += h[i] * xk[-i];
+            output[done + k] = acc;
+        }
+
+        // The delay line as m single steps leave it: input k at slot p + k.
+        const std::int64_t keep = std::min(m, n);
+        for (std::int64_t k2 = m - keep; k2 < m; ++k2)
+            delayLine_[static_cast<std::size_t>((p + k2) % n)] = x[n - 1 + k2];
+        delayPos_ = (p + m) % n;
+        sampleCount_ += m;
+        Input = lastIn;
+        Output = output[done + m - 1];
+        done += m;
+    }
+}
+
 void FIR::processBlock(std::stringstream& msg, bool initialBlock)
 {
     const std::int64_t n = FFTSize;

@@ -30,6 +30,12 @@ public:
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     void Initialize();
     void Run(std::stringstream& msg);
+    // Exactly what count calls of Run make of input[0 .. count-1], with the
+    // outputs in output[0 .. count-1] (the arrays may be the same): the same
+    // numbers, the same state afterwards, Input and Output those of the last
+    // call. In direct form several outputs are summed side by side, each
+    // over its taps in the same ascending order as Run.
+    void RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg);
     void Finalize();
     void DeleteBuffers();
 
@@ -50,6 +56,7 @@ public:
 
 private:
     void runDirect();
+    void runDirectBlock(const double* input, double* output, std::int64_t count);
     void runFFT(std::stringstream& msg);
     void processBlock(std::stringstream& msg, bool initialBlock);
     void forceHermitian(std::vector<std::complex<double>>& x) const;
@@ -64,6 +71,7 @@ private:
     std::vector<double> delayLine_;
     std::int64_t delayPos_;
     std::int64_t sampleCount_;
+    std::vector<double> history_;   // RunBlock: past inputs followed by the block's
 
     // FFT mode. Only what the overlap-add needs is kept between blocks: the
     // taps spectrum, one block buffer and the tail of the previous block's

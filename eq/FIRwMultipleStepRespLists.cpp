@@ -861,6 +861,39 @@ void FIRwMultipleStepRespLists::Run(std::stringstream& msg) {
     ++SampleCount;
 }
 
+void FIRwMultipleStepRespLists::RunBlock(const double* input, double* output, std::int64_t count,
+                                         std::stringstream& msg) {
+    if (count <= 0) return;
+    Input = input[count - 1];
+    if (EQ1_NumStepResp <= 0) {
+        for (std::int64_t k = 0; k < count; ++k) output[k] = input[k] * Gain;
+        EQ1_Output = EQ2_Output = EQ3_Output = EQ4_Output = output[count - 1];
+        SampleCount += count;
+        return;
+    }
+    int last = 1;
+    if (EQ2_NumStepResp > 0) {
+        last = 2;
+        if (EQ3_NumStepResp > 0) {
+            last = 3;
+            if (EQ4_NumStepResp > 0) last = 4;
+        }
+    }
+    // Stage by stage over the whole block: every list is causal and keeps its
+    // own state, so each sees the same inputs as in single steps.
+    double* stage[4] = {&EQ1_Output, &EQ2_Output, &EQ3_Output, &EQ4_Output};
+    const double* in = input;
+    for (int n = 1; n <= last; ++n) {
+        EQList(n)->RunBlock(in, output, count, msg);
+        in = output;
+        *stage[n - 1] = output[count - 1];
+    }
+    for (std::int64_t k = 0; k < count; ++k) output[k] = output[k] * Gain;
+    *stage[last - 1] = output[count - 1];
+    for (int n = last + 1; n <= 4; ++n) *stage[n - 1] = *stage[n - 2];
+    SampleCount += count;
+}
+
 void FIRwMultipleStepRespLists::Finalize() {
     finalizeLists();
     releaseSearchBuffers();

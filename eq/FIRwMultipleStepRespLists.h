@@ -87,6 +87,10 @@ public:
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);
     void Run(std::stringstream& msg);
+    // count calls of Run on input[0 .. count-1], each final output (the
+    // FinalOutput of that call) to output[] (which may be input); the stage
+    // outputs and the state are left as the last call leaves them.
+    void RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg);
     void Finalize();
 
     // List n (1..4); null for any other n.

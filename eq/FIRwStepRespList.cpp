@@ -132,11 +132,8 @@ void FIRwStepRespList::convolveChImpFIR(std::vector<double>& v, std::int64_t n, 
     if (n < 0) n = 0;
     const size_t total = Taps().size() + static_cast<size_t>(n);
     v.resize(total);
-    for (size_t i = 0; i < total; ++i) {
-        Filter.Input = (static_cast<std::int64_t>(i) < n) ? v[i] : 0.0;
-        Filter.Run(msg);
-        v[i] = Filter.Output;
-    }
+    for (size_t i = static_cast<size_t>(n); i < total; ++i) v[i] = 0.0;
+    Filter.RunBlock(v.data(), v.data(), static_cast<std::int64_t>(total), msg);
 }
 
 bool FIRwStepRespList::Initialize(std::stringstream& msg) {
@@ -282,6 +279,24 @@ void FIRwStepRespList::Run(std::stringstream& msg) {
     Output = Filter.Output * Gain;
     Time = static_cast<double>(SampleCount) * SampleInterval;
     ++SampleCount;
+}
+
+void FIRwStepRespList::RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg) {
+    if (count <= 0) return;
+    if (OutputStepRespData == 1) {
+        for (std::int64_t k = 0; k < count; ++k) {
+            Input = input[k];
+            Run(msg);
+            output[k] = Output;
+        }
+        return;
+    }
+    Input = input[count - 1];
+    Filter.RunBlock(input, output, count, msg);
+    for (std::int64_t k = 0; k < count; ++k) output[k] = output[k] * Gain;
+    Output = output[count - 1];
+    SampleCount += count;
+    Time = static_cast<double>(SampleCount - 1) * SampleInterval;
 }
 
 void FIRwStepRespList::Finalize() {

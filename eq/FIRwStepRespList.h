@@ -62,6 +62,9 @@ public:
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);
     void Run(std::stringstream& msg);
+    // count calls of Run on input[0 .. count-1], outputs to output[] (which
+    // may be input): the same numbers and the same state afterwards.
+    void RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg);
     // Replaces v by the full linear convolution of its first n samples with
     // the taps, plus one trailing sample: v gets (tap count + n) samples.
     // Uses the FIR, which must be freshly set up and initialised.

@@ -390,11 +390,10 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg) {
         }
         Parallel.Finalize();
     } else {
-        for (size_t i = 0; i < n; ++i) {
-            Cascade.Input = (i < length) ? ChannelImpulse[i] * InputGain : 0.0;
-            Cascade.Run(msg);
-            OutputImpulse[i] = Cascade.FinalOutput();
-        }
+        // The same inputs as sample-by-sample Run calls, streamed as one
+        // block: the same outputs, with the lists' sums interleaved.
+        for (size_t i = 0; i < length; ++i) OutputImpulse[i] = ChannelImpulse[i] * InputGain;
+        Cascade.RunBlock(OutputImpulse.data(), OutputImpulse.data(), static_cast<std::int64_t>(n), msg);
         Cascade.Finalize();
     }
 
