@@ -36,6 +36,12 @@ public:
     // call. In direct form several outputs are summed side by side, each
     // over its taps in the same ascending order as Run.
     void RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg);
+
+    // Eight direct-form sums side by side: for i = from .. to - 1 in
+    // ascending order, acc[j] += h[i] * x[j - i] for j = 0 .. 7, each sum
+    // rounded exactly as the single-sum loop rounds it (one product, then
+    // one addition, per term). acc holds the running sums in and out.
+    static void directSums8(const double* h, std::int64_t from, std::int64_t to, const double* x, double* acc);
     void Finalize();
     void DeleteBuffers();
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "dsp/FFT.h"
+#include "dsp/FIR.h"
 #include "dsp/ImpulseOperations.h"
 
 namespace Veltramodels20200612 {
@@ -348,11 +349,7 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
                     for (std::int64_t i = lowIndex(t0 + j); i < midLo; ++i) s += cp[i] * xp[t0 + j - i];
                     acc[j] = s;
                 }
-                for (std::int64_t i = midLo; i <= midHi; ++i) {
-                    const double ci = cp[i];
-                    const double* xi = xp + (t0 - i);
-                    for (std::int64_t j = 0; j < B; ++j) acc[j] += ci * xi[j];
-                }
+                FIR::directSums8(cp, midLo, midHi + 1, xp + t0, acc);
                 for (std::int64_t j = 0; j < B; ++j) {
                     double s = acc[j];
                     const std::int64_t hi = highIndex(t0 + j);
