@@ -554,38 +554,52 @@ bool RxLTI_StepResp_AMI::convertSpectrum(std::vector<std::complex<double>>& spec
     if (M == 0) return true;
     // The offset undoes the forward transform's 1/N scaling (N = 2M).
     const double offset = 20.0 * std::log10(2.0 * static_cast<double>(M));
-    std::vector<double> dB(M), phase(M);
+    // Worked in place: first every point becomes (dB, phase), then the
+    // phases are checked and unwrapped, each step taken between the phases
+    // before unwrapping (the previous one is kept aside as it is replaced).
     for (size_t i = 0; i < M; ++i) {
         const double re = spectrum[i].real(), im = spectrum[i].imag();
-        dB[i] = 10.0 * std::log10(re * re + im * im + 1e-40) + offset;
-        phase[i] = std::atan2(im, re) * 57.29577951308232;
+        spectrum[i] = std::complex<double>(10.0 * std::log10(re * re + im * im + 1e-40) + offset,
+                                           std::atan2(im, re) * 57.29577951308232);
     }
     // A DC value that is mostly imaginary is treated as zero.
-    if (phase[0] > 45.0 && phase[0] < 135.0) {
-        dB[0] = -400.0;
-        phase[0] = 90.0;
-    } else if (phase[0] > -135.0 && phase[0] < -45.0) {
-        dB[0] = -400.0;
-        phase[0] = -90.0;
-    }
+    const double phase0 = spectrum[0].imag();
+    if (phase0 > 45.0 && phase0 < 135.0)
+        spectrum[0] = std::complex<double>(-400.0, 90.0);
+    else if (phase0 > -135.0 && phase0 < -45.0)
+        spectrum[0] = std::complex<double>(-400.0, -90.0);
 
-    std::vector<double> unwrapped(M);
-    unwrapped[0] = phase[0];
-    for (size_t i = 1; i < M; ++i) {
-        double d = phase[i] - phase[i - 1];
+    auto wrappedStep = [&](size_t i) {
+        double d = spectrum[i].imag() - spectrum[i - 1].imag();
         if (d > 180.0)
             d -= 360.0;
         else if (d < -180.0)
             d += 360.0;
+        return d;
+    };
+    // A step that one turn cannot bring into range leaves every phase as it
+    // was computed.
+    for (size_t i = 1; i < M; ++i) {
+        const double d = wrappedStep(i);
         if (d < -180.0 || d > 180.0) {
             msg << "Input phase change data is not within [-180, 180] at frequency "
                 << (i < frequencies.size() ? frequencies[i] : 0.0) << ".";
-            for (size_t k = 0; k < M; ++k) spectrum[k] = std::complex<double>(dB[k], phase[k]);
             return false;
         }
-        unwrapped[i] = unwrapped[i - 1] + d;
     }
-    for (size_t i = 0; i < M; ++i) spectrum[i] = std::complex<double>(dB[i], unwrapped[i]);
+    double previousRaw = spectrum[0].imag();
+    double unwrapped = previousRaw;
+    for (size_t i = 1; i < M; ++i) {
+        const double raw = spectrum[i].imag();
+        double d = raw - previousRaw;
+        if (d > 180.0)
+            d -= 360.0;
+        else if (d < -180.0)
+            d += 360.0;
+        unwrapped = unwrapped + d;
+        previousRaw = raw;
+        spectrum[i] = std::complex<double>(spectrum[i].real(), unwrapped);
+    }
     return true;
 }
 
