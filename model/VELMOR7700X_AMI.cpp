@@ -290,6 +290,12 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
         model.Data1 = corner.list;
 
     model.ImpulseOutputOnly = true;
+    // With only the impulse kept, the section's spectra and its own impulse
+    // response would be computed and dropped for every column: for a long
+    // channel two transforms of twice its length, with their tables, and the
+    // conversion of every bin. Nothing else depends on them, so the section
+    // is asked not to build them; the columns and the messages are the same.
+    model.SkipSpectrum = 1;
     if (parserMessages.str().size() > 1)
         inst.amiMessage << parserMessages.str();
 
