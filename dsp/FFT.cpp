@@ -164,8 +164,11 @@ int reverseBits(int x, int bits)
     return r;
 }
 
-// Bit-reversal permutation: point i trades places with point rev(i).
-void bitReversal(double* a, int n)
+// Visits every pair (i, rev(i)) of the bit-reversal permutation once: f(i, j)
+// with i < j = rev(i) for the points that trade places, and f(i, i) for the
+// points that stay.
+template <typename F>
+void forEachReversalPair(int n, F f)
 {
     int p = 0;
     while ((1 << p) < n)
@@ -174,6 +177,8 @@ void bitReversal(double* a, int n)
     if (p < 2 * q + 2) {
         // Short arrays: the reversed counter j is kept by subtracting the
         // leading bits and adding the next one.
+        if (n >= 1)
+            f(0, 0);
         int j = 0;
         for (int i = 1; i < n; ++i) {
             int m = n / 2;
@@ -182,14 +187,14 @@ void bitReversal(double* a, int n)
                 m /= 2;
             }
             j += m;
-            if (i < j)
-                swapPoints(a, i, j);
+            if (i <= j)
+                f(i, j);
         }
         return;
     }
-    // Long arrays: the same swaps, grouped for the cache. With i = (hi, mid, lo)
+    // Long arrays: the same pairs, grouped for the cache. With i = (hi, mid, lo)
     // (q, p - 2q and q bits), rev(i) = (rev lo, rev mid, rev hi); for one pair of
-    // middle parts all 2^q x 2^q swaps touch only 2 x 2^q short rows.
+    // middle parts all 2^q x 2^q pairs touch only 2 x 2^q short rows.
     const int midBits = p - 2 * q;
     const int side = 1 << q;
     int revQ[1 << q];
@@ -203,13 +208,22 @@ void bitReversal(double* a, int n)
             for (int lo = 0; lo < side; ++lo) {
                 const int i = (hi << (p - q)) | (mid << q) | lo;
                 const int j = (revQ[lo] << (p - q)) | (midRev << q) | revQ[hi];
-                // Between two different middle parts every pair is swapped
-                // once; within a palindromic one, each pair only from its lower end.
-                if (mid != midRev || i < j)
-                    swapPoints(a, i, j);
+                // Between two different middle parts every pair is met once;
+                // within a palindromic one, each pair only from its lower end.
+                if (mid != midRev || i <= j)
+                    f(i, j);
             }
         }
     }
+}
+
+// Bit-reversal permutation: point i trades places with point rev(i).
+void bitReversal(double* a, int n)
+{
+    forEachReversalPair(n, [a](int i, int j) {
+        if (i != j)
+            swapPoints(a, i, j);
+    });
 }
 }  // namespace
 
@@ -263,12 +277,67 @@ void FFT::prepareTables(int n)
 void FFT::transform(double* a, int n, bool inverse) const
 {
     bitReversal(a, n);
+    butterflyPasses(a, n, inverse);
+}
+
+void FFT::butterflyPasses(double* a, int n, bool inverse) const
+{
     if (!inverse)
         butterflies<false>(a, n, twiddleRe_.data(), twiddleIm_.data());
     else if (inverseIsConjugate_)
         butterflies<true>(a, n, twiddleRe_.data(), twiddleIm_.data());
     else
         butterflies<false>(a, n, inverseRe_.data(), inverseIm_.data());
+}
+
+std::size_t FFT::bitReversedIndex(std::size_t k, int bits)
+{
+    std::size_t r = 0;
+    for (int b = 0; b < bits; ++b) {
+        r = (r << 1) | (k & 1);
+        k >>= 1;
+    }
+    return r;
+}
+
+void FFT::multiplyBitReversed(std::vector<std::complex<double>>& data, const std::vector<std::complex<double>>& factor)
+{
+    if (!isValidLength(data.size()) || factor.size() != data.size())
+        return;
+    std::complex<double>* a = data.data();
+    const std::complex<double>* b = factor.data();
+    forEachReversalPair(static_cast<int>(data.size()), [a, b](int i, int j) {
+        std::complex<double> pi = a[i];
+        pi *= b[i];
+        if (i == j) {
+            a[i] = pi;
+            return;
+        }
+        std::complex<double> pj = a[j];
+        pj *= b[j];
+        a[i] = pj;
+        a[j] = pi;
+    });
+}
+
+void FFT::ComplexFFTBitReversed(std::vector<std::complex<double>>& data, int direction)
+{
+    if (callCount_ == 0 && useFile_ != nullptr && useFile_->is_open()) {
+        *useFile_ << "Veltramodels20200612::FFT::ComplexFFT\n";
+        useFile_->flush();
+    }
+    if (isValidLength(data.size())) {
+        const int n = static_cast<int>(data.size());
+        prepareTables(n);
+        double* a = reinterpret_cast<double*>(data.data());
+        butterflyPasses(a, n, direction != 1);
+        if (direction == 1) {
+            const double scale = 1.0 / n;
+            for (std::ptrdiff_t i = 0; i < 2 * static_cast<std::ptrdiff_t>(n); ++i)
+                a[i] *= scale;
+        }
+    }
+    ++callCount_;
 }
 
 void FFT::ComplexFFT(std::vector<std::complex<double>>& data, int direction)

@@ -35,6 +35,20 @@ public:
     // True when n is a length ComplexFFT transforms.
     static bool isValidLength(std::size_t n);
 
+    // ComplexFFT for data that already hold their input in bit-reversed
+    // order (input element k at index bitReversedIndex(k, log2 N)): the same
+    // transform, the same numbers, without the permutation pass. Callers that
+    // place a short input into a zeroed array, or that permute while they
+    // multiply, save a pass over a long array this way.
+    void ComplexFFTBitReversed(std::vector<std::complex<double>>& data, int direction);
+    // k with its lowest `bits` bits reversed.
+    static std::size_t bitReversedIndex(std::size_t k, int bits);
+    // data[bitReversedIndex(k)] = data[k] * factor[k] for every k (the
+    // product of std::complex, then the permutation), in one cache-friendly
+    // pass. Both have the same power-of-two length.
+    static void multiplyBitReversed(std::vector<std::complex<double>>& data,
+                                    const std::vector<std::complex<double>>& factor);
+
     // Makes the object behave as a freshly built one bound to useFile (its
     // next ComplexFFT writes the use-file line again) while keeping the
     // prepared twiddle tables.
@@ -43,6 +57,7 @@ public:
 private:
     void prepareTables(int n);
     void transform(double* a, int n, bool inverse) const;
+    void butterflyPasses(double* a, int n, bool inverse) const;
 
     std::ofstream* useFile_;
     int callCount_;

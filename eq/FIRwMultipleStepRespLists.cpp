@@ -434,12 +434,19 @@ void FIRwMultipleStepRespLists::convolveFFT(int n, const std::vector<double>& x,
         N = static_cast<std::int64_t>(cache.spectrum.size());
     }
 
+    // The taps go straight to their bit-reversed places in the zeroed work
+    // array, and the spectrum product is permuted as it is formed, so that
+    // neither transform needs its own permutation pass: the same transforms,
+    // two passes fewer over the long array.
     std::vector<std::complex<double>>& work = fftWork;
     work.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-    for (std::int64_t j = 0; j <= xLast; ++j) work[j] = std::complex<double>(x[j], 0.0);
-    fft.ComplexFFT(work, 1);
-    for (std::int64_t k = 0; k < N; ++k) work[k] *= cache.spectrum[k];
-    fft.ComplexFFT(work, 0);
+    int bits = 0;
+    while ((std::int64_t(1) << bits) < N) ++bits;
+    for (std::int64_t j = 0; j <= xLast; ++j)
+        work[FFT::bitReversedIndex(static_cast<size_t>(j), bits)] = std::complex<double>(x[j], 0.0);
+    fft.ComplexFFTBitReversed(work, 1);
+    FFT::multiplyBitReversed(work, cache.spectrum);
+    fft.ComplexFFTBitReversed(work, 0);
 
     // The block delay of a streamed FFT convolution is its block size, the
     // nonzero span of the input rounded up to even; it limits how many
