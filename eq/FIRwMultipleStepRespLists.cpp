@@ -729,10 +729,12 @@ bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
     double bc = 0.0, wc = 0.0;
     if (finalCacheMatches(index)) {
         // The same channel through the same taps: the same response and
-        // levels, bit for bit, without the convolution and the eye.
-        response = finalCache.response;
+        // levels, bit for bit, without the convolution and the eye. The one
+        // repeat it serves has happened, so nothing is kept beyond it.
+        response.swap(finalCache.response);
         bc = finalCache.bc;
         wc = finalCache.wc;
+        dropFinalCache();
     } else {
         const std::vector<double>* built = nullptr;
         const int failed = buildTrial(index, 0, false, msg, &built);

@@ -146,8 +146,9 @@ private:
     // sign-corrected response and its eye levels, with everything they were
     // computed from. The owner's rebuild for Run repeats the final
     // evaluation on the same channel and taps; it then takes these instead
-    // of convolving and measuring again. Kept across Finalize, replaced by
-    // the next evaluation, dropped by a Setup with another channel.
+    // of convolving and measuring again. Kept across Finalize; dropped once
+    // it has served a repeat, by the next evaluation and by a Setup with
+    // another channel.
     struct FinalEvaluationCache {
         bool valid = false;
         int samplesPerBit = 0;
