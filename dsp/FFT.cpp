@@ -92,16 +92,20 @@ void butterflyStagePair(double* a, int n, int mmax, const double* wRe1, const do
     }
 }
 
+// The stages with half-span firstSpan and up (1 = every stage). The order in
+// which independent butterflies run does not change any of them, so
+// starting later only leaves out the earlier stages.
 template <bool Inverse>
-void butterflies(double* a, int n, const double* wRe, const double* wIm)
+void butterflies(double* a, int n, const double* wRe, const double* wIm, int firstSpan = 1)
 {
     const int chunk = n < kChunk ? n : kChunk;
-    for (int base = 0; base < n; base += chunk)
-        for (int mmax = 1; mmax < chunk; mmax *= 2)
-            butterflyStage<Inverse>(a, base, base + chunk, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
+    if (firstSpan < chunk)
+        for (int base = 0; base < n; base += chunk)
+            for (int mmax = firstSpan; mmax < chunk; mmax *= 2)
+                butterflyStage<Inverse>(a, base, base + chunk, mmax, wRe + (mmax - 1), wIm + (mmax - 1));
     // The long stages stream through the whole array; pair them to halve the
     // passes over memory.
-    int mmax = chunk;
+    int mmax = firstSpan < chunk ? chunk : firstSpan;
     for (; 2 * mmax < n; mmax *= 4)
         butterflyStagePair<Inverse>(a, n, mmax, wRe + (mmax - 1), wIm + (mmax - 1), wRe + (2 * mmax - 1),
                                     wIm + (2 * mmax - 1));
@@ -277,17 +281,72 @@ void FFT::prepareTables(int n)
 void FFT::transform(double* a, int n, bool inverse) const
 {
     bitReversal(a, n);
-    butterflyPasses(a, n, inverse);
+    butterflyPasses(a, n, inverse, 1);
 }
 
-void FFT::butterflyPasses(double* a, int n, bool inverse) const
+void FFT::butterflyPasses(double* a, int n, bool inverse, int firstSpan) const
 {
     if (!inverse)
-        butterflies<false>(a, n, twiddleRe_.data(), twiddleIm_.data());
+        butterflies<false>(a, n, twiddleRe_.data(), twiddleIm_.data(), firstSpan);
     else if (inverseIsConjugate_)
-        butterflies<true>(a, n, twiddleRe_.data(), twiddleIm_.data());
+        butterflies<true>(a, n, twiddleRe_.data(), twiddleIm_.data(), firstSpan);
     else
-        butterflies<false>(a, n, inverseRe_.data(), inverseIm_.data());
+        butterflies<false>(a, n, inverseRe_.data(), inverseIm_.data(), firstSpan);
+}
+
+void FFT::ComplexFFTOfShortReal(const double* x, std::size_t count, std::vector<std::complex<double>>& data,
+                                int direction)
+{
+    const std::size_t n = data.size();
+    // The first stages can be written down only for inputs whose every value
+    // is finite and not -0 (see below); anything else takes the plain road.
+    bool plain = !isValidLength(n) || count > n || n < 2;
+    for (std::size_t j = 0; j < count && !plain; ++j)
+        plain = !std::isfinite(x[j]) || (x[j] == 0.0 && std::signbit(x[j]));
+    int inputBits = 0;
+    while ((std::size_t(1) << inputBits) < count)
+        ++inputBits;
+    int bits = 0;
+    while ((std::size_t(1) << bits) < n)
+        ++bits;
+    if (plain || inputBits >= bits) {
+        data.assign(n, std::complex<double>(0.0, 0.0));
+        for (std::size_t j = 0; j < count && j < n; ++j)
+            data[j] = std::complex<double>(x[j], 0.0);
+        ComplexFFT(data, direction);
+        return;
+    }
+
+    if (callCount_ == 0 && useFile_ != nullptr && useFile_->is_open()) {
+        *useFile_ << "Veltramodels20200612::FFT::ComplexFFT\n";
+        useFile_->flush();
+    }
+    // After the permutation, input j (< 2^inputBits) sits at rev(j), a
+    // multiple of span = n / 2^inputBits, and every other point is (+0, +0).
+    // A stage of half-span below span pairs each point with a (+0, +0) one,
+    // whose product with any finite twiddle is a zero of either sign; adding
+    // or subtracting such a zero leaves a finite value that is not -0
+    // unchanged, and keeps +0 imaginary parts at +0. So after those stages
+    // the span points from rev(j) on all hold (x[j], +0) exactly, and the
+    // points of inputs beyond count stay (+0, +0).
+    const std::size_t span = n >> inputBits;
+    std::complex<double>* a = data.data();
+    for (std::size_t j = 0; j < (std::size_t(1) << inputBits); ++j) {
+        const std::complex<double> v(j < count ? x[j] : 0.0, 0.0);
+        std::complex<double>* block = a + bitReversedIndex(j, bits);
+        for (std::size_t k = 0; k < span; ++k)
+            block[k] = v;
+    }
+    const int ni = static_cast<int>(n);
+    prepareTables(ni);
+    double* d = reinterpret_cast<double*>(a);
+    butterflyPasses(d, ni, direction != 1, static_cast<int>(span));
+    if (direction == 1) {
+        const double scale = 1.0 / ni;
+        for (std::ptrdiff_t i = 0; i < 2 * static_cast<std::ptrdiff_t>(ni); ++i)
+            d[i] *= scale;
+    }
+    ++callCount_;
 }
 
 std::size_t FFT::bitReversedIndex(std::size_t k, int bits)
@@ -330,7 +389,7 @@ void FFT::ComplexFFTBitReversed(std::vector<std::complex<double>>& data, int dir
         const int n = static_cast<int>(data.size());
         prepareTables(n);
         double* a = reinterpret_cast<double*>(data.data());
-        butterflyPasses(a, n, direction != 1);
+        butterflyPasses(a, n, direction != 1, 1);
         if (direction == 1) {
             const double scale = 1.0 / n;
             for (std::ptrdiff_t i = 0; i < 2 * static_cast<std::ptrdiff_t>(n); ++i)

@@ -41,6 +41,13 @@ public:
     // place a short input into a zeroed array, or that permute while they
     // multiply, save a pass over a long array this way.
     void ComplexFFTBitReversed(std::vector<std::complex<double>>& data, int direction);
+    // The transform of x[0 .. count-1] (real) zero-padded to data.size()
+    // points: exactly what filling data with (x[j], 0) and calling
+    // ComplexFFT gives, bit for bit. For a short input the first stages,
+    // which only spread each input value over its block, are written down
+    // directly instead of computed.
+    void ComplexFFTOfShortReal(const double* x, std::size_t count, std::vector<std::complex<double>>& data,
+                               int direction);
     // k with its lowest `bits` bits reversed.
     static std::size_t bitReversedIndex(std::size_t k, int bits);
     // data[bitReversedIndex(k)] = data[k] * factor[k] for every k (the
@@ -57,7 +64,8 @@ public:
 private:
     void prepareTables(int n);
     void transform(double* a, int n, bool inverse) const;
-    void butterflyPasses(double* a, int n, bool inverse) const;
+    // The butterfly stages of half-span firstSpan and up.
+    void butterflyPasses(double* a, int n, bool inverse, int firstSpan) const;
 
     std::ofstream* useFile_;
     int callCount_;

@@ -434,17 +434,13 @@ void FIRwMultipleStepRespLists::convolveFFT(int n, const std::vector<double>& x,
         N = static_cast<std::int64_t>(cache.spectrum.size());
     }
 
-    // The taps go straight to their bit-reversed places in the zeroed work
-    // array, and the spectrum product is permuted as it is formed, so that
-    // neither transform needs its own permutation pass: the same transforms,
-    // two passes fewer over the long array.
+    // The short taps' transform skips the stages that only spread them, and
+    // the spectrum product is permuted as it is formed, so that the inverse
+    // needs no permutation pass of its own: the same transforms, with far
+    // fewer passes over the long array.
     std::vector<std::complex<double>>& work = fftWork;
-    work.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-    int bits = 0;
-    while ((std::int64_t(1) << bits) < N) ++bits;
-    for (std::int64_t j = 0; j <= xLast; ++j)
-        work[FFT::bitReversedIndex(static_cast<size_t>(j), bits)] = std::complex<double>(x[j], 0.0);
-    fft.ComplexFFTBitReversed(work, 1);
+    work.resize(static_cast<size_t>(N));
+    fft.ComplexFFTOfShortReal(x.data(), static_cast<size_t>(xLast + 1), work, 1);
     FFT::multiplyBitReversed(work, cache.spectrum);
     fft.ComplexFFTBitReversed(work, 0);
 

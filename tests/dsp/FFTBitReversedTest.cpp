@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <complex>
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -126,4 +128,41 @@ TEST(FFTBitReversedTest, InvalidLengthsAreLeftAlone) {
     const Vec fourCopy = four;
     FFT::multiplyBitReversed(four, shorter);   // mismatched lengths: untouched
     EXPECT_TRUE(sameBits(four, fourCopy));
+}
+
+TEST(FFTBitReversedTest, ShortRealInputTransformEqualsThePlainTransform) {
+    std::mt19937_64 rng(17);
+    std::normal_distribution<double> g(0.0, 1.0);
+    for (size_t n : {size_t(2), size_t(16), size_t(4096), size_t(1) << 13, size_t(1) << 17}) {
+        for (size_t count : {size_t(1), size_t(2), size_t(3), size_t(77), size_t(400), n / 2, n}) {
+            if (count > n) continue;
+            for (int direction : {1, 0}) {
+                for (int kind = 0; kind < 4; ++kind) {
+                    SCOPED_TRACE(testing::Message() << n << " " << count << " " << direction << " " << kind);
+                    std::vector<double> x(count);
+                    for (double& v : x) v = g(rng);
+                    if (kind == 1 && count > 2) x[1] = 0.0;                 // +0 inside
+                    if (kind == 2) x[count - 1] = -0.0;                      // -0: plain road
+                    if (kind == 3 && count > 1) x[count / 2] = std::numeric_limits<double>::infinity();
+                    Vec plain(n, std::complex<double>(0.0, 0.0));
+                    for (size_t j = 0; j < count; ++j) plain[j] = std::complex<double>(x[j], 0.0);
+                    FFT a;
+                    a.ComplexFFT(plain, direction);
+                    Vec fast(n, std::complex<double>(7.0, -7.0));   // stale contents are overwritten
+                    FFT b;
+                    b.ComplexFFTOfShortReal(x.data(), count, fast, direction);
+                    if (kind == 3) {
+                        // Non-finite input: the same NaN/inf pattern.
+                        ASSERT_EQ(plain.size(), fast.size());
+                        for (size_t k = 0; k < n; ++k) {
+                            EXPECT_EQ(std::isnan(plain[k].real()), std::isnan(fast[k].real()));
+                            EXPECT_EQ(std::isnan(plain[k].imag()), std::isnan(fast[k].imag()));
+                        }
+                    } else {
+                        EXPECT_TRUE(sameBits(plain, fast));
+                    }
+                }
+            }
+        }
+    }
 }
