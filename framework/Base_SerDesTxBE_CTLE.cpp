@@ -149,7 +149,12 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
     }
 
     // 3. Gain.
-    if (!(std::fabs(OutputGain) > DBL_MIN)) {
+    // A gain that is not a number, or infinite, would hand the simulator
+    // samples it cannot use; it gets its own line rather than the zero one.
+    if (!std::isfinite(OutputGain)) {
+        msg << "OutputGain must be a finite number.\n";
+        success = false;
+    } else if (!(std::fabs(OutputGain) > DBL_MIN)) {
         msg << "OutputGain must not be zero.\n";
         success = false;
     }

@@ -51,6 +51,24 @@ struct CornerListGuard {
     ~CornerListGuard() { TxStepResponseList::Destroy(list); }
 };
 
+// Longest step response, in samples of the simulation grid, that the model
+// accepts to build (2^20).
+const long kMaxStepResponseSamples = 1048576;
+
+// Duration of the longest step-response table over all corners, seconds.
+double longestStepResponse()
+{
+    double longest = 0.0;
+    for (int corner = 0; corner < TxStepResponseList::NumCorners; ++corner) {
+        const double* table = TxStepResponseList::Table(corner);
+        const int rows = TxStepResponseList::Rows(corner);
+        const double span = table[(rows - 1) * TxStepResponseList::NumColumns] - table[0];
+        if (span > longest)
+            longest = span;
+    }
+    return longest;
+}
+
 bool isPositiveFinite(double x)
 {
     return std::isfinite(x) && x > 0.0;
@@ -75,6 +93,17 @@ bool checkHostArguments(const double* impulse, long rowSize, long aggressors, do
         if (!(ratio < static_cast<double>(INT_MAX))) {
             out << "Invalid AMI_Init argument: bit_time / sample_interval is too large.\n";
             ok = false;
+        } else if (ratio >= 1.0) {
+            // The driver's step responses last about a nanosecond. On a grid
+            // finer than any channel needs they would become millions of taps
+            // per state: minutes of work and gigabytes before anything fails.
+            const double modelInterval = bitTime / static_cast<int>(ratio);
+            if (longestStepResponse() / modelInterval > kMaxStepResponseSamples) {
+                out << "Invalid AMI_Init argument: sample_interval is too fine: the driver's step "
+                       "responses would exceed "
+                    << kMaxStepResponseSamples << " samples.\n";
+                ok = false;
+            }
         }
     }
     if (rowSize < 0) {
@@ -161,7 +190,11 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
     Base_SerDesTxBE_CTLE& model = inst.model;
     std::stringstream& ami = inst.amiMessage;
     bool ok = true;
-    for (long c = 0; c <= aggressors && ok; ++c) {
+    // With row_size 0 every column is empty: the first one runs the model
+    // (and reports it), and the others, with nothing to read or write, would
+    // only repeat it, however many aggressors the host names.
+    const long lastColumn = rowSize > 0 ? aggressors : (aggressors > 0 ? 0 : aggressors);
+    for (long c = 0; c <= lastColumn && ok; ++c) {
         double* column = impulse + c * rowSize;
         // An all-zero column (an uncoupled aggressor, or no channel at all)
         // has an all-zero response whatever the state; the equaliser sections
@@ -215,6 +248,16 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
                 }
                 const long produced = static_cast<long>(model.ImpulseOut.size());
                 const long copied = produced < rowSize ? produced : rowSize;
+                // An output gain large enough to overflow the samples must not
+                // come back as a success: the column keeps its input, as after
+                // a failed Run.
+                for (long i = 0; i < copied; ++i) {
+                    if (!std::isfinite(scale * model.ImpulseOut[i].imag())) {
+                        ami << "Error occurred in VELMOR7700X::Run().\n"
+                            << "The output impulse is not finite: OutputGain is too large for this channel.\n";
+                        return false;
+                    }
+                }
                 for (long i = 0; i < copied; ++i)
                     column[i] = scale * model.ImpulseOut[i].imag();
                 for (long i = copied; i < rowSize; ++i)
