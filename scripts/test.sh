@@ -37,9 +37,13 @@ for src in fuzz/*_fuzz.cpp; do
   work="build/fuzz/corpus-${name%_fuzz}"
   mkdir -p "$work"
   echo "-- $name"
-  "build/fuzz/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    "$work" "$corpus_seed" 2>&1 | grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
-  test "${PIPESTATUS[0]}" -eq 0
+  if ! "build/fuzz/fuzz/$name" -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+      -artifact_prefix="build/fuzz/${name}-" "$work" "$corpus_seed" > "build/fuzz/$name.log" 2>&1; then
+    tail -n 60 "build/fuzz/$name.log"
+    echo "FAILED: fuzz target $name (log: build/fuzz/$name.log)"
+    exit 1
+  fi
+  grep -E 'stat::number_of_executed_units' "build/fuzz/$name.log" || true
 done
 
 if [ "${SKIP_WINDOWS:-0}" != 1 ]; then
