@@ -327,7 +327,10 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
     model.OutputGain = outputGain;
     model.ColumnArrangement1 = 1;
     model.AdaptForChannel = autoInit;
-    model.Data1Index = kNumStates - preEmphasis;
+    // Data1Index = 16 - PreEmphasis; a state outside 0..15 maps to index 0,
+    // which the model's check refuses with the same line as any other
+    // out-of-range index, without overflowing on extreme values.
+    model.Data1Index = (preEmphasis >= 0 && preEmphasis < kNumStates) ? kNumStates - preEmphasis : 0;
     corner.list = TxStepResponseList::Create(cornerCase);
     if (corner.list != nullptr)
         model.Data1 = corner.list;

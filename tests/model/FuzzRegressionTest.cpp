@@ -227,3 +227,23 @@ TEST(FuzzRegression, RefusedSizesAndTimesLeaveTheMatrixAlone)
         EXPECT_TRUE(r.matrix == matrix);
     }
 }
+
+// "(PreEmphasis -2147483648)" overflowed the state-to-index conversion. Every
+// state outside 0..15 is refused with the index line when AutoInit is 0, and
+// is irrelevant (the search picks the state) when AutoInit is 1.
+TEST(FuzzRegression, ExtremePreEmphasisValues)
+{
+    ASSERT_EQ(library().error, "");
+    const long rows = 256;
+    const std::vector<double> channel = lossyChannel(rows, 0.5);
+    for (int pre : {INT_MIN, INT_MIN + 1, -1, 16, INT_MAX}) {
+        SCOPED_TRACE("PreEmphasis " + std::to_string(pre));
+        const Result fixed = call(params(0, pre, 0), channel, rows, 0, kSampleInterval, kBitTime);
+        EXPECT_EQ(fixed.ret, 0);
+        EXPECT_EQ(fixed.msg, "Error occurred in VELMOR7700X::Setup().\n"
+                             "Data1Index must be an integer in the range [1, 16].\n");
+        const Result searched = call(params(1, pre, 0), channel, rows, 0, kSampleInterval, kBitTime);
+        EXPECT_EQ(searched.ret, 1) << searched.msg;
+        EXPECT_NE(searched.msg.find("Optimization of PreEmphasis over count = 16 states"), std::string::npos);
+    }
+}
