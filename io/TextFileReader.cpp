@@ -259,37 +259,35 @@ int countListItems(const char* text) {
 
 } // namespace
 
-bool TextFileReader::getLineValues(const char* text, std::vector<double>& values, const char* name,
-                                   std::stringstream& messages) {
-    if (text == nullptr || text[0] == '\0') {
-        values.clear();
-        return true;
-    }
+// The comma-separated list of text as fields of one type. An empty text is an
+// empty list; a field that cannot be read fails the whole list with its line.
+bool TextFileReader::readList(const char* text, char type, std::vector<datatype_t>& slots, const char* name,
+                              std::stringstream& messages) {
+    slots.clear();
+    if (text == nullptr || text[0] == '\0') return true;
     int n = countListItems(text);
-    std::vector<datatype_t> slots;
-    if (n == INT_MAX || !readFields(text, 'd', slots, n)) {
+    if (n == INT_MAX || !readFields(text, type, slots, n)) {
         messages << "ERROR:  Failed to get valid data for " << (name ? name : "") << "[].\n";
         return false;
     }
-    values.resize(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) values[k] = slots[k].d;
+    return true;
+}
+
+bool TextFileReader::getLineValues(const char* text, std::vector<double>& values, const char* name,
+                                   std::stringstream& messages) {
+    std::vector<datatype_t> slots;
+    if (!readList(text, 'd', slots, name, messages)) return false;
+    values.resize(slots.size());
+    for (size_t k = 0; k < slots.size(); ++k) values[k] = slots[k].d;
     return true;
 }
 
 bool TextFileReader::getLineValues(const char* text, std::vector<int>& values, const char* name,
                                    std::stringstream& messages) {
-    if (text == nullptr || text[0] == '\0') {
-        values.clear();
-        return true;
-    }
-    int n = countListItems(text);
     std::vector<datatype_t> slots;
-    if (n == INT_MAX || !readFields(text, 'i', slots, n)) {
-        messages << "ERROR:  Failed to get valid data for " << (name ? name : "") << "[].\n";
-        return false;
-    }
-    values.resize(static_cast<size_t>(n));
-    for (int k = 0; k < n; ++k) values[k] = slots[k].i;
+    if (!readList(text, 'i', slots, name, messages)) return false;
+    values.resize(slots.size());
+    for (size_t k = 0; k < slots.size(); ++k) values[k] = slots[k].i;
     return true;
 }
 

@@ -71,6 +71,8 @@ private:
     bool isaBlankOrTab(char c) const { return c == ' ' || c == '\t'; }
     int lastIndexWithoutTrailingBlanks(const char* line, int last, int floor) const;
     bool readFields(const char* text, char type, std::vector<datatype_t>& slots, int count);
+    bool readList(const char* text, char type, std::vector<datatype_t>& slots, const char* name,
+                  std::stringstream& messages);
 };
 
 } // namespace Veltramodels20200612

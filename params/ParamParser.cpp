@@ -331,8 +331,11 @@ bool ParamParser::Get_cValue(const char* branch, const char* leaf, char** out, s
     return false;
 }
 
-bool ParamParser::Get_ssdValue(const char* branch, const char* leaf, std::vector<double>& values,
-                               std::stringstream& messages) {
+// Both list getters: the quoted string of branch.leaf, split by the text
+// reader's field rules with ',' as the delimiter and '!' as the comment.
+template <typename T>
+bool ParamParser::getList(const char* branch, const char* leaf, std::vector<T>& values,
+                          std::stringstream& messages) {
     std::stringstream text;
     if (!GetValueSS(text, makeQuery(branch, leaf).c_str())) {
         writeInitMessage(messages, branch, leaf);
@@ -349,22 +352,14 @@ bool ParamParser::Get_ssdValue(const char* branch, const char* leaf, std::vector
     return reader.getLineValues(s.c_str(), values, leaf ? leaf : "", messages);
 }
 
+bool ParamParser::Get_ssdValue(const char* branch, const char* leaf, std::vector<double>& values,
+                               std::stringstream& messages) {
+    return getList(branch, leaf, values, messages);
+}
+
 bool ParamParser::Get_ssiValue(const char* branch, const char* leaf, std::vector<int>& values,
                                std::stringstream& messages) {
-    std::stringstream text;
-    if (!GetValueSS(text, makeQuery(branch, leaf).c_str())) {
-        writeInitMessage(messages, branch, leaf);
-        messages << "The model will use the default setting.\n";
-        return false;
-    }
-    const std::string s = text.str();
-    if (s.empty()) {
-        values.clear();
-        return true;
-    }
-    TextFileReader reader;
-    reader.setParameters(0, ",", "!");
-    return reader.getLineValues(s.c_str(), values, leaf ? leaf : "", messages);
+    return getList(branch, leaf, values, messages);
 }
 
 } // namespace Veltramodels20200612

@@ -55,6 +55,8 @@ private:
     int length() const { return static_cast<int>(ParamLength); }
     void releaseQueryNames();
     bool findScalarValue(const char* query, int* start);
+    template <typename T>
+    bool getList(const char* branch, const char* leaf, std::vector<T>& values, std::stringstream& messages);
 };
 
 } // namespace Veltramodels20200612
