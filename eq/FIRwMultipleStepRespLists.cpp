@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/FFT.h"
 #include "dsp/FIR.h"
 #include "dsp/ImpulseOperations.h"
 
@@ -293,7 +292,9 @@ bool FIRwMultipleStepRespLists::convolveEQ(int n, int enableFFT, std::vector<dou
     // would.
     if (taps == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u) return false;
     if (enableFFT == 1)
-        convolveFFT(n, *taps, v);
+        // The stage input's spectrum is kept per stage, so an input
+        // convolved with every state of a list is transformed once.
+        stageConvolution[n - 1].Run(*taps, v);
     else
         convolveDirect(*taps, v);
     return true;
@@ -386,87 +387,6 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
     v.swap(out);
 }
 
-// FFT form: the same convolution computed as one circular convolution long
-// enough to hold the whole linear one. The input's spectrum is kept per
-// stage, so a stage input convolved with every state of a list is
-// transformed once. As with a block-FFT stream, the output starts at the
-// first sample that is not exactly 0 after the input's leading zeros, and
-// the rounding noise of the transform stays in the samples.
-void FIRwMultipleStepRespLists::convolveFFT(int n, const std::vector<double>& x, std::vector<double>& v) {
-    const std::int64_t nc = static_cast<std::int64_t>(v.size());
-    const std::int64_t M = static_cast<std::int64_t>(x.size());
-    const std::int64_t L = nc + M;
-
-    std::int64_t cFirst = -1, cLast = -1;
-    for (std::int64_t i = 0; i < nc; ++i) {
-        if (std::fabs(v[i]) > 0.0) {
-            if (cFirst < 0) cFirst = i;
-            cLast = i;
-        }
-    }
-    std::int64_t xLast = -1;
-    for (std::int64_t j = M - 1; j >= 0; --j) {
-        if (x[j] != 0.0) {
-            xLast = j;
-            break;
-        }
-    }
-    if (cFirst < 0 || xLast < 0) {
-        v.assign(1, 0.0);
-        return;
-    }
-
-    // Support of the linear convolution and the transform length.
-    const std::int64_t need = cLast + 1 + xLast;
-    std::int64_t N = 2;
-    while (N < need) N *= 2;
-
-    SpectrumCache& cache = spectrumCache[n - 1];
-    FFT& fft = fftEngine;
-    if (!(sameSamples(cache.source, v) && static_cast<std::int64_t>(cache.spectrum.size()) >= need)) {
-        cache.source = v;
-        cache.spectrum.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-        for (std::int64_t i = 0; i <= cLast; ++i) cache.spectrum[i] = std::complex<double>(v[i], 0.0);
-        fft.ComplexFFT(cache.spectrum, 1);
-        const double scale = static_cast<double>(N);
-        for (auto& z : cache.spectrum) z *= scale;
-    } else {
-        N = static_cast<std::int64_t>(cache.spectrum.size());
-    }
-
-    // The short taps' transform skips the stages that only spread them, and
-    // the spectrum product is permuted as it is formed, so that the inverse
-    // needs no permutation pass of its own: the same transforms, with far
-    // fewer passes over the long array.
-    std::vector<std::complex<double>>& work = fftWork;
-    work.resize(static_cast<size_t>(N));
-    fft.ComplexFFTOfShortReal(x.data(), static_cast<size_t>(xLast + 1), work, 1);
-    FFT::multiplyBitReversed(work, cache.spectrum);
-    fft.ComplexFFTBitReversed(work, 0);
-
-    // The block delay of a streamed FFT convolution is its block size, the
-    // nonzero span of the input rounded up to even; it limits how many
-    // samples fit into the 2L streamed steps.
-    std::int64_t blockSize = cLast + 1 - cFirst;
-    if (blockSize % 2 != 0) ++blockSize;
-
-    std::int64_t f = -1;
-    for (std::int64_t j = cFirst; j < need; ++j) {
-        if (work[j].real() != 0.0) {
-            f = j;
-            break;
-        }
-    }
-    const std::int64_t count = (f < 0) ? 0 : std::min<std::int64_t>(L, 2 * L - blockSize - f);
-    if (count <= 0) {
-        v.assign(1, 0.0);
-        return;
-    }
-    v.assign(static_cast<size_t>(count), 0.0);
-    const std::int64_t stop = std::min<std::int64_t>(count, need - f);
-    for (std::int64_t k = 0; k < stop; ++k) v[k] = work[f + k].real();
-}
-
 void FIRwMultipleStepRespLists::truncateEQ(std::vector<double>& v) {
     size_t end = v.size();
     while (end > 1 && v[end - 1] == 0.0) --end;
@@ -535,12 +455,9 @@ const std::vector<double>& FIRwMultipleStepRespLists::positiveGoing(const std::v
 
 void FIRwMultipleStepRespLists::releaseSearchBuffers() {
     for (int s = 0; s < 4; ++s) {
-        std::vector<double>().swap(spectrumCache[s].source);
-        std::vector<std::complex<double>>().swap(spectrumCache[s].spectrum);
+        stageConvolution[s].Release(UseFile);
         std::vector<double>().swap(stageResponse[s]);
     }
-    std::vector<std::complex<double>>().swap(fftWork);
-    fftEngine = FFT(UseFile);  // drops the twiddle tables
     stageValid = 0;
     stageFFT = -1;
 }

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "dsp/FFT.h"
+#include "dsp/FFTConvolution.h"
 #include "eq/FIRwStepRespList.h"
 
 namespace Veltramodels20200612 {
@@ -116,15 +116,9 @@ public:
     bool chInverted(const std::vector<double>& v) const;
 
 private:
-    // Spectrum (scaled to undo the forward transform's 1/N) of a stage's
-    // input, reused while the same input is convolved with other taps.
-    struct SpectrumCache {
-        std::vector<double> source;
-        std::vector<std::complex<double>> spectrum;
-    };
-    SpectrumCache spectrumCache[4];
-    std::vector<std::complex<double>> fftWork;  // transform buffer, kept across trials
-    FFT fftEngine;                              // keeps its twiddle tables across trials
+    // FFT convolution of each stage, keeping its input's spectrum while the
+    // same input is convolved with other taps.
+    FFTConvolution stageConvolution[4];
     // Stage results of the last trial and the indexes they were built for.
     std::vector<double> stageResponse[4];
     int stageIndex[4];
@@ -174,7 +168,6 @@ private:
     void writeIndexLine(const int index[4], std::stringstream& msg) const;
     void finalizeLists();
     void convolveDirect(const std::vector<double>& taps, std::vector<double>& v) const;
-    void convolveFFT(int n, const std::vector<double>& taps, std::vector<double>& v);
 };
 
 }  // namespace Veltramodels20200612

@@ -4,19 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "dsp/FFT.h"
 #include "dsp/ImpulseOperations.h"
 
 namespace Veltramodels20200612 {
-
-namespace {
-
-bool sameSamples(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
-}  // namespace
 
 FIRwParallelStepRespLists::FIRwParallelStepRespLists()
     : Input(0.0),
@@ -214,7 +204,7 @@ bool FIRwParallelStepRespLists::convolvePath(int n, int enableFFT, std::vector<d
     // empty v or an unknown mode is what that FIR's set-up refuses.
     if (list == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u) return false;
     if (enableFFT == 1)
-        convolveFFT(list->Taps(), v, offset);
+        convolution.Run(list->Taps(), v, offset);
     else
         convolveDirect(list->Taps(), v, offset);
     return true;
@@ -276,82 +266,6 @@ void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std
     if (out.empty()) out.assign(1, 0.0);
     *offset = std::max<std::int64_t>(firstWritten, 0);
     v.swap(out);
-}
-
-// FFT form: one circular convolution long enough for the whole linear one.
-// The channel's spectrum is kept, so every trial (both paths start from the
-// channel) costs one forward and one inverse transform. The samples are
-// taken as the streamed block convolution delivers them: its output starts
-// after the block delay and the leading zero taps, at the first sample that
-// is not exactly 0, and holds as many samples as fit into the 2L steps.
-void FIRwParallelStepRespLists::convolveFFT(const std::vector<double>& x, std::vector<double>& v,
-                                            std::int64_t* offset) {
-    const std::int64_t nc = static_cast<std::int64_t>(v.size());
-    const std::int64_t M = static_cast<std::int64_t>(x.size());
-    const std::int64_t L = nc + M;
-
-    std::int64_t cFirst = -1, cLast = -1;
-    for (std::int64_t i = 0; i < nc; ++i) {
-        if (std::fabs(v[i]) > 0.0) {
-            if (cFirst < 0) cFirst = i;
-            cLast = i;
-        }
-    }
-    std::int64_t xLast = -1;
-    for (std::int64_t j = M - 1; j >= 0; --j) {
-        if (x[j] != 0.0) {
-            xLast = j;
-            break;
-        }
-    }
-    if (cFirst < 0 || xLast < 0) {
-        v.assign(1, 0.0);
-        return;
-    }
-
-    const std::int64_t need = cLast + 1 + xLast;
-    std::int64_t N = 2;
-    while (N < need) N *= 2;
-
-    FFT fft(UseFile);
-    if (!(sameSamples(spectrumSource, v) && static_cast<std::int64_t>(channelSpectrum.size()) >= need)) {
-        spectrumSource = v;
-        channelSpectrum.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-        for (std::int64_t i = 0; i <= cLast; ++i) channelSpectrum[i] = std::complex<double>(v[i], 0.0);
-        fft.ComplexFFT(channelSpectrum, 1);
-        const double scale = static_cast<double>(N);
-        for (auto& z : channelSpectrum) z *= scale;
-    } else {
-        N = static_cast<std::int64_t>(channelSpectrum.size());
-    }
-
-    std::vector<std::complex<double>> work(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-    for (std::int64_t j = 0; j <= xLast; ++j) work[j] = std::complex<double>(x[j], 0.0);
-    fft.ComplexFFT(work, 1);
-    for (std::int64_t k = 0; k < N; ++k) work[k] *= channelSpectrum[k];
-    fft.ComplexFFT(work, 0);
-
-    // The streamed convolution's block delay: the channel's nonzero span,
-    // rounded up to even.
-    std::int64_t blockSize = cLast + 1 - cFirst;
-    if (blockSize % 2 != 0) ++blockSize;
-
-    std::int64_t f = -1;
-    for (std::int64_t j = cFirst; j < N; ++j) {
-        if (work[j].real() != 0.0) {
-            f = j;
-            break;
-        }
-    }
-    const std::int64_t count = (f < 0) ? 0 : std::min<std::int64_t>(L, 2 * L - blockSize - f);
-    if (count <= 0) {
-        v.assign(1, 0.0);
-        return;
-    }
-    *offset = f;
-    v.assign(static_cast<size_t>(count), 0.0);
-    const std::int64_t stop = std::min<std::int64_t>(count, N - f);
-    for (std::int64_t k = 0; k < stop; ++k) v[k] = work[f + k].real();
 }
 
 void FIRwParallelStepRespLists::truncateEQ(std::vector<double>& v) { truncateCounted(v); }
@@ -613,8 +527,7 @@ void FIRwParallelStepRespLists::Finalize() {
 }
 
 void FIRwParallelStepRespLists::releaseSearchBuffers() {
-    std::vector<double>().swap(spectrumSource);
-    std::vector<std::complex<double>>().swap(channelSpectrum);
+    convolution.Release(UseFile);
 }
 
 }  // namespace Veltramodels20200612

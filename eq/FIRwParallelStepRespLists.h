@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "dsp/FFTConvolution.h"
 #include "eq/FIRwStepRespList.h"
 
 namespace Veltramodels20200612 {
@@ -97,10 +98,9 @@ public:
     bool chInverted(const std::vector<double>& v) const;
 
 private:
-    // Channel spectrum (times its length, undoing the forward transform's
-    // scaling), shared by every trial: both paths start from ScaledChannel.
-    std::vector<double> spectrumSource;
-    std::vector<std::complex<double>> channelSpectrum;
+    // FFT convolution of the paths; both start from ScaledChannel, so its
+    // spectrum is shared by every trial.
+    FFTConvolution convolution;
 
     // One path of a trial: samples, and the index of the full convolution
     // that the first of them stands for.
@@ -118,7 +118,6 @@ private:
     bool search(ImpulseOperations& ops, std::stringstream& msg);
     bool finalEvaluation(ImpulseOperations& ops, std::stringstream& msg);
     void convolveDirect(const std::vector<double>& x, std::vector<double>& v, std::int64_t* offset) const;
-    void convolveFFT(const std::vector<double>& x, std::vector<double>& v, std::int64_t* offset);
     void releaseSearchBuffers();
 };
 
