@@ -50,7 +50,8 @@ struct Library {
     void* handle = nullptr;
     InitFn init = nullptr;
     CloseFn close = nullptr;
-    Library() {
+    Library()
+    {
         handle = dlopen(gLibraryPath, RTLD_NOW | RTLD_LOCAL);
         if (handle == nullptr) {
             std::fprintf(stderr, "dlopen(%s) failed: %s\n", gLibraryPath, dlerror());
@@ -62,15 +63,17 @@ struct Library {
     bool ok() const { return init != nullptr && close != nullptr; }
 };
 
-Library& library() {
+Library& library()
+{
     static Library lib;
     return lib;
 }
 
 // Through channel in simulator units (1/s: samples times the sample interval
 // sum to the DC gain, about 0.8 here).
-void throughChannel(double* h, long n) {
-    const double tau = 1.5 * kSamplesPerBit;       // main pulse: a few bits wide
+void throughChannel(double* h, long n)
+{
+    const double tau = 1.5 * kSamplesPerBit;  // main pulse: a few bits wide
     const double tail = static_cast<double>(n) / 3.0;
     for (long i = 0; i < n; ++i) {
         const double x = static_cast<double>(i) + 1.0;
@@ -79,14 +82,17 @@ void throughChannel(double* h, long n) {
         h[i] = pulse + refl;
     }
     double sum = 0.0;
-    for (long i = 0; i < n; ++i) sum += h[i];
+    for (long i = 0; i < n; ++i)
+        sum += h[i];
     const double norm = 0.8 / (sum * kSampleInterval);
-    for (long i = 0; i < n; ++i) h[i] *= norm;
+    for (long i = 0; i < n; ++i)
+        h[i] *= norm;
 }
 
 // Aggressor k (1-based): a delayed, differentiated copy of the through pulse,
 // attenuated by 25 dB and more, with its own faint tail.
-void aggressorChannel(double* a, const double* h, long n, int k) {
+void aggressorChannel(double* a, const double* h, long n, int k)
+{
     const long delay = 7L * k;
     const double g = 0.056 / k;
     const double tail = static_cast<double>(n) / (2.0 + k);
@@ -94,38 +100,44 @@ void aggressorChannel(double* a, const double* h, long n, int k) {
         const long j = i - delay;
         const double d = j >= 1 && j < n ? h[j] - h[j - 1] : 0.0;
         const double x = static_cast<double>(i) + 1.0;
-        a[i] = g * kSamplesPerBit * d + 1e-4 * h[0] * std::exp(-x / tail) * (1.0 + 0.5 * std::sin(x / (90.0 + k)));
+        a[i] = g * kSamplesPerBit * d +
+               1e-4 * h[0] * std::exp(-x / tail) * (1.0 + 0.5 * std::sin(x / (90.0 + k)));
     }
 }
 
-void fillMatrix(std::vector<double>& m, long n, int aggressors) {
+void fillMatrix(std::vector<double>& m, long n, int aggressors)
+{
     m.assign(static_cast<size_t>(n) * (aggressors + 1), 0.0);
     throughChannel(m.data(), n);
     for (int k = 1; k <= aggressors; ++k)
         aggressorChannel(m.data() + static_cast<size_t>(n) * k, m.data(), n, k);
 }
 
-std::string parameters(int autoInit) {
+std::string parameters(int autoInit)
+{
     return std::string("(VELMOR7700X (AutoInit ") + std::to_string(autoInit) +
            ")(PreEmphasis 4)(CornerCase 0)(OutputGain 1.0))";
 }
 
 // One AMI_Init/AMI_Close pair on a prepared matrix. Returns false with the
 // model's message on stderr when the call fails.
-bool callModel(std::vector<double>& m, long n, int aggressors, int autoInit) {
+bool callModel(std::vector<double>& m, long n, int aggressors, int autoInit)
+{
     Library& lib = library();
     std::string params = parameters(autoInit);
     char* out = nullptr;
     void* handle = nullptr;
     char* msg = nullptr;
-    const long r = lib.init(m.data(), n, aggressors, kSampleInterval, kBitTime, &params[0], &out, &handle, &msg);
+    const long r =
+        lib.init(m.data(), n, aggressors, kSampleInterval, kBitTime, &params[0], &out, &handle, &msg);
     if (r != 1)
         std::fprintf(stderr, "AMI_Init failed:\n%s", msg != nullptr ? msg : "(no message)\n");
     lib.close(handle);
     return r == 1;
 }
 
-void BM_AMI_Init(benchmark::State& state) {
+void BM_AMI_Init(benchmark::State& state)
+{
     if (!library().ok()) {
         state.SkipWithError("model library not loadable");
         return;
@@ -137,7 +149,7 @@ void BM_AMI_Init(benchmark::State& state) {
     fillMatrix(input, n, aggressors);
     for (auto _ : state) {
         state.PauseTiming();
-        m = input;   // AMI_Init overwrites the matrix
+        m = input;  // AMI_Init overwrites the matrix
         state.ResumeTiming();
         if (!callModel(m, n, aggressors, autoInit)) {
             state.SkipWithError("AMI_Init failed");
@@ -147,7 +159,8 @@ void BM_AMI_Init(benchmark::State& state) {
     state.counters["samples"] = static_cast<double>(n);
 }
 
-void caseArguments(benchmark::internal::Benchmark* b) {
+void caseArguments(benchmark::internal::Benchmark* b)
+{
     b->ArgNames({"log2n", "AutoInit", "aggr"});
     for (int log2n : {12, 14, 16, 18, 20})
         for (int autoInit : {0, 1})
@@ -160,11 +173,14 @@ BENCHMARK(BM_AMI_Init)->Apply(caseArguments)->Unit(benchmark::kMillisecond)->Use
 // --peak-rss: one fresh child per case; the parent reads the child's peak
 // resident set size from wait4 and the wall time of the AMI_Init call from a
 // pipe.
-int peakRssReport(int argc, char** argv) {
+int peakRssReport(int argc, char** argv)
+{
     int minLog2 = 12, maxLog2 = 20;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--min-log2n=", 12) == 0) minLog2 = std::atoi(argv[i] + 12);
-        if (std::strncmp(argv[i], "--max-log2n=", 12) == 0) maxLog2 = std::atoi(argv[i] + 12);
+        if (std::strncmp(argv[i], "--min-log2n=", 12) == 0)
+            minLog2 = std::atoi(argv[i] + 12);
+        if (std::strncmp(argv[i], "--max-log2n=", 12) == 0)
+            maxLog2 = std::atoi(argv[i] + 12);
     }
     std::printf("%-6s %-9s %-5s %12s %14s %16s\n", "log2n", "AutoInit", "aggr", "wall [s]", "peak RSS [MiB]",
                 "input [MiB]");
@@ -172,25 +188,31 @@ int peakRssReport(int argc, char** argv) {
         for (int autoInit : {0, 1}) {
             for (int aggressors : {0, 4}) {
                 int fd[2];
-                if (pipe(fd) != 0) return 1;
+                if (pipe(fd) != 0)
+                    return 1;
                 std::fflush(stdout);
                 const pid_t pid = fork();
-                if (pid < 0) return 1;
+                if (pid < 0)
+                    return 1;
                 if (pid == 0) {
                     close(fd[0]);
                     const long n = 1L << log2n;
                     std::vector<double> m;
                     fillMatrix(m, n, aggressors);
-                    if (!library().ok()) _exit(2);
+                    if (!library().ok())
+                        _exit(2);
                     const auto t0 = std::chrono::steady_clock::now();
                     const bool ok = callModel(m, n, aggressors, autoInit);
-                    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-                    if (write(fd[1], &s, sizeof s) != static_cast<ssize_t>(sizeof s)) _exit(3);
+                    const double s =
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+                    if (write(fd[1], &s, sizeof s) != static_cast<ssize_t>(sizeof s))
+                        _exit(3);
                     _exit(ok ? 0 : 1);
                 }
                 close(fd[1]);
                 double seconds = -1.0;
-                if (read(fd[0], &seconds, sizeof seconds) != static_cast<ssize_t>(sizeof seconds)) seconds = -1.0;
+                if (read(fd[0], &seconds, sizeof seconds) != static_cast<ssize_t>(sizeof seconds))
+                    seconds = -1.0;
                 close(fd[0]);
                 int status = 0;
                 struct rusage ru;
@@ -208,7 +230,8 @@ int peakRssReport(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     // Own options first; Google Benchmark rejects what it does not know.
     bool peakRss = false;
     int kept = 1;

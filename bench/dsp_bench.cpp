@@ -84,8 +84,14 @@ void firConvolution(benchmark::State& state, int enableFFT)
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(outputs));
 }
 
-void BM_FIR_Direct(benchmark::State& state) { firConvolution(state, 0); }
-void BM_FIR_FFT(benchmark::State& state) { firConvolution(state, 1); }
+void BM_FIR_Direct(benchmark::State& state)
+{
+    firConvolution(state, 0);
+}
+void BM_FIR_FFT(benchmark::State& state)
+{
+    firConvolution(state, 1);
+}
 // Direct form is quadratic: 1.5 * taps^2 multiply-adds, so it stops at 2^15 taps.
 BENCHMARK(BM_FIR_Direct)->RangeMultiplier(8)->Range(64, 32768)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FIR_FFT)->RangeMultiplier(8)->Range(64, 262144)->Unit(benchmark::kMillisecond);

@@ -13,7 +13,7 @@ using namespace Veltramodels20200612;
 
 namespace {
 
-const double kBitRate = 12.5e9;   // 2.5 ps per sample at 32 samples per bit
+const double kBitRate = 12.5e9;  // 2.5 ps per sample at 32 samples per bit
 const int kSpb = 32;
 
 // 16 driver states on a 2.44 ps grid over about 1 ns (400 rows): an edge with
@@ -22,11 +22,15 @@ const int kSpb = 32;
 struct DriverTable {
     std::vector<double> columns[17];
     std::vector<double>* array = columns;
-    DriverTable() {
+    DriverTable()
+    {
         const int rows = 400;
         const double dt = 2.44e-12, tb = 1.0 / kBitRate;
-        auto edge = [](double t) { return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 18e-12) * (1.0 + t / 18e-12); };
-        for (int r = 0; r < rows; ++r) columns[0].push_back(r * dt);
+        auto edge = [](double t) {
+            return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 18e-12) * (1.0 + t / 18e-12);
+        };
+        for (int r = 0; r < rows; ++r)
+            columns[0].push_back(r * dt);
         for (int k = 1; k <= 16; ++k) {
             const double a = 0.03 * (16 - k);
             for (int r = 0; r < rows; ++r) {
@@ -40,7 +44,8 @@ struct DriverTable {
 // A lossy channel of n samples, every one of them nonzero: a main pulse a few
 // bits wide and a slowly decaying, ringing reflection tail over the whole
 // length.
-std::vector<double> makeChannel(size_t n) {
+std::vector<double> makeChannel(size_t n)
+{
     std::vector<double> h(n);
     const double tau = 40.0, tail = static_cast<double>(n) / 4.0;
     double sum = 0.0;
@@ -49,11 +54,13 @@ std::vector<double> makeChannel(size_t n) {
         h[i] = (x / tau) * std::exp(-x / tau) + 1e-4 * std::exp(-x / tail) * (1.5 + std::cos(0.01 * x));
         sum += h[i];
     }
-    for (double& v : h) v /= sum;
+    for (double& v : h)
+        v /= sum;
     return h;
 }
 
-void BM_StepRespSectionInitialize(benchmark::State& state) {
+void BM_StepRespSectionInitialize(benchmark::State& state)
+{
     DriverTable table;
     const std::vector<double> channel = makeChannel(static_cast<size_t>(state.range(0)));
     RxLTI_StepResp_AMI section;

@@ -5,12 +5,14 @@
 namespace Veltramodels20200612 {
 
 CurveFit::CurveFit(std::ofstream* useFile)
-    : UseFile(useFile), LagrangeInterpolation_4PointCalls(0), ThirdOrderCoefficients_2PointCalls(0)
+    : UseFile(useFile),
+      LagrangeInterpolation_4PointCalls(0),
+      ThirdOrderCoefficients_2PointCalls(0)
 {
 }
 
-double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1,
-                                              double x2, double y2, double x3, double y3)
+double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
+                                              double y2, double x3, double y3)
 {
     if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
         *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
@@ -32,9 +34,8 @@ double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, do
     return sum;
 }
 
-bool CurveFit::ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3,
-                                             double x1, double y1, double x2, double y2, double s1,
-                                             double s2)
+bool CurveFit::ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3, double x1,
+                                             double y1, double x2, double y2, double s1, double s2)
 {
     if (ThirdOrderCoefficients_2PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
         *UseFile << "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n";
@@ -48,10 +49,8 @@ bool CurveFit::ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2,
     // Rows: value at x1, value at x2, and the slope conditions multiplied
     // through by x (x*y' = a1*x + 2*a2*x^2 + 3*a3*x^3), row-major.
     const double A[16] = {
-        1.0, x1,  x1 * x1,       x1 * x1 * x1,
-        1.0, x2,  x2 * x2,       x2 * x2 * x2,
-        0.0, x1,  2.0 * x1 * x1, 3.0 * x1 * x1 * x1,
-        0.0, x2,  2.0 * x2 * x2, 3.0 * x2 * x2 * x2,
+        1.0, x1, x1 * x1,       x1 * x1 * x1,       1.0, x2, x2 * x2,       x2 * x2 * x2,
+        0.0, x1, 2.0 * x1 * x1, 3.0 * x1 * x1 * x1, 0.0, x2, 2.0 * x2 * x2, 3.0 * x2 * x2 * x2,
     };
     const double b[4] = {y1, y2, s1 * x1, s2 * x2};
 

@@ -19,15 +19,15 @@ public:
 
     // Value at t of the cubic through (x0,y0) ... (x3,y3), in Lagrange form.
     // The abscissas must be distinct.
-    double LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1,
-                                        double x2, double y2, double x3, double y3);
+    double LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
+                                        double y2, double x3, double y3);
 
     // Coefficients of y = a0 + a1*x + a2*x^2 + a3*x^3 through (x1,y1) and
     // (x2,y2) with slope s1 at x1 and s2 at x2, by Cramer's rule. A singular
     // system gives all four coefficients 0. Returns false only if a
     // determinant cannot be evaluated or a coefficient pointer is null.
-    bool ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3, double x1,
-                                       double y1, double x2, double y2, double s1, double s2);
+    bool ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3, double x1, double y1,
+                                       double x2, double y2, double s1, double s2);
 };
 
 }  // namespace Veltramodels20200612

@@ -67,8 +67,8 @@ inline void butterfly(double* lo, double* hi, double wr, double wi)
 // go through both stages while they are loaded. Each butterfly is the same as
 // in two separate passes, so the results are too.
 template <bool Inverse>
-void butterflyStagePair(double* a, int n, int mmax, const double* wRe1, const double* wIm1, const double* wRe2,
-                        const double* wIm2)
+void butterflyStagePair(double* a, int n, int mmax, const double* wRe1, const double* wIm1,
+                        const double* wRe2, const double* wIm2)
 {
     const std::ptrdiff_t q = 2 * static_cast<std::ptrdiff_t>(mmax);
     for (int k = 0; k < n; k += 4 * mmax) {
@@ -151,7 +151,6 @@ void buildTable(int n, double s, std::vector<double>& re, std::vector<double>& i
     }
 }
 
-
 void swapPoints(double* a, int i, int j)
 {
     std::swap(a[2 * static_cast<std::ptrdiff_t>(i)], a[2 * static_cast<std::ptrdiff_t>(j)]);
@@ -171,8 +170,7 @@ int reverseBits(int x, int bits)
 // Visits every pair (i, rev(i)) of the bit-reversal permutation once: f(i, j)
 // with i < j = rev(i) for the points that trade places, and f(i, i) for the
 // points that stay.
-template <typename F>
-void forEachReversalPair(int n, F f)
+template <typename F> void forEachReversalPair(int n, F f)
 {
     int p = 0;
     while ((1 << p) < n)
@@ -231,10 +229,16 @@ void bitReversal(double* a, int n)
 }
 }  // namespace
 
-FFT::FFT() : FFT(nullptr) {}
+FFT::FFT()
+    : FFT(nullptr)
+{
+}
 
 FFT::FFT(std::ofstream* useFile)
-    : useFile_(useFile), callCount_(0), tableSize_(0), inverseIsConjugate_(true)
+    : useFile_(useFile),
+      callCount_(0),
+      tableSize_(0),
+      inverseIsConjugate_(true)
 {
 }
 
@@ -359,7 +363,8 @@ std::size_t FFT::bitReversedIndex(std::size_t k, int bits)
     return r;
 }
 
-void FFT::multiplyBitReversed(std::vector<std::complex<double>>& data, const std::vector<std::complex<double>>& factor)
+void FFT::multiplyBitReversed(std::vector<std::complex<double>>& data,
+                              const std::vector<std::complex<double>>& factor)
 {
     if (!isValidLength(data.size()) || factor.size() != data.size())
         return;

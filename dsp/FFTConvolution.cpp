@@ -8,14 +8,16 @@ namespace Veltramodels20200612 {
 
 namespace {
 
-bool sameSamples(const std::vector<double>& a, const std::vector<double>& b) {
+bool sameSamples(const std::vector<double>& a, const std::vector<double>& b)
+{
     return a.size() == b.size() &&
            (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 }  // namespace
 
-void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, std::int64_t* first) {
+void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, std::int64_t* first)
+{
     const std::int64_t nc = static_cast<std::int64_t>(v.size());
     const std::int64_t M = static_cast<std::int64_t>(x.size());
     const std::int64_t L = nc + M;
@@ -23,7 +25,8 @@ void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, s
     std::int64_t cFirst = -1, cLast = -1;
     for (std::int64_t i = 0; i < nc; ++i) {
         if (std::fabs(v[i]) > 0.0) {
-            if (cFirst < 0) cFirst = i;
+            if (cFirst < 0)
+                cFirst = i;
             cLast = i;
         }
     }
@@ -42,15 +45,18 @@ void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, s
     // Support of the linear convolution and the transform length.
     const std::int64_t need = cLast + 1 + xLast;
     std::int64_t N = 2;
-    while (N < need) N *= 2;
+    while (N < need)
+        N *= 2;
 
     if (!(sameSamples(source, v) && static_cast<std::int64_t>(spectrum.size()) >= need)) {
         source = v;
         spectrum.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
-        for (std::int64_t i = 0; i <= cLast; ++i) spectrum[i] = std::complex<double>(v[i], 0.0);
+        for (std::int64_t i = 0; i <= cLast; ++i)
+            spectrum[i] = std::complex<double>(v[i], 0.0);
         fft.ComplexFFT(spectrum, 1);
         const double scale = static_cast<double>(N);
-        for (auto& z : spectrum) z *= scale;
+        for (auto& z : spectrum)
+            z *= scale;
     } else {
         N = static_cast<std::int64_t>(spectrum.size());
     }
@@ -68,7 +74,8 @@ void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, s
     // nonzero span of the input rounded up to even; it limits how many
     // samples fit into the 2L streamed steps.
     std::int64_t blockSize = cLast + 1 - cFirst;
-    if (blockSize % 2 != 0) ++blockSize;
+    if (blockSize % 2 != 0)
+        ++blockSize;
 
     std::int64_t f = -1;
     for (std::int64_t j = cFirst; j < need; ++j) {
@@ -82,13 +89,16 @@ void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, s
         v.assign(1, 0.0);
         return;
     }
-    if (first != nullptr) *first = f;
+    if (first != nullptr)
+        *first = f;
     v.assign(static_cast<size_t>(count), 0.0);
     const std::int64_t stop = std::min<std::int64_t>(count, need - f);
-    for (std::int64_t k = 0; k < stop; ++k) v[k] = work[f + k].real();
+    for (std::int64_t k = 0; k < stop; ++k)
+        v[k] = work[f + k].real();
 }
 
-void FFTConvolution::Release(std::ofstream* useFile) {
+void FFTConvolution::Release(std::ofstream* useFile)
+{
     std::vector<double>().swap(source);
     std::vector<std::complex<double>>().swap(spectrum);
     std::vector<std::complex<double>>().swap(work);

@@ -36,10 +36,10 @@ public:
     void Release(std::ofstream* useFile);
 
 private:
-    std::vector<double> source;                    // input whose spectrum is kept
-    std::vector<std::complex<double>> spectrum;    // its transform, scaled to undo the 1/N
-    std::vector<std::complex<double>> work;        // transform buffer
-    FFT fft;                                       // keeps its twiddle tables across calls
+    std::vector<double> source;                  // input whose spectrum is kept
+    std::vector<std::complex<double>> spectrum;  // its transform, scaled to undo the 1/N
+    std::vector<std::complex<double>> work;      // transform buffer
+    FFT fft;                                     // keeps its twiddle tables across calls
 };
 
 }  // namespace Veltramodels20200612

@@ -12,8 +12,7 @@ namespace {
 // must fit in half of it for the overlap-add to be exact.
 const int kMaxPow2 = 30;
 
-template <typename T>
-void releaseVector(std::vector<T>& v)
+template <typename T> void releaseVector(std::vector<T>& v)
 {
     std::vector<T>().swap(v);
 }
@@ -203,7 +202,8 @@ void FIR::Initialize()
     fft_.ComplexFFT(tapsSpectrum_, 1);
     const double scale = static_cast<double>(n);
     for (std::int64_t k = 0; k < n; ++k)
-        tapsSpectrum_[k] = std::complex<double>(tapsSpectrum_[k].real() * scale, tapsSpectrum_[k].imag() * scale);
+        tapsSpectrum_[k] =
+            std::complex<double>(tapsSpectrum_[k].real() * scale, tapsSpectrum_[k].imag() * scale);
     forceHermitian(tapsSpectrum_);
     tapsSpectrumFinite_ = true;
     for (std::int64_t k = 0; k < n; ++k) {
@@ -280,7 +280,10 @@ inline Pair2 loadPair(const double* p)
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void storePair(double* p, Pair2 v) { std::memcpy(p, &v, sizeof v); }
+inline void storePair(double* p, Pair2 v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
 }  // namespace
 
 void FIR::directSums8(const double* h, std::int64_t from, std::int64_t to, const double* x, double* acc)
@@ -303,7 +306,8 @@ void FIR::directSums8(const double* h, std::int64_t from, std::int64_t to, const
 #else
 void FIR::directSums8(const double* h, std::int64_t from, std::int64_t to, const double* x, double* acc)
 {
-    double a0 = acc[0], a1 = acc[1], a2 = acc[2], a3 = acc[3], a4 = acc[4], a5 = acc[5], a6 = acc[6], a7 = acc[7];
+    double a0 = acc[0], a1 = acc[1], a2 = acc[2], a3 = acc[3], a4 = acc[4], a5 = acc[5], a6 = acc[6],
+           a7 = acc[7];
     for (std::int64_t i = from; i < to; ++i) {
         const double hi = h[i];
         const double* xi = x - i;
@@ -316,7 +320,14 @@ void FIR::directSums8(const double* h, std::int64_t from, std::int64_t to, const
         a6 += hi * xi[6];
         a7 += hi * xi[7];
     }
-    acc[0] = a0; acc[1] = a1; acc[2] = a2; acc[3] = a3; acc[4] = a4; acc[5] = a5; acc[6] = a6; acc[7] = a7;
+    acc[0] = a0;
+    acc[1] = a1;
+    acc[2] = a2;
+    acc[3] = a3;
+    acc[4] = a4;
+    acc[5] = a5;
+    acc[6] = a6;
+    acc[7] = a7;
 }
 #endif
 

@@ -41,7 +41,8 @@ public:
     // ascending order, acc[j] += h[i] * x[j - i] for j = 0 .. 7, each sum
     // rounded exactly as the single-sum loop rounds it (one product, then
     // one addition, per term). acc holds the running sums in and out.
-    static void directSums8(const double* h, std::int64_t from, std::int64_t to, const double* x, double* acc);
+    static void directSums8(const double* h, std::int64_t from, std::int64_t to, const double* x,
+                            double* acc);
     void Finalize();
     void DeleteBuffers();
 
@@ -77,7 +78,7 @@ private:
     std::vector<double> delayLine_;
     std::int64_t delayPos_;
     std::int64_t sampleCount_;
-    std::vector<double> history_;   // RunBlock: past inputs followed by the block's
+    std::vector<double> history_;  // RunBlock: past inputs followed by the block's
 
     // FFT mode. Only what the overlap-add needs is kept between blocks: the
     // taps spectrum, one block buffer and the tail of the previous block's

@@ -11,7 +11,9 @@
 namespace Veltramodels20200612 {
 
 ImpulseOperations::ImpulseOperations(std::ofstream* useFile)
-    : useFile_(useFile), eyeLevelsCalls_(0), nyquistGainCalls_(0)
+    : useFile_(useFile),
+      eyeLevelsCalls_(0),
+      nyquistGainCalls_(0)
 {
 }
 
@@ -87,7 +89,8 @@ bool ImpulseOperations::determineEyeBcWcUpperLevels(const std::vector<double>& i
     return true;
 }
 
-double ImpulseOperations::impulseGainAtNyquist(double BitRate, int SamplesPerBit, const std::vector<double>& impulse)
+double ImpulseOperations::impulseGainAtNyquist(double BitRate, int SamplesPerBit,
+                                               const std::vector<double>& impulse)
 {
     if (nyquistGainCalls_ == 0 && useFile_ != nullptr && useFile_->is_open()) {
         *useFile_ << "Veltramodels20200612::ImpulseOperations::impulseGainAtNyquist\n";
@@ -137,7 +140,8 @@ double ImpulseOperations::impulseGainAtNyquist(double BitRate, int SamplesPerBit
             const double twoPi = 2.0 * 3.14159265358979323846;
             for (std::size_t i = 0; i < length; ++i) {
                 const std::uint64_t turns = (static_cast<std::uint64_t>(bin) * i) % n;
-                sum += impulse[i] * std::polar(1.0, -twoPi * static_cast<double>(turns) / static_cast<double>(n));
+                sum += impulse[i] *
+                       std::polar(1.0, -twoPi * static_cast<double>(turns) / static_cast<double>(n));
             }
             gain = std::abs(sum);
         }

@@ -94,8 +94,8 @@ bool ImpulseToWorstCaseEye::Setup(std::ofstream* useFile, std::stringstream& msg
     return result;
 }
 
-double ImpulseToWorstCaseEye::phaseSum(const std::vector<double>& pulse, std::int64_t pulseLength, std::int64_t i,
-                                       int s, bool worst)
+double ImpulseToWorstCaseEye::phaseSum(const std::vector<double>& pulse, std::int64_t pulseLength,
+                                       std::int64_t i, int s, bool worst)
 {
     std::int64_t m = i % s;
     if (m < 0)
@@ -115,7 +115,8 @@ double ImpulseToWorstCaseEye::phaseSum(const std::vector<double>& pulse, std::in
 // The window covers the 3S absolute phases P - (S-1) - H ... P + 2S - H, H = S/2:
 // two unit intervals around the peak plus room to re-centre by up to H either way.
 void ImpulseToWorstCaseEye::fillWindow(const std::vector<double>& pulse, std::int64_t pulseLength,
-                                       std::int64_t peakIndex, int s, bool worst, std::vector<double>& window) const
+                                       std::int64_t peakIndex, int s, bool worst,
+                                       std::vector<double>& window) const
 {
     const std::int64_t h = s / 2;
     const std::int64_t i0 = peakIndex - (s - 1) - h;
@@ -133,8 +134,9 @@ void ImpulseToWorstCaseEye::generateWorstCaseEye(const std::vector<double>& puls
     worstCaseFromWindow(window, upperEye, lowerEye, samplesPerBit);
 }
 
-void ImpulseToWorstCaseEye::worstCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
-                                                std::vector<double>* lowerEye, int samplesPerBit)
+void ImpulseToWorstCaseEye::worstCaseFromWindow(const std::vector<double>& window,
+                                                std::vector<double>* upperEye, std::vector<double>* lowerEye,
+                                                int samplesPerBit)
 {
     const std::int64_t s = samplesPerBit;
     const std::int64_t h = s / 2;
@@ -216,8 +218,9 @@ void ImpulseToWorstCaseEye::generateBestCaseEye(const std::vector<double>& pulse
     bestCaseFromWindow(window, upperEye, lowerEye, samplesPerBit, eyeShift);
 }
 
-void ImpulseToWorstCaseEye::bestCaseFromWindow(const std::vector<double>& window, std::vector<double>* upperEye,
-                                               std::vector<double>* lowerEye, int samplesPerBit, std::int64_t eyeShift)
+void ImpulseToWorstCaseEye::bestCaseFromWindow(const std::vector<double>& window,
+                                               std::vector<double>* upperEye, std::vector<double>* lowerEye,
+                                               int samplesPerBit, std::int64_t eyeShift)
 {
     const std::int64_t s = samplesPerBit;
     const std::int64_t h = s / 2;
@@ -243,7 +246,11 @@ namespace {
 class PulseStream {
 public:
     PulseStream(const std::vector<double>& h, std::int64_t s, double level)
-        : h_(h), n_(static_cast<std::int64_t>(h.size())), s_(s), level_(level), ring_(static_cast<std::size_t>(s))
+        : h_(h),
+          n_(static_cast<std::int64_t>(h.size())),
+          s_(s),
+          level_(level),
+          ring_(static_cast<std::size_t>(s))
     {
     }
     std::int64_t length() const { return n_ + s_; }
@@ -291,8 +298,8 @@ private:
 // sum over k = i mod S, i mod S + S, ... (i = i0 + w) in ascending k, exactly
 // as phaseSum adds them; every pulse sample k goes to the three positions of
 // its residue, each of which receives its terms in ascending k.
-void ImpulseToWorstCaseEye::fillWindowsStreamed(std::int64_t peakIndex, bool bestCase, std::vector<double>& worst,
-                                                std::vector<double>& best) const
+void ImpulseToWorstCaseEye::fillWindowsStreamed(std::int64_t peakIndex, bool bestCase,
+                                                std::vector<double>& worst, std::vector<double>& best) const
 {
     const std::int64_t s = SamplesPerBit;
     const std::int64_t h = s / 2;

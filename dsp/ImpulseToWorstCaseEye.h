@@ -30,32 +30,33 @@ public:
 
     // Worst-case curves over the phase window; fills the edge, centre, shift
     // and crossing outputs.
-    void generateWorstCaseEye(const std::vector<double>& pulse, std::int64_t pulseLength, std::int64_t peakIndex,
-                              std::vector<double>* upperEye, std::vector<double>* lowerEye, int samplesPerBit);
+    void generateWorstCaseEye(const std::vector<double>& pulse, std::int64_t pulseLength,
+                              std::int64_t peakIndex, std::vector<double>* upperEye,
+                              std::vector<double>* lowerEye, int samplesPerBit);
     // Best-case curves over the same window, re-cut by eyeShift like the worst case.
-    void generateBestCaseEye(const std::vector<double>& pulse, std::int64_t pulseLength, std::int64_t peakIndex,
-                             std::vector<double>* upperEye, std::vector<double>* lowerEye, int samplesPerBit,
-                             std::int64_t eyeShift);
+    void generateBestCaseEye(const std::vector<double>& pulse, std::int64_t pulseLength,
+                             std::int64_t peakIndex, std::vector<double>* upperEye,
+                             std::vector<double>* lowerEye, int samplesPerBit, std::int64_t eyeShift);
 
     std::vector<double>* WcUpperEye;
     std::vector<double>* WcLowerEye;
     std::vector<double>* BcUpperEye;
     std::vector<double>* BcLowerEye;
-    std::int64_t WcRiseIndex;   // first rising zero crossing of WcUpperEye, -1 when absent
-    std::int64_t WcFallIndex;   // first falling zero crossing of WcUpperEye, -1 when absent
+    std::int64_t WcRiseIndex;  // first rising zero crossing of WcUpperEye, -1 when absent
+    std::int64_t WcFallIndex;  // first falling zero crossing of WcUpperEye, -1 when absent
     std::int64_t EyeLeftIndex;
     std::int64_t EyeCenterIndex;
     std::int64_t EyeRightIndex;
-    std::int64_t EyeShift;      // shift applied to the phase window to centre the eye
-    std::int64_t SamplePhase;   // EyeShift + (peak index mod SamplesPerBit)
+    std::int64_t EyeShift;     // shift applied to the phase window to centre the eye
+    std::int64_t SamplePhase;  // EyeShift + (peak index mod SamplesPerBit)
     double WcToBcRatio;
     double WcPeak;
     double BcAtWcPeak;
     const std::vector<double>* Impulse;  // not owned
     int SamplesPerBit;
     double LogicLevel;
-    int Normalization;          // 1 = curves divided by BcAtWcPeak
-    int Inverted;               // 1 = the working impulse was negated
+    int Normalization;  // 1 = curves divided by BcAtWcPeak
+    int Inverted;       // 1 = the working impulse was negated
 
 private:
     // Sum over the samples k = i mod S, i mod S + S, ... < pulseLength, with the

@@ -393,8 +393,10 @@ bool InterpolateData::DoInterpolation(std::vector<double>& X, std::stringstream&
                         lo = hi = d;
                         first = false;
                     } else {
-                        if (d < lo) lo = d;
-                        if (d > hi) hi = d;
+                        if (d < lo)
+                            lo = d;
+                        if (d > hi)
+                            hi = d;
                     }
                 }
             }

@@ -41,13 +41,13 @@ public:
     int ScaleForFinalValue;   // 1 = differenced result sums to the last yData value, else to 1
     int StepData;             // 1 = zero before the first point, flat after the last
 
-    std::ofstream* UseFile;   // kept after the first Setup given an open one (not owned)
-    double xOffset;           // xData[0] at the start of the current interpolation
-    double LogReference;      // divisor of the logarithmic abscissa; 1 without UseLogX
-    double* SavedX;           // shifted (and mapped) abscissas, xData size; owned
+    std::ofstream* UseFile;  // kept after the first Setup given an open one (not owned)
+    double xOffset;          // xData[0] at the start of the current interpolation
+    double LogReference;     // divisor of the logarithmic abscissa; 1 without UseLogX
+    double* SavedX;          // shifted (and mapped) abscissas, xData size; owned
     std::size_t SavedXSize;  // number of values in SavedX
 
-    CurveFit Fit;             // the curve fits used by the cubic and Lagrange forms
+    CurveFit Fit;  // the curve fits used by the cubic and Lagrange forms
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);

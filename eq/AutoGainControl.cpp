@@ -20,9 +20,12 @@ AutoGainControl::AutoGainControl()
       BestCaseUpperLevel(0.0),
       WorstCaseUpperLevel(0.0),
       UseFile(nullptr),
-      useFileHeaderWritten(false) {}
+      useFileHeaderWritten(false)
+{
+}
 
-bool AutoGainControl::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool AutoGainControl::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (!useFileHeaderWritten && useFile != nullptr && useFile->is_open()) {
         *useFile << "Veltramodels20200612::AutoGainControl\n";
         useFile->flush();
@@ -52,9 +55,12 @@ bool AutoGainControl::Setup(std::ofstream* useFile, std::stringstream& msg) {
     return ok;
 }
 
-bool AutoGainControl::Initialize(std::stringstream& msg) {
-    if (AGC_Type < 1) return true;   // the preset gain stays, nothing is touched
-    if (ChannelImpulse == nullptr) return false;
+bool AutoGainControl::Initialize(std::stringstream& msg)
+{
+    if (AGC_Type < 1)
+        return true;  // the preset gain stays, nothing is touched
+    if (ChannelImpulse == nullptr)
+        return false;
 
     BestCaseUpperLevel = 0.0;
     WorstCaseUpperLevel = 0.0;
@@ -73,14 +79,16 @@ bool AutoGainControl::Initialize(std::stringstream& msg) {
         }
     }
     if (negative)
-        for (double& v : c) v = -v;
+        for (double& v : c)
+            v = -v;
 
     const double swing = 2.0 * TxLogicLevel;
     double gain = ScalarGain;
     bool result = true;
     if (AGC_Type == 1) {
         double sum = 0.0;
-        for (double v : c) sum += v;
+        for (double v : c)
+            sum += v;
         gain = AGC_Level / sum / swing;
     } else if (AGC_Type == 2) {
         ImpulseOperations ops(UseFile);
@@ -102,20 +110,23 @@ bool AutoGainControl::Initialize(std::stringstream& msg) {
     // as without adaptation: the preset gain stays and the impulse is left
     // as it is.
     const bool adapted = std::isfinite(gain);
-    if (adapted) ScalarGain = gain;
+    if (adapted)
+        ScalarGain = gain;
 
     msg << "AGC scalar gain = " << ScalarGain << ".\n";
 
     if (adapted && ScalarGain != 1.0)
-        for (double& v : *ChannelImpulse) v *= ScalarGain;
+        for (double& v : *ChannelImpulse)
+            v *= ScalarGain;
     return result;
 }
 
-double AutoGainControl::Run() {
+double AutoGainControl::Run()
+{
     Output = Input * ScalarGain;
     return Output;
 }
 
 void AutoGainControl::DeleteBuffers() {}
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

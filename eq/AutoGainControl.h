@@ -24,13 +24,13 @@ public:
 
     double Input;
     double Output;
-    std::vector<double>* ChannelImpulse;   // not owned; scaled in place by Initialize
+    std::vector<double>* ChannelImpulse;  // not owned; scaled in place by Initialize
     int SamplesPerBit;
     double BitRate;
-    int AGC_Type;            // 0 keep ScalarGain, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
-    double AGC_Level;        // target peak-to-peak level
-    double TxLogicLevel;     // half the transmitted peak-to-peak swing
-    double ScalarGain;       // preset by the owner, replaced when AGC_Type >= 1
+    int AGC_Type;         // 0 keep ScalarGain, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
+    double AGC_Level;     // target peak-to-peak level
+    double TxLogicLevel;  // half the transmitted peak-to-peak swing
+    double ScalarGain;    // preset by the owner, replaced when AGC_Type >= 1
     double BestCaseUpperLevel;
     double WorstCaseUpperLevel;
     std::ofstream* UseFile;  // not owned
@@ -39,6 +39,6 @@ private:
     bool useFileHeaderWritten;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

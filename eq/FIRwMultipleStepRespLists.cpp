@@ -12,20 +12,24 @@ namespace Veltramodels20200612 {
 namespace {
 
 // List 1 with no states stands for the single tap 1.0.
-const std::vector<double>& unityTap() {
+const std::vector<double>& unityTap()
+{
     static const std::vector<double> tap(1, 1.0);
     return tap;
 }
 
-bool sameSamples(const std::vector<double>& a, const std::vector<double>& b) {
+bool sameSamples(const std::vector<double>& a, const std::vector<double>& b)
+{
     return a.size() == b.size() &&
            (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // Open-eye ratio of one trial. A zero best-case level (no response at all)
 // has no ratio; such a trial never replaces the best one.
-bool eyeRatio(double bc, double wc, double* ratio) {
-    if (bc == 0.0) return false;
+bool eyeRatio(double bc, double wc, double* ratio)
+{
+    if (bc == 0.0)
+        return false;
     *ratio = wc / bc;
     return true;
 }
@@ -75,33 +79,51 @@ FIRwMultipleStepRespLists::FIRwMultipleStepRespLists()
       SampleCount(0),
       stageIndex{0, 0, 0, 0},
       stageValid(0),
-      stageFFT(-1) {}
+      stageFFT(-1)
+{
+}
 
 FIRwMultipleStepRespLists::~FIRwMultipleStepRespLists() {}
 
-FIRwStepRespList* FIRwMultipleStepRespLists::EQList(int n) {
+FIRwStepRespList* FIRwMultipleStepRespLists::EQList(int n)
+{
     switch (n) {
-        case 1: return &EQ1;
-        case 2: return &EQ2;
-        case 3: return &EQ3;
-        case 4: return &EQ4;
-        default: return nullptr;
+    case 1:
+        return &EQ1;
+    case 2:
+        return &EQ2;
+    case 3:
+        return &EQ3;
+    case 4:
+        return &EQ4;
+    default:
+        return nullptr;
     }
 }
 
-int FIRwMultipleStepRespLists::NumStepResp(int n) const {
+int FIRwMultipleStepRespLists::NumStepResp(int n) const
+{
     switch (n) {
-        case 1: return EQ1_NumStepResp;
-        case 2: return EQ2_NumStepResp;
-        case 3: return EQ3_NumStepResp;
-        case 4: return EQ4_NumStepResp;
-        default: return 0;
+    case 1:
+        return EQ1_NumStepResp;
+    case 2:
+        return EQ2_NumStepResp;
+    case 3:
+        return EQ3_NumStepResp;
+    case 4:
+        return EQ4_NumStepResp;
+    default:
+        return 0;
     }
 }
 
-bool FIRwMultipleStepRespLists::stageInUse(int s) const { return s == 0 || NumStepResp(s + 1) >= 1; }
+bool FIRwMultipleStepRespLists::stageInUse(int s) const
+{
+    return s == 0 || NumStepResp(s + 1) >= 1;
+}
 
-bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
         UseFile = useFile;
         *UseFile << "Veltramodels20200612::FIRwStepRespList\n";
@@ -133,7 +155,8 @@ bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
         if (N3 <= 0) {
             msg << "EQ3_NumStepResp must be an integer >= 1.\n";
             ok = false;
-            if (N2 < 0) msg << "EQ2_NumStepResp must be an integer >= 0.\n";
+            if (N2 < 0)
+                msg << "EQ2_NumStepResp must be an integer >= 0.\n";
         } else if (N2 <= 0) {
             msg << "EQ2_NumStepResp must be an integer >= 1.\n";
             ok = false;
@@ -170,8 +193,8 @@ bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
             const int indexes[3] = {EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
             for (int k = 0; k < 3; ++k) {
                 if (counts[k] >= 1 && (indexes[k] < 1 || indexes[k] > counts[k])) {
-                    msg << "EQ" << (k + 2) << "_StepRespIndex must be an integer in the range [1, " << counts[k]
-                        << "].\n";
+                    msg << "EQ" << (k + 2) << "_StepRespIndex must be an integer in the range [1, "
+                        << counts[k] << "].\n";
                     ok = false;
                     break;
                 }
@@ -203,7 +226,8 @@ bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
         msg << "EQ1_StepResp_data_values vector size must be > 0.\n";
         return false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
 
     std::vector<double>** tables[3] = {EQ2_StepResp_data_values, EQ3_StepResp_data_values,
                                        EQ4_StepResp_data_values};
@@ -236,18 +260,22 @@ bool FIRwMultipleStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
     const size_t first = (firstNonzero == size || firstNonzero == 0) ? 0 : firstNonzero - 1;
     const double divisor = SamplesPerBit * BitRate;
     ScaledChannel.resize(last - first + 1);
-    for (size_t j = 0; first + j <= last; ++j) ScaledChannel[j] = ch[first + j] / divisor;
+    for (size_t j = 0; first + j <= last; ++j)
+        ScaledChannel[j] = ch[first + j] / divisor;
     ScaledChannel.shrink_to_fit();
-    if (finalCache.valid && !sameSamples(finalCache.channel, ScaledChannel)) dropFinalCache();
+    if (finalCache.valid && !sameSamples(finalCache.channel, ScaledChannel))
+        dropFinalCache();
 
     ListChannel.assign(1, 1.0);
     Gain = std::pow(10.0, Gain_dB / 20.0);
     return true;
 }
 
-bool FIRwMultipleStepRespLists::SetupEQ(int n, int index, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::SetupEQ(int n, int index, std::stringstream& msg)
+{
     FIRwStepRespList* list = EQList(n);
-    if (list == nullptr) return false;
+    if (list == nullptr)
+        return false;
     std::vector<double>** tables[4] = {EQ1_StepResp_data_values, EQ2_StepResp_data_values,
                                        EQ3_StepResp_data_values, EQ4_StepResp_data_values};
     const int arrangement[4] = {EQ1_ColumnArrangement, EQ2_ColumnArrangement, EQ3_ColumnArrangement,
@@ -266,31 +294,42 @@ bool FIRwMultipleStepRespLists::SetupEQ(int n, int index, std::stringstream& msg
     list->AdaptForLogicLevel = 0;
     list->OutputStepRespData = 0;
     list->Gain_dB = 0.0;
-    if (n == 1 && EQ1_NumStepResp < 1) return true;
+    if (n == 1 && EQ1_NumStepResp < 1)
+        return true;
     return list->Setup(nullptr, msg);
 }
 
-bool FIRwMultipleStepRespLists::InitializeEQ(int n, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::InitializeEQ(int n, std::stringstream& msg)
+{
     FIRwStepRespList* list = EQList(n);
-    if (list == nullptr) return false;
-    if (n == 1 && EQ1_NumStepResp <= 0) return true;
+    if (list == nullptr)
+        return false;
+    if (n == 1 && EQ1_NumStepResp <= 0)
+        return true;
     return list->Initialize(msg);
 }
 
-void FIRwMultipleStepRespLists::Setup_chImp(std::vector<double>& v) { v = ScaledChannel; }
+void FIRwMultipleStepRespLists::Setup_chImp(std::vector<double>& v)
+{
+    v = ScaledChannel;
+}
 
-const std::vector<double>* FIRwMultipleStepRespLists::listTaps(int n) {
-    if (n == 1 && EQ1_NumStepResp <= 0) return &unityTap();
+const std::vector<double>* FIRwMultipleStepRespLists::listTaps(int n)
+{
+    if (n == 1 && EQ1_NumStepResp <= 0)
+        return &unityTap();
     FIRwStepRespList* list = EQList(n);
     return list == nullptr ? nullptr : &list->Taps();
 }
 
-bool FIRwMultipleStepRespLists::convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream&) {
+bool FIRwMultipleStepRespLists::convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream&)
+{
     const std::vector<double>* taps = listTaps(n);
     // The convolution is defined as streaming the taps through a FIR whose
     // taps are v, so an empty v or an unknown mode fails as that FIR's set-up
     // would.
-    if (taps == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u) return false;
+    if (taps == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u)
+        return false;
     if (enableFFT == 1)
         // The stage input's spectrum is kept per stage, so an input
         // convolved with every state of a list is transformed once.
@@ -309,7 +348,8 @@ bool FIRwMultipleStepRespLists::convolveEQ(int n, int enableFFT, std::vector<dou
 // gives every output bit for bit, at a cost of |c| x M instead of |c| x L.
 // Outputs are computed eight at a time, each still in its own ascending-i
 // order, so that the eight independent sums overlap in the processor.
-void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std::vector<double>& v) const {
+void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std::vector<double>& v) const
+{
     const std::vector<double>& c = v;
     const std::int64_t nc = static_cast<std::int64_t>(c.size());
     const std::int64_t M = static_cast<std::int64_t>(x.size());
@@ -325,7 +365,8 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
     std::int64_t xFirst = -1, xLast = -1;
     for (std::int64_t j = 0; j < M; ++j) {
         if (x[j] != 0.0) {
-            if (xFirst < 0) xFirst = j;
+            if (xFirst < 0)
+                xFirst = j;
             xLast = j;
         }
     }
@@ -347,14 +388,16 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
                 double acc[B];
                 for (std::int64_t j = 0; j < B; ++j) {
                     double s = 0.0;
-                    for (std::int64_t i = lowIndex(t0 + j); i < midLo; ++i) s += cp[i] * xp[t0 + j - i];
+                    for (std::int64_t i = lowIndex(t0 + j); i < midLo; ++i)
+                        s += cp[i] * xp[t0 + j - i];
                     acc[j] = s;
                 }
                 FIR::directSums8(cp, midLo, midHi + 1, xp + t0, acc);
                 for (std::int64_t j = 0; j < B; ++j) {
                     double s = acc[j];
                     const std::int64_t hi = highIndex(t0 + j);
-                    for (std::int64_t i = midHi + 1; i <= hi; ++i) s += cp[i] * xp[t0 + j - i];
+                    for (std::int64_t i = midHi + 1; i <= hi; ++i)
+                        s += cp[i] * xp[t0 + j - i];
                     y[t0 + j] = s;
                 }
             } else {
@@ -362,7 +405,8 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
                 for (std::int64_t t = t0; t < stop; ++t) {
                     double s = 0.0;
                     const std::int64_t hi = highIndex(t);
-                    for (std::int64_t i = lowIndex(t); i <= hi; ++i) s += cp[i] * xp[t - i];
+                    for (std::int64_t i = lowIndex(t); i <= hi; ++i)
+                        s += cp[i] * xp[t - i];
                     y[t] = s;
                 }
             }
@@ -371,7 +415,8 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
         // writes until L samples are out or the 2L inputs run out, the
         // samples after tEnd being exact zeros.
         std::int64_t f = 0;
-        while (f < tEnd && y[f] == 0.0) ++f;
+        while (f < tEnd && y[f] == 0.0)
+            ++f;
         if (f < tEnd) {
             const std::int64_t count = std::min<std::int64_t>(L, 2 * L - f);
             out.assign(static_cast<size_t>(count), 0.0);
@@ -387,16 +432,21 @@ void FIRwMultipleStepRespLists::convolveDirect(const std::vector<double>& x, std
     v.swap(out);
 }
 
-void FIRwMultipleStepRespLists::truncateEQ(std::vector<double>& v) {
+void FIRwMultipleStepRespLists::truncateEQ(std::vector<double>& v)
+{
     size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0) --end;
+    while (end > 1 && v[end - 1] == 0.0)
+        --end;
     v.resize(end);
     size_t start = 0;
-    while (start + 1 < v.size() && v[start] == 0.0) ++start;
-    if (start > 0) v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
+    while (start + 1 < v.size() && v[start] == 0.0)
+        ++start;
+    if (start > 0)
+        v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
 }
 
-bool FIRwMultipleStepRespLists::chInverted(const std::vector<double>& v) const {
+bool FIRwMultipleStepRespLists::chInverted(const std::vector<double>& v) const
+{
     double largest = 0.0;
     double value = 0.0;
     for (double s : v) {
@@ -408,20 +458,24 @@ bool FIRwMultipleStepRespLists::chInverted(const std::vector<double>& v) const {
     return value < 0.0;
 }
 
-int FIRwMultipleStepRespLists::buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
-                                          const std::vector<double>** response) {
-    if (!reuse || stageFFT != enableFFT) stageValid = 0;
+int FIRwMultipleStepRespLists::buildTrial(const int index[4], int enableFFT, bool reuse,
+                                          std::stringstream& msg, const std::vector<double>** response)
+{
+    if (!reuse || stageFFT != enableFFT)
+        stageValid = 0;
     stageFFT = enableFFT;
 
     int keep = 0;
-    while (keep < stageValid && (!stageInUse(keep) || index[keep] == stageIndex[keep])) ++keep;
+    while (keep < stageValid && (!stageInUse(keep) || index[keep] == stageIndex[keep]))
+        ++keep;
     stageValid = keep;
 
     int lastUsed = 0;
     for (int s = 0; s < 4; ++s) {
         if (!stageInUse(s)) {
             stageIndex[s] = index[s];
-            if (s >= stageValid) stageValid = s + 1;
+            if (s >= stageValid)
+                stageValid = s + 1;
             continue;
         }
         if (s >= keep) {
@@ -446,14 +500,18 @@ int FIRwMultipleStepRespLists::buildTrial(const int index[4], int enableFFT, boo
 }
 
 const std::vector<double>& FIRwMultipleStepRespLists::positiveGoing(const std::vector<double>& response,
-                                                                    std::vector<double>& negated) const {
-    if (!chInverted(response)) return response;
+                                                                    std::vector<double>& negated) const
+{
+    if (!chInverted(response))
+        return response;
     negated.resize(response.size());
-    for (size_t i = 0; i < response.size(); ++i) negated[i] = -response[i];
+    for (size_t i = 0; i < response.size(); ++i)
+        negated[i] = -response[i];
     return negated;
 }
 
-void FIRwMultipleStepRespLists::releaseSearchBuffers() {
+void FIRwMultipleStepRespLists::releaseSearchBuffers()
+{
     for (int s = 0; s < 4; ++s) {
         stageConvolution[s].Release(UseFile);
         std::vector<double>().swap(stageResponse[s]);
@@ -462,22 +520,28 @@ void FIRwMultipleStepRespLists::releaseSearchBuffers() {
     stageFFT = -1;
 }
 
-void FIRwMultipleStepRespLists::finalizeLists() {
+void FIRwMultipleStepRespLists::finalizeLists()
+{
     EQ1.Finalize();
     EQ2.Finalize();
     EQ3.Finalize();
     EQ4.Finalize();
 }
 
-void FIRwMultipleStepRespLists::writeIndexLine(const int index[4], std::stringstream& msg) const {
+void FIRwMultipleStepRespLists::writeIndexLine(const int index[4], std::stringstream& msg) const
+{
     msg << "EQ1_StepRespIndex = " << index[0];
-    if (EQ2_NumStepResp > 0) msg << ",  EQ2_StepRespIndex = " << index[1];
-    if (EQ3_NumStepResp > 0) msg << ",  EQ3_StepRespIndex = " << index[2];
-    if (EQ4_NumStepResp > 0) msg << ",  EQ4_StepRespIndex = " << index[3];
+    if (EQ2_NumStepResp > 0)
+        msg << ",  EQ2_StepRespIndex = " << index[1];
+    if (EQ3_NumStepResp > 0)
+        msg << ",  EQ3_StepRespIndex = " << index[2];
+    if (EQ4_NumStepResp > 0)
+        msg << ",  EQ4_StepRespIndex = " << index[3];
     msg << "\n";
 }
 
-bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::stringstream& msg)
+{
     const int counts[4] = {EQ1_NumStepResp, EQ2_NumStepResp, EQ3_NumStepResp, EQ4_NumStepResp};
     int index[4] = {1, 1, 1, 1};
     int previous[4] = {1, 1, 1, 1};
@@ -491,7 +555,8 @@ bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::st
         for (int p = 0; p < positions; ++p) {
             int list = 0;
             int state = p;
-            while (state >= counts[list]) state -= counts[list++];
+            while (state >= counts[list])
+                state -= counts[list++];
             int candidate[4] = {index[0], index[1], index[2], index[3]};
             candidate[list] = state + 1;
 
@@ -517,8 +582,8 @@ bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::st
         ++CycleCount;
         // Every cycle that changes an index strictly raises the best ratio
         // over a finite set of combinations, so this ends.
-        if (index[0] == previous[0] && index[1] == previous[1] && (counts[2] <= 0 || index[2] == previous[2]) &&
-            (counts[3] <= 0 || index[3] == previous[3]))
+        if (index[0] == previous[0] && index[1] == previous[1] &&
+            (counts[2] <= 0 || index[2] == previous[2]) && (counts[3] <= 0 || index[3] == previous[3]))
             break;
         std::copy(index, index + 4, previous);
     }
@@ -536,7 +601,8 @@ bool FIRwMultipleStepRespLists::sequentialSearch(ImpulseOperations& ops, std::st
     return true;
 }
 
-bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg)
+{
     // Every index starts at the first state, so that a search in which no
     // combination yields a ratio (a channel with no response) keeps it.
     EQ1_StepRespIndex = EQ2_StepRespIndex = EQ3_StepRespIndex = EQ4_StepRespIndex = 1;
@@ -595,16 +661,20 @@ bool FIRwMultipleStepRespLists::exhaustiveSearch(ImpulseOperations& ops, std::st
     return true;
 }
 
-void FIRwMultipleStepRespLists::dropFinalCache() {
+void FIRwMultipleStepRespLists::dropFinalCache()
+{
     finalCache.valid = false;
     std::vector<double>().swap(finalCache.channel);
     std::vector<double>().swap(finalCache.response);
-    for (auto& t : finalCache.taps) std::vector<double>().swap(t);
+    for (auto& t : finalCache.taps)
+        std::vector<double>().swap(t);
 }
 
-bool FIRwMultipleStepRespLists::finalCacheMatches(const int index[4]) {
+bool FIRwMultipleStepRespLists::finalCacheMatches(const int index[4])
+{
     // With a use file every kernel call is logged, so nothing is skipped.
-    if (!finalCache.valid || (UseFile != nullptr && UseFile->is_open())) return false;
+    if (!finalCache.valid || (UseFile != nullptr && UseFile->is_open()))
+        return false;
     if (finalCache.samplesPerBit != SamplesPerBit ||
         std::memcmp(&finalCache.logicLevel, &LogicLevel, sizeof(double)) != 0 ||
         !sameSamples(finalCache.channel, ScaledChannel))
@@ -614,29 +684,34 @@ bool FIRwMultipleStepRespLists::finalCacheMatches(const int index[4]) {
     std::stringstream scratch;
     bool same = true;
     for (int s = 0; s < 4 && same; ++s) {
-        if (!stageInUse(s)) continue;
+        if (!stageInUse(s))
+            continue;
         const int n = s + 1;
-        same = SetupEQ(n, index[s], scratch) && InitializeEQ(n, scratch) && sameSamples(*listTaps(n), finalCache.taps[s]);
+        same = SetupEQ(n, index[s], scratch) && InitializeEQ(n, scratch) &&
+               sameSamples(*listTaps(n), finalCache.taps[s]);
     }
     finalizeLists();
     releaseSearchBuffers();
     return same;
 }
 
-void FIRwMultipleStepRespLists::storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response,
-                                                double bc, double wc) {
+void FIRwMultipleStepRespLists::storeFinalCache(std::vector<double> (&taps)[4],
+                                                const std::vector<double>& response, double bc, double wc)
+{
     finalCache.valid = false;
     finalCache.samplesPerBit = SamplesPerBit;
     finalCache.logicLevel = LogicLevel;
     finalCache.channel = ScaledChannel;
-    for (int s = 0; s < 4; ++s) finalCache.taps[s].swap(taps[s]);
+    for (int s = 0; s < 4; ++s)
+        finalCache.taps[s].swap(taps[s]);
     finalCache.response = response;
     finalCache.bc = bc;
     finalCache.wc = wc;
     finalCache.valid = true;
 }
 
-bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg)
+{
     const int index[4] = {EQ1_StepRespIndex, EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
     std::vector<double> response;
     double bc = 0.0, wc = 0.0;
@@ -659,19 +734,23 @@ bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
         dropFinalCache();
         std::vector<double> taps[4];
         for (int s = 0; s < 4; ++s)
-            if (stageInUse(s)) taps[s] = *listTaps(s + 1);
+            if (stageInUse(s))
+                taps[s] = *listTaps(s + 1);
         finalizeLists();
         response = *built;
         // The other stage results are not needed beyond this trial.
         releaseSearchBuffers();
         if (chInverted(response))
-            for (double& s : response) s = -s;
+            for (double& s : response)
+                s = -s;
 
-        if (!ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg)) return false;
+        if (!ops.determineEyeBcWcUpperLevels(response, SamplesPerBit, LogicLevel, &bc, &wc, msg))
+            return false;
         storeFinalCache(taps, response, bc, wc);
     }
     // No response at all (zero best-case level) has no opening.
-    if (!eyeRatio(bc, wc, &BestEyeRatio)) BestEyeRatio = 0.0;
+    if (!eyeRatio(bc, wc, &BestEyeRatio))
+        BestEyeRatio = 0.0;
     if (SuppressMessages == 0 && AdaptStepRespIndex == 0) {
         if (BestEyeRatio <= 0.0)
             msg << "For the selected EQ states, the eye is closed.\n";
@@ -684,60 +763,70 @@ bool FIRwMultipleStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
     // DC, Nyquist or eye level) leaves the gain as Setup set it.
     double adapted = Gain;
     switch (AdaptForChLoss) {
-        case 1: {
-            double sum = 0.0;
-            for (double s : EqualizedResponse) sum += s;
-            if (sum != 0.0) adapted = AGC_Level / sum;
-            break;
-        }
-        case 2:
-            adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, EqualizedResponse);
-            break;
-        case 3:
-            if (wc > 0.0)
-                adapted = AGC_Level / (wc + bc);
-            else if (bc != 0.0)
-                adapted = AGC_Level / bc;
-            break;
-        default: break;
+    case 1: {
+        double sum = 0.0;
+        for (double s : EqualizedResponse)
+            sum += s;
+        if (sum != 0.0)
+            adapted = AGC_Level / sum;
+        break;
     }
-    if (std::isfinite(adapted) && adapted != 0.0) Gain = adapted;
+    case 2:
+        adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, EqualizedResponse);
+        break;
+    case 3:
+        if (wc > 0.0)
+            adapted = AGC_Level / (wc + bc);
+        else if (bc != 0.0)
+            adapted = AGC_Level / bc;
+        break;
+    default:
+        break;
+    }
+    if (std::isfinite(adapted) && adapted != 0.0)
+        Gain = adapted;
     Gain_dB = 20.0 * std::log10(std::fabs(Gain));
 
     if (SuppressMessages == 0) {
         switch (AdaptForChLoss) {
-            case 1:
-                msg << "To adapt channel+equalizer loss for " << AGC_Level << " level at 0 Hz, a gain of " << Gain_dB
-                    << " dB is added at the equalizer output.\n";
-                break;
-            case 2:
-                msg << "To adapt channel+equalizer loss for " << AGC_Level << " level at Nyquist ( " << BitRate / 2
-                    << " ) Hz, a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
-                break;
-            case 3:
-                msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level
-                    << " ), a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
-                break;
-            default: break;
+        case 1:
+            msg << "To adapt channel+equalizer loss for " << AGC_Level << " level at 0 Hz, a gain of "
+                << Gain_dB << " dB is added at the equalizer output.\n";
+            break;
+        case 2:
+            msg << "To adapt channel+equalizer loss for " << AGC_Level << " level at Nyquist ( "
+                << BitRate / 2 << " ) Hz, a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+            break;
+        case 3:
+            msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level
+                << " ), a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+            break;
+        default:
+            break;
         }
     }
     return true;
 }
 
-bool FIRwMultipleStepRespLists::prepareForRun(std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::prepareForRun(std::stringstream& msg)
+{
     const int index[4] = {EQ1_StepRespIndex, EQ2_StepRespIndex, EQ3_StepRespIndex, EQ4_StepRespIndex};
     bool result = true;
     for (int n = 1; n <= 4 && result; ++n)
-        if (n == 1 || NumStepResp(n) > 0) result = SetupEQ(n, index[n - 1], msg);
+        if (n == 1 || NumStepResp(n) > 0)
+            result = SetupEQ(n, index[n - 1], msg);
     for (int n = 1; n <= 4 && result; ++n)
-        if (n == 1 || NumStepResp(n) > 0) result = InitializeEQ(n, msg);
+        if (n == 1 || NumStepResp(n) > 0)
+            result = InitializeEQ(n, msg);
     SampleCount = 0;
     return result;
 }
 
-bool FIRwMultipleStepRespLists::Initialize(std::stringstream& msg) {
+bool FIRwMultipleStepRespLists::Initialize(std::stringstream& msg)
+{
     SampleCount = 0;
-    if (EQ1_NumStepResp == 0 && AdaptForChLoss == 0) return true;
+    if (EQ1_NumStepResp == 0 && AdaptForChLoss == 0)
+        return true;
 
     ImpulseOperations ops(UseFile);
     bool ok = true;
@@ -747,13 +836,16 @@ bool FIRwMultipleStepRespLists::Initialize(std::stringstream& msg) {
         else
             ok = exhaustiveSearch(ops, msg);
         releaseSearchBuffers();
-        if (!ok) return false;
+        if (!ok)
+            return false;
     }
-    if (SkipFinalEvaluation == 0 && !finalEvaluation(ops, msg)) return false;
+    if (SkipFinalEvaluation == 0 && !finalEvaluation(ops, msg))
+        return false;
     return prepareForRun(msg);
 }
 
-void FIRwMultipleStepRespLists::Run(std::stringstream& msg) {
+void FIRwMultipleStepRespLists::Run(std::stringstream& msg)
+{
     double x = Input;
     if (EQ1_NumStepResp <= 0) {
         EQ1_Output = EQ2_Output = EQ3_Output = EQ4_Output = x * Gain;
@@ -765,7 +857,8 @@ void FIRwMultipleStepRespLists::Run(std::stringstream& msg) {
         last = 2;
         if (EQ3_NumStepResp > 0) {
             last = 3;
-            if (EQ4_NumStepResp > 0) last = 4;
+            if (EQ4_NumStepResp > 0)
+                last = 4;
         }
     }
     double* stage[4] = {&EQ1_Output, &EQ2_Output, &EQ3_Output, &EQ4_Output};
@@ -776,16 +869,20 @@ void FIRwMultipleStepRespLists::Run(std::stringstream& msg) {
         x = list->Output;
         *stage[n - 1] = (n == last) ? x * Gain : x;
     }
-    for (int n = last + 1; n <= 4; ++n) *stage[n - 1] = *stage[n - 2];
+    for (int n = last + 1; n <= 4; ++n)
+        *stage[n - 1] = *stage[n - 2];
     ++SampleCount;
 }
 
 void FIRwMultipleStepRespLists::RunBlock(const double* input, double* output, std::int64_t count,
-                                         std::stringstream& msg) {
-    if (count <= 0) return;
+                                         std::stringstream& msg)
+{
+    if (count <= 0)
+        return;
     Input = input[count - 1];
     if (EQ1_NumStepResp <= 0) {
-        for (std::int64_t k = 0; k < count; ++k) output[k] = input[k] * Gain;
+        for (std::int64_t k = 0; k < count; ++k)
+            output[k] = input[k] * Gain;
         EQ1_Output = EQ2_Output = EQ3_Output = EQ4_Output = output[count - 1];
         SampleCount += count;
         return;
@@ -795,7 +892,8 @@ void FIRwMultipleStepRespLists::RunBlock(const double* input, double* output, st
         last = 2;
         if (EQ3_NumStepResp > 0) {
             last = 3;
-            if (EQ4_NumStepResp > 0) last = 4;
+            if (EQ4_NumStepResp > 0)
+                last = 4;
         }
     }
     // Stage by stage over the whole block: every list is causal and keeps its
@@ -807,13 +905,16 @@ void FIRwMultipleStepRespLists::RunBlock(const double* input, double* output, st
         in = output;
         *stage[n - 1] = output[count - 1];
     }
-    for (std::int64_t k = 0; k < count; ++k) output[k] = output[k] * Gain;
+    for (std::int64_t k = 0; k < count; ++k)
+        output[k] = output[k] * Gain;
     *stage[last - 1] = output[count - 1];
-    for (int n = last + 1; n <= 4; ++n) *stage[n - 1] = *stage[n - 2];
+    for (int n = last + 1; n <= 4; ++n)
+        *stage[n - 1] = *stage[n - 2];
     SampleCount += count;
 }
 
-void FIRwMultipleStepRespLists::Finalize() {
+void FIRwMultipleStepRespLists::Finalize()
+{
     finalizeLists();
     releaseSearchBuffers();
 }

@@ -35,7 +35,7 @@ public:
     FIRwMultipleStepRespLists(const FIRwMultipleStepRespLists&) = delete;
     FIRwMultipleStepRespLists& operator=(const FIRwMultipleStepRespLists&) = delete;
 
-    double Input;                         // next input sample
+    double Input;  // next input sample
     // Stage outputs after EQ1 ... EQ4. A stage whose list is not in use holds
     // the previous stage's value, so EQ4_Output is always the final output.
     double EQ1_Output;
@@ -45,17 +45,17 @@ public:
     std::vector<double>* ChannelImpulse;  // one sample per simulation step (not owned)
     double BitRate;
     int SamplesPerBit;
-    int EQ1_StepRespIndex;                // selected states, 1-based; results of the search
+    int EQ1_StepRespIndex;  // selected states, 1-based; results of the search
     int EQ2_StepRespIndex;
     int EQ3_StepRespIndex;
     int EQ4_StepRespIndex;
-    int AdaptForChLoss;                   // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 peak-to-peak eye
-    double Gain_dB;                       // input with AdaptForChLoss = 0, result otherwise
-    double LogicLevel;                    // handed to the eye measurement
-    double AGC_Level;                     // target level of the gain adaptation
-    int AdaptStepRespIndex;               // 1 = search the states
-    int AdaptStepRespIndexType;           // 0 exhaustive, 1 sequential (two or more lists)
-    int EQ1_NumStepResp;                  // states per list; 0 = not in use
+    int AdaptForChLoss;          // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 peak-to-peak eye
+    double Gain_dB;              // input with AdaptForChLoss = 0, result otherwise
+    double LogicLevel;           // handed to the eye measurement
+    double AGC_Level;            // target level of the gain adaptation
+    int AdaptStepRespIndex;      // 1 = search the states
+    int AdaptStepRespIndexType;  // 0 exhaustive, 1 sequential (two or more lists)
+    int EQ1_NumStepResp;         // states per list; 0 = not in use
     int EQ2_NumStepResp;
     int EQ3_NumStepResp;
     int EQ4_NumStepResp;
@@ -67,22 +67,22 @@ public:
     int EQ2_ColumnArrangement;
     int EQ3_ColumnArrangement;
     int EQ4_ColumnArrangement;
-    int InterpolationType;                // handed to every list
-    std::vector<double> ScaledChannel;    // trimmed channel / (SamplesPerBit * BitRate)
+    int InterpolationType;                  // handed to every list
+    std::vector<double> ScaledChannel;      // trimmed channel / (SamplesPerBit * BitRate)
     std::vector<double> EqualizedResponse;  // channel through the chosen cascade, positive-going
-    double Gain;                          // linear output gain, applied at the last stage
-    int SuppressMessages;                 // nonzero = no informational messages
-    int CycleCount;                       // sequential search cycles, or 1 (exhaustive)
-    std::int64_t StateCount;              // combinations evaluated by the exhaustive search
-    double BestEyeRatio;                  // open-eye ratio of the chosen combination
+    double Gain;                            // linear output gain, applied at the last stage
+    int SuppressMessages;                   // nonzero = no informational messages
+    int CycleCount;                         // sequential search cycles, or 1 (exhaustive)
+    std::int64_t StateCount;                // combinations evaluated by the exhaustive search
+    double BestEyeRatio;                    // open-eye ratio of the chosen combination
     FIRwStepRespList EQ1;
     FIRwStepRespList EQ2;
     FIRwStepRespList EQ3;
     FIRwStepRespList EQ4;
-    int SkipFinalEvaluation;              // nonzero = no final evaluation, no gain adaptation
-    std::ofstream* UseFile;               // optional log stream (not owned)
-    std::vector<double> ListChannel;      // every list's ChannelImpulse: [1.0]
-    std::int64_t SampleCount;             // Run calls since Initialize
+    int SkipFinalEvaluation;          // nonzero = no final evaluation, no gain adaptation
+    std::ofstream* UseFile;           // optional log stream (not owned)
+    std::vector<double> ListChannel;  // every list's ChannelImpulse: [1.0]
+    std::int64_t SampleCount;         // Run calls since Initialize
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);
@@ -122,8 +122,8 @@ private:
     // Stage results of the last trial and the indexes they were built for.
     std::vector<double> stageResponse[4];
     int stageIndex[4];
-    int stageValid;     // stages 0 .. stageValid-1 hold results for stageIndex
-    int stageFFT;       // convolution mode of the held results
+    int stageValid;  // stages 0 .. stageValid-1 hold results for stageIndex
+    int stageFFT;    // convolution mode of the held results
 
     const std::vector<double>* listTaps(int n);
     bool stageInUse(int s) const;
@@ -134,7 +134,8 @@ private:
     int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
                    const std::vector<double>** response);
     // The response made positive-going: the trial itself, or a negated copy.
-    const std::vector<double>& positiveGoing(const std::vector<double>& response, std::vector<double>& negated) const;
+    const std::vector<double>& positiveGoing(const std::vector<double>& response,
+                                             std::vector<double>& negated) const;
     void releaseSearchBuffers();
     // The expensive part of the last successful final evaluation: the
     // sign-corrected response and its eye levels, with everything they were
@@ -147,9 +148,9 @@ private:
         bool valid = false;
         int samplesPerBit = 0;
         double logicLevel = 0.0;
-        std::vector<double> channel;     // ScaledChannel
-        std::vector<double> taps[4];     // taps of each stage in use
-        std::vector<double> response;    // positive-going response
+        std::vector<double> channel;   // ScaledChannel
+        std::vector<double> taps[4];   // taps of each stage in use
+        std::vector<double> response;  // positive-going response
         double bc = 0.0;
         double wc = 0.0;
     };
@@ -160,7 +161,8 @@ private:
     // rebuilt trial leaves them.
     bool finalCacheMatches(const int index[4]);
     // Takes over taps (those of the stages in use, empty for the others).
-    void storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response, double bc, double wc);
+    void storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response, double bc,
+                         double wc);
     bool sequentialSearch(ImpulseOperations& ops, std::stringstream& msg);
     bool exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg);
     bool finalEvaluation(ImpulseOperations& ops, std::stringstream& msg);

@@ -37,17 +37,23 @@ FIRwParallelStepRespLists::FIRwParallelStepRespLists()
       UseFile(nullptr),
       ListChannel(1, 1.0),
       SampleCount(0),
-      CycleCount(0) {}
+      CycleCount(0)
+{
+}
 
 FIRwParallelStepRespLists::~FIRwParallelStepRespLists() {}
 
-FIRwStepRespList* FIRwParallelStepRespLists::EQList(int n) {
-    if (n == 1) return &EQ1;
-    if (n == 2) return &EQ2;
+FIRwStepRespList* FIRwParallelStepRespLists::EQList(int n)
+{
+    if (n == 1)
+        return &EQ1;
+    if (n == 2)
+        return &EQ2;
     return nullptr;
 }
 
-bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
         UseFile = useFile;
         *UseFile << "Veltramodels20200612::FIRwParallelStepRespLists\n";
@@ -121,7 +127,8 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
         ok = false;
     }
     if (AdaptRatio == 1) {
-        if (!ok) return false;
+        if (!ok)
+            return false;
         if (RatioA1List.empty()) {
             msg << "Array RatioA1List must have at least one member.\n";
             return false;
@@ -133,7 +140,8 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
             }
         }
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
 
     // The trimmed channel: trailing exact zeros dropped, at most one leading
     // zero kept, scaled by the sample interval.
@@ -156,7 +164,8 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
     const size_t first = (firstNonzero == size || firstNonzero == 0) ? 0 : firstNonzero - 1;
     const double divisor = SamplesPerBit * BitRate;
     ScaledChannel.resize(last - first + 1);
-    for (size_t j = 0; first + j <= last; ++j) ScaledChannel[j] = ch[first + j] / divisor;
+    for (size_t j = 0; first + j <= last; ++j)
+        ScaledChannel[j] = ch[first + j] / divisor;
     ScaledChannel.shrink_to_fit();
 
     ListChannel.assign(1, 1.0);
@@ -164,9 +173,11 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
     return true;
 }
 
-bool FIRwParallelStepRespLists::SetupEQ(int n, int index, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::SetupEQ(int n, int index, std::stringstream& msg)
+{
     FIRwStepRespList* list = EQList(n);
-    if (list == nullptr) return false;
+    if (list == nullptr)
+        return false;
     list->StepRespIndex = index;
     list->SuppressMessages = 1;
     list->ChannelImpulse = &ListChannel;
@@ -184,25 +195,34 @@ bool FIRwParallelStepRespLists::SetupEQ(int n, int index, std::stringstream& msg
     return list->Setup(nullptr, msg);
 }
 
-bool FIRwParallelStepRespLists::InitializeEQ(int n, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::InitializeEQ(int n, std::stringstream& msg)
+{
     FIRwStepRespList* list = EQList(n);
-    if (list == nullptr) return false;
+    if (list == nullptr)
+        return false;
     return list->Initialize(msg);
 }
 
-void FIRwParallelStepRespLists::Setup_chImp(std::vector<double>& v) { v = ScaledChannel; }
+void FIRwParallelStepRespLists::Setup_chImp(std::vector<double>& v)
+{
+    v = ScaledChannel;
+}
 
-bool FIRwParallelStepRespLists::convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream&) {
+bool FIRwParallelStepRespLists::convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream&)
+{
     std::int64_t offset = 0;
     return convolvePath(n, enableFFT, v, &offset);
 }
 
-bool FIRwParallelStepRespLists::convolvePath(int n, int enableFFT, std::vector<double>& v, std::int64_t* offset) {
+bool FIRwParallelStepRespLists::convolvePath(int n, int enableFFT, std::vector<double>& v,
+                                             std::int64_t* offset)
+{
     FIRwStepRespList* list = EQList(n);
     *offset = 0;
     // The convolution streams the taps through a FIR whose taps are v; an
     // empty v or an unknown mode is what that FIR's set-up refuses.
-    if (list == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u) return false;
+    if (list == nullptr || v.empty() || static_cast<unsigned>(enableFFT) > 1u)
+        return false;
     if (enableFFT == 1)
         convolution.Run(list->Taps(), v, offset);
     else
@@ -218,7 +238,8 @@ bool FIRwParallelStepRespLists::convolvePath(int n, int enableFFT, std::vector<d
 // where x can be nonzero, still in ascending i, gives every output bit for
 // bit at a cost of |c| x M rather than |c| x L.
 void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std::vector<double>& v,
-                                               std::int64_t* offset) const {
+                                               std::int64_t* offset) const
+{
     const std::vector<double> c(v);
     const std::int64_t nc = static_cast<std::int64_t>(c.size());
     const std::int64_t M = static_cast<std::int64_t>(x.size());
@@ -234,7 +255,8 @@ void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std
     std::int64_t xFirst = -1, xLast = -1;
     for (std::int64_t j = 0; j < M; ++j) {
         if (x[j] != 0.0) {
-            if (xFirst < 0) xFirst = j;
+            if (xFirst < 0)
+                xFirst = j;
             xLast = j;
         }
     }
@@ -248,9 +270,11 @@ void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std
             const std::int64_t lo = std::max<std::int64_t>(0, t - xLast);
             const std::int64_t hi = std::min<std::int64_t>(t - xFirst, cLast);
             double sum = 0.0;
-            for (std::int64_t i = lo; i <= hi; ++i) sum += c[i] * x[t - i];
+            for (std::int64_t i = lo; i <= hi; ++i)
+                sum += c[i] * x[t - i];
             if (firstWritten < 0) {
-                if (sum == 0.0) continue;
+                if (sum == 0.0)
+                    continue;
                 firstWritten = t;
                 out.reserve(static_cast<size_t>(std::min<std::int64_t>(L, tEnd - t)));
             }
@@ -260,27 +284,37 @@ void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std
             // The stream goes on with zeros until L samples are written or
             // the 2L steps run out.
             const std::int64_t room = std::min<std::int64_t>(L, 2 * L - firstWritten);
-            if (static_cast<std::int64_t>(out.size()) < room) out.resize(static_cast<size_t>(room), 0.0);
+            if (static_cast<std::int64_t>(out.size()) < room)
+                out.resize(static_cast<size_t>(room), 0.0);
         }
     }
-    if (out.empty()) out.assign(1, 0.0);
+    if (out.empty())
+        out.assign(1, 0.0);
     *offset = std::max<std::int64_t>(firstWritten, 0);
     v.swap(out);
 }
 
-void FIRwParallelStepRespLists::truncateEQ(std::vector<double>& v) { truncateCounted(v); }
+void FIRwParallelStepRespLists::truncateEQ(std::vector<double>& v)
+{
+    truncateCounted(v);
+}
 
-size_t FIRwParallelStepRespLists::truncateCounted(std::vector<double>& v) {
+size_t FIRwParallelStepRespLists::truncateCounted(std::vector<double>& v)
+{
     size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0) --end;
+    while (end > 1 && v[end - 1] == 0.0)
+        --end;
     v.resize(end);
     size_t start = 0;
-    while (start + 1 < v.size() && v[start] == 0.0) ++start;
-    if (start > 0) v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
+    while (start + 1 < v.size() && v[start] == 0.0)
+        ++start;
+    if (start > 0)
+        v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
     return start;
 }
 
-bool FIRwParallelStepRespLists::chInverted(const std::vector<double>& v) const {
+bool FIRwParallelStepRespLists::chInverted(const std::vector<double>& v) const
+{
     double largest = 0.0;
     double value = 0.0;
     for (double s : v) {
@@ -295,12 +329,14 @@ bool FIRwParallelStepRespLists::chInverted(const std::vector<double>& v) const {
 // One path of a trial: the channel through list n in state index, trimmed
 // of exact zeros at both ends. offset is the sample of the full convolution
 // that the path's first sample stands for.
-bool FIRwParallelStepRespLists::buildPath(int n, int index, int enableFFT, Path& r, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::buildPath(int n, int index, int enableFFT, Path& r, std::stringstream& msg)
+{
     Setup_chImp(r.samples);
     const bool ok =
         SetupEQ(n, index, msg) && InitializeEQ(n, msg) && convolvePath(n, enableFFT, r.samples, &r.offset);
     EQList(n)->Finalize();
-    if (!ok) return false;
+    if (!ok)
+        return false;
     r.offset += static_cast<std::int64_t>(truncateCounted(r.samples));
     return true;
 }
@@ -311,7 +347,9 @@ bool FIRwParallelStepRespLists::buildPath(int n, int index, int enableFFT, Path&
 // against the other whenever the lists' responses start after different
 // delays, and the search would judge a response the section never gives.
 // T starts at the earlier of the two paths.
-void FIRwParallelStepRespLists::combine(const Path& r1, const Path& r2, double ratio, std::vector<double>& t) const {
+void FIRwParallelStepRespLists::combine(const Path& r1, const Path& r2, double ratio,
+                                        std::vector<double>& t) const
+{
     const std::int64_t base = std::min(r1.offset, r2.offset);
     const std::int64_t end = std::max(r1.offset + static_cast<std::int64_t>(r1.samples.size()),
                                       r2.offset + static_cast<std::int64_t>(r2.samples.size()));
@@ -319,27 +357,33 @@ void FIRwParallelStepRespLists::combine(const Path& r1, const Path& r2, double r
     const double other = 1.0 - ratio;
     auto at = [](const Path& p, std::int64_t k) {
         const std::int64_t i = k - p.offset;
-        return (i >= 0 && i < static_cast<std::int64_t>(p.samples.size())) ? p.samples[static_cast<size_t>(i)] : 0.0;
+        return (i >= 0 && i < static_cast<std::int64_t>(p.samples.size())) ? p.samples[static_cast<size_t>(i)]
+                                                                           : 0.0;
     };
-    for (std::int64_t k = base; k < end; ++k) t[static_cast<size_t>(k - base)] = ratio * at(r1, k) + other * at(r2, k);
+    for (std::int64_t k = base; k < end; ++k)
+        t[static_cast<size_t>(k - base)] = ratio * at(r1, k) + other * at(r2, k);
     if (chInverted(t))
-        for (double& s : t) s = -s;
+        for (double& s : t)
+            s = -s;
 }
 
 // Eye levels and open-eye ratio of a trial response. A response without any
 // level (a silent channel: zero best-case level) has no ratio; it never
 // replaces the best choice, so the first choice stays.
-bool FIRwParallelStepRespLists::measure(ImpulseOperations& ops, const std::vector<double>& t, double* bc, double* wc,
-                                        double* ratio, bool* hasRatio, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::measure(ImpulseOperations& ops, const std::vector<double>& t, double* bc,
+                                        double* wc, double* ratio, bool* hasRatio, std::stringstream& msg)
+{
     *bc = 0.0;
     *wc = 0.0;
-    if (!ops.determineEyeBcWcUpperLevels(t, SamplesPerBit, LogicLevel, bc, wc, msg)) return false;
+    if (!ops.determineEyeBcWcUpperLevels(t, SamplesPerBit, LogicLevel, bc, wc, msg))
+        return false;
     *hasRatio = (*bc != 0.0);
     *ratio = *hasRatio ? *wc / *bc : 0.0;
     return true;
 }
 
-bool FIRwParallelStepRespLists::search(ImpulseOperations& ops, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::search(ImpulseOperations& ops, std::stringstream& msg)
+{
     const int N1 = EQ1_NumStepResp, N2 = EQ2_NumStepResp;
     const int NR = (AdaptRatio == 1) ? static_cast<int>(RatioA1List.size()) : 0;
     int index[2] = {1, 1};
@@ -365,7 +409,8 @@ bool FIRwParallelStepRespLists::search(ImpulseOperations& ops, std::stringstream
         for (int p = 0; p < N1 + N2 + NR; ++p) {
             for (int k = 0; k < 2; ++k) {
                 if (!pathValid[k]) {
-                    if (!buildPath(k + 1, index[k], 1, path[k], msg)) return fail();
+                    if (!buildPath(k + 1, index[k], 1, path[k], msg))
+                        return fail();
                     pathValid[k] = true;
                 }
             }
@@ -384,18 +429,21 @@ bool FIRwParallelStepRespLists::search(ImpulseOperations& ops, std::stringstream
             const Path* r1 = &path[0];
             const Path* r2 = &path[1];
             if (list >= 0 && state != index[list]) {
-                if (!buildPath(list + 1, state, 1, candidatePath, msg)) return fail();
+                if (!buildPath(list + 1, state, 1, candidatePath, msg))
+                    return fail();
                 (list == 0 ? r1 : r2) = &candidatePath;
             }
             combine(*r1, *r2, r, trial);
 
             double bc, wc, eye;
             bool hasRatio = false;
-            if (!measure(ops, trial, &bc, &wc, &eye, &hasRatio, msg)) return fail();
+            if (!measure(ops, trial, &bc, &wc, &eye, &hasRatio, msg))
+                return fail();
             if (hasRatio && eye > BestEyeRatio) {
                 BestEyeRatio = eye;
                 if (list >= 0) {
-                    if (state != index[list]) std::swap(path[list], candidatePath);
+                    if (state != index[list])
+                        std::swap(path[list], candidatePath);
                     index[list] = state;
                 } else {
                     ratioChoice = choice;
@@ -406,28 +454,34 @@ bool FIRwParallelStepRespLists::search(ImpulseOperations& ops, std::stringstream
         ++CycleCount;
         // A cycle that changes a choice strictly raises the best ratio over a
         // finite set of combinations, so the search ends.
-        if (index[0] == previous[0] && index[1] == previous[1] && ratioChoice == previous[2]) break;
+        if (index[0] == previous[0] && index[1] == previous[1] && ratioChoice == previous[2])
+            break;
     }
 
     EQ1_StepRespIndex = index[0];
     EQ2_StepRespIndex = index[1];
-    if (AdaptRatio == 1) RatioA1 = ratio;
+    if (AdaptRatio == 1)
+        RatioA1 = ratio;
 
     if (SuppressMessages == 0) {
         if (BestEyeRatio <= 0.0)
-            msg << "Optimization of EQ with " << CycleCount << " cycles resulted in a closed eye with optimized states\n";
+            msg << "Optimization of EQ with " << CycleCount
+                << " cycles resulted in a closed eye with optimized states\n";
         else
-            msg << "Optimization of EQ with " << CycleCount << " cycles resulted in max open eye ratio = "
-                << BestEyeRatio << " with optimized states\n";
+            msg << "Optimization of EQ with " << CycleCount
+                << " cycles resulted in max open eye ratio = " << BestEyeRatio << " with optimized states\n";
         msg << "EQ1_StepRespIndex = " << index[0];
-        if (EQ2_NumStepResp > 0) msg << ",  EQ2_StepRespIndex = " << index[1];
-        if (AdaptRatio == 1) msg << ",  RatioA1 = " << ratio;
+        if (EQ2_NumStepResp > 0)
+            msg << ",  EQ2_StepRespIndex = " << index[1];
+        if (AdaptRatio == 1)
+            msg << ",  RatioA1 = " << ratio;
         msg << "\n";
     }
     return true;
 }
 
-bool FIRwParallelStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg) {
+bool FIRwParallelStepRespLists::finalEvaluation(ImpulseOperations& ops, std::stringstream& msg)
+{
     Path r1, r2;
     std::vector<double> t;
     if (!buildPath(1, EQ1_StepRespIndex, 0, r1, msg)) {
@@ -444,8 +498,9 @@ bool FIRwParallelStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
 
     double bc, wc, eye;
     bool hasRatio = false;
-    if (!measure(ops, t, &bc, &wc, &eye, &hasRatio, msg)) return false;
-    BestEyeRatio = eye;   // 0 (closed) when there is no level at all
+    if (!measure(ops, t, &bc, &wc, &eye, &hasRatio, msg))
+        return false;
+    BestEyeRatio = eye;  // 0 (closed) when there is no level at all
     // These lines are written whatever SuppressMessages says.
     if (BestEyeRatio <= 0.0)
         msg << "For the selected EQ states, the eye is closed.\n";
@@ -457,52 +512,60 @@ bool FIRwParallelStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
     // level, as for a silent channel) leaves the gain as Setup set it.
     double adapted = Gain;
     switch (AdaptForChLoss) {
-        case 1: {
-            double sum = 0.0;
-            for (double s : EqualizedResponse) sum += s;
-            adapted = 1.0 / sum;
-            break;
-        }
-        case 2:
-            adapted = ops.impulseGainAtNyquist(BitRate, SamplesPerBit, EqualizedResponse);
-            break;
-        case 3:
-            if (wc > 0.0)
-                adapted = LogicLevel / ((bc + wc) * 0.5);
-            else
-                adapted = LogicLevel / (bc * 0.5);
-            break;
-        default: break;
+    case 1: {
+        double sum = 0.0;
+        for (double s : EqualizedResponse)
+            sum += s;
+        adapted = 1.0 / sum;
+        break;
     }
-    if (std::isfinite(adapted) && adapted != 0.0) Gain = adapted;
+    case 2:
+        adapted = ops.impulseGainAtNyquist(BitRate, SamplesPerBit, EqualizedResponse);
+        break;
+    case 3:
+        if (wc > 0.0)
+            adapted = LogicLevel / ((bc + wc) * 0.5);
+        else
+            adapted = LogicLevel / (bc * 0.5);
+        break;
+    default:
+        break;
+    }
+    if (std::isfinite(adapted) && adapted != 0.0)
+        Gain = adapted;
     Gain_dB = 20.0 * std::log10(std::fabs(Gain));
 
     switch (AdaptForChLoss) {
-        case 1:
-            msg << "To adapt for channel+equalizer loss at 0 Hz, a gain of " << Gain_dB
-                << " dB is added at the equalizer output.\n";
-            break;
-        case 2:
-            msg << "To adapt for channel+equalizer loss at Nyquist ( " << BitRate / 2 << " ) Hz, a gain of "
-                << Gain_dB << " dB is added at the equalizer output.\n";
-            break;
-        case 3:
-            msg << "To adapt for channel+equalizer loss relative to the LogicLevel = " << LogicLevel
-                << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
-            break;
-        default: break;
+    case 1:
+        msg << "To adapt for channel+equalizer loss at 0 Hz, a gain of " << Gain_dB
+            << " dB is added at the equalizer output.\n";
+        break;
+    case 2:
+        msg << "To adapt for channel+equalizer loss at Nyquist ( " << BitRate / 2 << " ) Hz, a gain of "
+            << Gain_dB << " dB is added at the equalizer output.\n";
+        break;
+    case 3:
+        msg << "To adapt for channel+equalizer loss relative to the LogicLevel = " << LogicLevel
+            << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+        break;
+    default:
+        break;
     }
     return true;
 }
 
-bool FIRwParallelStepRespLists::Initialize(std::stringstream& msg) {
+bool FIRwParallelStepRespLists::Initialize(std::stringstream& msg)
+{
     SampleCount = 0;
     ImpulseOperations ops(UseFile);
     bool ok = true;
-    if (AdaptStepRespIndex == 1) ok = search(ops, msg);
-    if (ok) ok = finalEvaluation(ops, msg);
+    if (AdaptStepRespIndex == 1)
+        ok = search(ops, msg);
+    if (ok)
+        ok = finalEvaluation(ops, msg);
     releaseSearchBuffers();
-    if (!ok) return false;
+    if (!ok)
+        return false;
 
     ok = SetupEQ(1, EQ1_StepRespIndex, msg) && SetupEQ(2, EQ2_StepRespIndex, msg) && InitializeEQ(1, msg) &&
          InitializeEQ(2, msg);
@@ -510,7 +573,8 @@ bool FIRwParallelStepRespLists::Initialize(std::stringstream& msg) {
     return ok;
 }
 
-void FIRwParallelStepRespLists::Run(std::stringstream& msg) {
+void FIRwParallelStepRespLists::Run(std::stringstream& msg)
+{
     EQ1.Input = Input;
     EQ2.Input = Input;
     EQ1.Run(msg);
@@ -520,13 +584,15 @@ void FIRwParallelStepRespLists::Run(std::stringstream& msg) {
     ++SampleCount;
 }
 
-void FIRwParallelStepRespLists::Finalize() {
+void FIRwParallelStepRespLists::Finalize()
+{
     EQ1.Finalize();
     EQ2.Finalize();
     releaseSearchBuffers();
 }
 
-void FIRwParallelStepRespLists::releaseSearchBuffers() {
+void FIRwParallelStepRespLists::releaseSearchBuffers()
+{
     convolution.Release(UseFile);
 }
 

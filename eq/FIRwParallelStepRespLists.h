@@ -40,12 +40,12 @@ public:
     std::vector<double>* ChannelImpulse;  // one sample per simulation step (not owned)
     double BitRate;
     int SamplesPerBit;
-    int EQ1_StepRespIndex;                // chosen states, 1-based
+    int EQ1_StepRespIndex;  // chosen states, 1-based
     int EQ2_StepRespIndex;
-    int AdaptForChLoss;                   // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
-    double Gain_dB;                       // input with AdaptForChLoss = 0, result otherwise
-    double LogicLevel;                    // eye logic level, target of gain adaptation 3
-    int AdaptStepRespIndex;               // 1 = search
+    int AdaptForChLoss;      // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
+    double Gain_dB;          // input with AdaptForChLoss = 0, result otherwise
+    double LogicLevel;       // eye logic level, target of gain adaptation 3
+    int AdaptStepRespIndex;  // 1 = search
     int EQ1_NumStepResp;
     int EQ2_NumStepResp;
     std::vector<double>** EQ1_StepResp_data_values;  // tables (not owned)
@@ -55,21 +55,21 @@ public:
     // that the same tables serve the cascade and this section alike.
     int EQ1_ColumnArrangement;
     int EQ2_ColumnArrangement;
-    int InterpolationType;                // handed to both lists
-    double RatioA1;                       // weight of the EQ1 path
-    int AdaptRatio;                       // 1 = also search RatioA1 over RatioA1List
-    std::vector<double> RatioA1List;      // candidate ratios
-    std::vector<double> ScaledChannel;    // trimmed channel / (SamplesPerBit * BitRate)
+    int InterpolationType;                  // handed to both lists
+    double RatioA1;                         // weight of the EQ1 path
+    int AdaptRatio;                         // 1 = also search RatioA1 over RatioA1List
+    std::vector<double> RatioA1List;        // candidate ratios
+    std::vector<double> ScaledChannel;      // trimmed channel / (SamplesPerBit * BitRate)
     std::vector<double> EqualizedResponse;  // the chosen combination's response, positive-going
-    double Gain;                          // linear output gain
-    double BestEyeRatio;                  // open-eye ratio of the chosen combination
-    int SuppressMessages;                 // silences the search summary only
+    double Gain;                            // linear output gain
+    double BestEyeRatio;                    // open-eye ratio of the chosen combination
+    int SuppressMessages;                   // silences the search summary only
     FIRwStepRespList EQ1;
     FIRwStepRespList EQ2;
-    std::ofstream* UseFile;               // optional log stream (not owned)
-    std::vector<double> ListChannel;      // every list's ChannelImpulse: [1.0]
-    std::int64_t SampleCount;             // Run calls since Initialize
-    int CycleCount;                       // search cycles
+    std::ofstream* UseFile;           // optional log stream (not owned)
+    std::vector<double> ListChannel;  // every list's ChannelImpulse: [1.0]
+    std::int64_t SampleCount;         // Run calls since Initialize
+    int CycleCount;                   // search cycles
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);

@@ -31,18 +31,26 @@ FIRwStepRespList::FIRwStepRespList()
       BestEyeRatio(-1e40),
       UseFile(nullptr),
       SampleInterval(1.0 / 28e9 / 32),
-      SampleCount(0) {
+      SampleCount(0)
+{
     Filter.Taps = &Taps();
     Filter.InitialValue = 0.0;
 }
 
 FIRwStepRespList::~FIRwStepRespList() {}
 
-std::vector<double>& FIRwStepRespList::Taps() { return Interpolator.OutputData; }
+std::vector<double>& FIRwStepRespList::Taps()
+{
+    return Interpolator.OutputData;
+}
 
-const std::vector<double>& FIRwStepRespList::Taps() const { return Interpolator.OutputData; }
+const std::vector<double>& FIRwStepRespList::Taps() const
+{
+    return Interpolator.OutputData;
+}
 
-bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
         UseFile = useFile;
         *UseFile << "Veltramodels20200612::FIRwStepRespList\n";
@@ -79,11 +87,13 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg) {
         msg << "AdaptStepRespIndex must be an integer either 0 or 1.\n";
         ok = false;
     }
-    if (AdaptStepRespIndex == 1) StepRespIndex = 1;
+    if (AdaptStepRespIndex == 1)
+        StepRespIndex = 1;
 
     // The channel preparation of Initialize scales by the sample interval,
     // so it must be known before Initialize runs the adaptations.
-    if (BitRate > 0.0 && SamplesPerBit >= 4) SampleInterval = 1.0 / BitRate / SamplesPerBit;
+    if (BitRate > 0.0 && SamplesPerBit >= 4)
+        SampleInterval = 1.0 / BitRate / SamplesPerBit;
 
     Interpolator.StepRespIndex = StepRespIndex;
     Interpolator.SamplesPerBit = SamplesPerBit;
@@ -104,45 +114,59 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg) {
         AdaptForLogicLevel = 0;
     }
 
-    if (!ok) return false;
+    if (!ok)
+        return false;
     // With the index adaptation the interpolator is set up per trial state.
-    if (AdaptStepRespIndex == 1) return true;
+    if (AdaptStepRespIndex == 1)
+        return true;
     return Interpolator.Setup(useFile, msg);
 }
 
-void FIRwStepRespList::refillChannel() {
+void FIRwStepRespList::refillChannel()
+{
     ChImpulse.resize(static_cast<size_t>(ChannelLength));
     const std::vector<double>& ch = *ChannelImpulse;
     const double scale = ChannelInverted ? -SampleInterval : SampleInterval;
-    for (std::int64_t i = 0; i < ChannelLength; ++i) ChImpulse[i] = scale * ch[i];
+    for (std::int64_t i = 0; i < ChannelLength; ++i)
+        ChImpulse[i] = scale * ch[i];
 }
 
-bool FIRwStepRespList::setupFilterForIndex(int index, std::stringstream& msg) {
+bool FIRwStepRespList::setupFilterForIndex(int index, std::stringstream& msg)
+{
     Interpolator.StepRespIndex = index;
-    if (!Interpolator.Setup(UseFile, msg)) return false;
-    if (!Interpolator.Initialize(msg)) return false;
+    if (!Interpolator.Setup(UseFile, msg))
+        return false;
+    if (!Interpolator.Initialize(msg))
+        return false;
     Filter.Taps = &Taps();
     Filter.InitialValue = 0.0;
-    if (!Filter.Setup(UseFile, msg)) return false;
+    if (!Filter.Setup(UseFile, msg))
+        return false;
     Filter.Initialize();
     return true;
 }
 
-void FIRwStepRespList::convolveChImpFIR(std::vector<double>& v, std::int64_t n, std::stringstream& msg) {
-    if (n < 0) n = 0;
+void FIRwStepRespList::convolveChImpFIR(std::vector<double>& v, std::int64_t n, std::stringstream& msg)
+{
+    if (n < 0)
+        n = 0;
     const size_t total = Taps().size() + static_cast<size_t>(n);
     v.resize(total);
-    for (size_t i = static_cast<size_t>(n); i < total; ++i) v[i] = 0.0;
+    for (size_t i = static_cast<size_t>(n); i < total; ++i)
+        v[i] = 0.0;
     Filter.RunBlock(v.data(), v.data(), static_cast<std::int64_t>(total), msg);
 }
 
-bool FIRwStepRespList::Initialize(std::stringstream& msg) {
+bool FIRwStepRespList::Initialize(std::stringstream& msg)
+{
     if (AdaptStepRespIndex == 0) {
-        if (!Interpolator.Initialize(msg)) return false;
+        if (!Interpolator.Initialize(msg))
+            return false;
         if (OutputStepRespData != 1) {
             Filter.Taps = &Taps();
             Filter.InitialValue = 0.0;
-            if (!Filter.Setup(UseFile, msg)) return false;
+            if (!Filter.Setup(UseFile, msg))
+                return false;
             Filter.Initialize();
         }
     }
@@ -191,7 +215,8 @@ bool FIRwStepRespList::Initialize(std::stringstream& msg) {
                 ImpulseOperations ops(UseFile);
                 double bc = 0.0;
                 double wc = 0.0;
-                if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+                if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc,
+                                                     scratch)) {
                     msg << scratch.str();
                     StepRespIndex = best;
                     return false;
@@ -219,7 +244,8 @@ bool FIRwStepRespList::Initialize(std::stringstream& msg) {
                 else
                     msg << ", but the eye is still closed.\n";
             }
-            if (!setupFilterForIndex(best, msg)) return false;
+            if (!setupFilterForIndex(best, msg))
+                return false;
         }
 
         if (adaptGain) {
@@ -230,7 +256,8 @@ bool FIRwStepRespList::Initialize(std::stringstream& msg) {
                 ImpulseOperations ops(UseFile);
                 double bc = 0.0;
                 double wc = 0.0;
-                if (ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+                if (ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc,
+                                                    scratch)) {
                     bestBc = bc;
                     bestWc = wc;
                 }
@@ -266,7 +293,8 @@ bool FIRwStepRespList::Initialize(std::stringstream& msg) {
     return result;
 }
 
-void FIRwStepRespList::Run(std::stringstream& msg) {
+void FIRwStepRespList::Run(std::stringstream& msg)
+{
     if (OutputStepRespData == 1) {
         Interpolator.Run();
         Output = Interpolator.Output;
@@ -281,8 +309,11 @@ void FIRwStepRespList::Run(std::stringstream& msg) {
     ++SampleCount;
 }
 
-void FIRwStepRespList::RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg) {
-    if (count <= 0) return;
+void FIRwStepRespList::RunBlock(const double* input, double* output, std::int64_t count,
+                                std::stringstream& msg)
+{
+    if (count <= 0)
+        return;
     if (OutputStepRespData == 1) {
         for (std::int64_t k = 0; k < count; ++k) {
             Input = input[k];
@@ -293,13 +324,15 @@ void FIRwStepRespList::RunBlock(const double* input, double* output, std::int64_
     }
     Input = input[count - 1];
     Filter.RunBlock(input, output, count, msg);
-    for (std::int64_t k = 0; k < count; ++k) output[k] = output[k] * Gain;
+    for (std::int64_t k = 0; k < count; ++k)
+        output[k] = output[k] * Gain;
     Output = output[count - 1];
     SampleCount += count;
     Time = static_cast<double>(SampleCount - 1) * SampleInterval;
 }
 
-void FIRwStepRespList::Finalize() {
+void FIRwStepRespList::Finalize()
+{
     Interpolator.Finalize();
     Filter.Finalize();
 }

@@ -99,8 +99,7 @@ bool InterpolateStepRespData::Setup(std::ofstream* useFile, std::stringstream& m
     const std::vector<double>* table = *StepResp_data_values;
     const size_t rows = table[0].size();
     RowCount = static_cast<int>(rows);
-    const long long lastColumn =
-        (ColumnArrangement == 1) ? NumStepResp : 2LL * NumStepResp - 1;
+    const long long lastColumn = (ColumnArrangement == 1) ? NumStepResp : 2LL * NumStepResp - 1;
     for (long long c = 1; c <= lastColumn; ++c) {
         if (table[c].size() != rows) {
             msg << "Number of rows for StepResp_data_values[" << c

@@ -37,7 +37,7 @@ public:
     int InterpolationType;    // 0..2, see InterpolateData
     int DifferentiateData;    // 1 = per-sample differences (impulse taps)
     int NumStepResp;
-    int StepData;             // 0..1, see InterpolateData
+    int StepData;                                // 0..1, see InterpolateData
     std::vector<double>** StepResp_data_values;  // slot of the table (not owned)
     int ColumnArrangement;
 

@@ -19,16 +19,20 @@ const int kMinSpectrumPoints = 4096;
 
 // Drops trailing samples that are exactly 0, keeping at least one sample of
 // a non-empty vector, and releases the spare capacity.
-void trimTrailingZeros(std::vector<double>& v) {
+void trimTrailingZeros(std::vector<double>& v)
+{
     size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0) --end;
+    while (end > 1 && v[end - 1] == 0.0)
+        --end;
     v.resize(end);
     v.shrink_to_fit();
 }
 
-bool allFinite(const std::vector<double>& v) {
+bool allFinite(const std::vector<double>& v)
+{
     for (double s : v)
-        if (!std::isfinite(s)) return false;
+        if (!std::isfinite(s))
+            return false;
     return true;
 }
 
@@ -75,19 +79,28 @@ RxLTI_StepResp_AMI::RxLTI_StepResp_AMI()
       UseFile(nullptr),
       SampleRate(32 * 8e9),
       useFileHeaderWritten(false),
-      runReady(false) {}
+      runReady(false)
+{
+}
 
-int RxLTI_StepResp_AMI::listIndex(int n) const {
+int RxLTI_StepResp_AMI::listIndex(int n) const
+{
     switch (n) {
-        case 1: return Data1Index;
-        case 2: return Data2Index;
-        case 3: return Data3Index;
-        case 4: return Data4Index;
-        default: return 1;
+    case 1:
+        return Data1Index;
+    case 2:
+        return Data2Index;
+    case 3:
+        return Data3Index;
+    case 4:
+        return Data4Index;
+    default:
+        return 1;
     }
 }
 
-bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (!useFileHeaderWritten && useFile != nullptr && useFile->is_open()) {
         *useFile << "Veltramodels20200612::RxLTI_StepResp_AMI\n";
         useFile->flush();
@@ -139,16 +152,19 @@ bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg) {
                 ok = false;
             }
             if (indexes[k] < 1 || indexes[k] > *counts[k]) {
-                msg << "ERROR:  Front end Data" << n << "Index must be an integer in the range [1, " << *counts[k]
-                    << "].\n";
+                msg << "ERROR:  Front end Data" << n << "Index must be an integer in the range [1, "
+                    << *counts[k] << "].\n";
                 ok = false;
             }
         }
     }
     // Lists beyond FEType are not in use.
-    if (FEType <= 1) NumData2 = 0;
-    if (FEType <= 2) NumData3 = 0;
-    if (FEType <= 3) NumData4 = 0;
+    if (FEType <= 1)
+        NumData2 = 0;
+    if (FEType <= 2)
+        NumData3 = 0;
+    if (FEType <= 3)
+        NumData4 = 0;
 
     if (static_cast<unsigned>(SectionTopology) > 1u) {
         msg << "ERROR:  SectionTopology must be 0 or 1.\n";
@@ -185,58 +201,63 @@ bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg) {
 }
 
 bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwMultipleStepRespLists& cascade, int n, int count,
-                                           std::vector<double>** table, std::stringstream&) {
+                                           std::vector<double>** table, std::stringstream&)
+{
     const int index = (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
     switch (n) {
-        case 1:
-            cascade.EQ1_NumStepResp = count;
-            cascade.EQ1_StepResp_data_values = table;
-            cascade.EQ1_ColumnArrangement = ColumnArrangement1;
-            cascade.EQ1_StepRespIndex = index;
-            return true;
-        case 2:
-            cascade.EQ2_NumStepResp = count;
-            cascade.EQ2_StepResp_data_values = table;
-            cascade.EQ2_ColumnArrangement = ColumnArrangement2;
-            cascade.EQ2_StepRespIndex = index;
-            return true;
-        case 3:
-            cascade.EQ3_NumStepResp = count;
-            cascade.EQ3_StepResp_data_values = table;
-            cascade.EQ3_ColumnArrangement = ColumnArrangement3;
-            cascade.EQ3_StepRespIndex = index;
-            return true;
-        case 4:
-            cascade.EQ4_NumStepResp = count;
-            cascade.EQ4_StepResp_data_values = table;
-            cascade.EQ4_ColumnArrangement = ColumnArrangement4;
-            cascade.EQ4_StepRespIndex = index;
-            return true;
-        default: return false;
+    case 1:
+        cascade.EQ1_NumStepResp = count;
+        cascade.EQ1_StepResp_data_values = table;
+        cascade.EQ1_ColumnArrangement = ColumnArrangement1;
+        cascade.EQ1_StepRespIndex = index;
+        return true;
+    case 2:
+        cascade.EQ2_NumStepResp = count;
+        cascade.EQ2_StepResp_data_values = table;
+        cascade.EQ2_ColumnArrangement = ColumnArrangement2;
+        cascade.EQ2_StepRespIndex = index;
+        return true;
+    case 3:
+        cascade.EQ3_NumStepResp = count;
+        cascade.EQ3_StepResp_data_values = table;
+        cascade.EQ3_ColumnArrangement = ColumnArrangement3;
+        cascade.EQ3_StepRespIndex = index;
+        return true;
+    case 4:
+        cascade.EQ4_NumStepResp = count;
+        cascade.EQ4_StepResp_data_values = table;
+        cascade.EQ4_ColumnArrangement = ColumnArrangement4;
+        cascade.EQ4_StepRespIndex = index;
+        return true;
+    default:
+        return false;
     }
 }
 
 bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwParallelStepRespLists& parallel, int n, int count,
-                                           std::vector<double>** table, std::stringstream&) {
+                                           std::vector<double>** table, std::stringstream&)
+{
     const int index = (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
     switch (n) {
-        case 1:
-            parallel.EQ1_NumStepResp = count;
-            parallel.EQ1_StepResp_data_values = table;
-            parallel.EQ1_ColumnArrangement = ColumnArrangement1;
-            parallel.EQ1_StepRespIndex = index;
-            return true;
-        case 2:
-            parallel.EQ2_NumStepResp = count;
-            parallel.EQ2_StepResp_data_values = table;
-            parallel.EQ2_ColumnArrangement = ColumnArrangement2;
-            parallel.EQ2_StepRespIndex = index;
-            return true;
-        default: return false;
+    case 1:
+        parallel.EQ1_NumStepResp = count;
+        parallel.EQ1_StepResp_data_values = table;
+        parallel.EQ1_ColumnArrangement = ColumnArrangement1;
+        parallel.EQ1_StepRespIndex = index;
+        return true;
+    case 2:
+        parallel.EQ2_NumStepResp = count;
+        parallel.EQ2_StepResp_data_values = table;
+        parallel.EQ2_ColumnArrangement = ColumnArrangement2;
+        parallel.EQ2_StepRespIndex = index;
+        return true;
+    default:
+        return false;
     }
 }
 
-bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg) {
+bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg)
+{
     runReady = false;
     SampleRate = SamplesPerBit * BitRate;
     trimTrailingZeros(ChannelImpulse);
@@ -247,14 +268,18 @@ bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg) {
     Frequencies.clear();
 
     if (FEType == 0) {
-        if (SuppressMessages == 0) msg << "\nFront end (FE) model with no equalization used.\n";
+        if (SuppressMessages == 0)
+            msg << "\nFront end (FE) model with no equalization used.\n";
         OutputImpulse.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i) OutputImpulse[i] = InputGain * ChannelImpulse[i];
+        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
+            OutputImpulse[i] = InputGain * ChannelImpulse[i];
         runReady = true;
     } else if (agcOnly()) {
-        if (SuppressMessages == 0) msg << "\nFront end (FE) model with only AGC used.\n";
+        if (SuppressMessages == 0)
+            msg << "\nFront end (FE) model with only AGC used.\n";
         const double scale = SampleRate * InputGain;
-        for (double& s : ChannelImpulse) s *= scale;
+        for (double& s : ChannelImpulse)
+            s *= scale;
         AGC.ChannelImpulse = &ChannelImpulse;
         AGC.BitRate = BitRate;
         AGC.SamplesPerBit = SamplesPerBit;
@@ -263,26 +288,34 @@ bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg) {
         AGC.TxLogicLevel = TxDataLevelPtoP / 2;
         AGC.ScalarGain = InputGain;
         // An empty channel has no level to measure: the preset gain stays.
-        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg))) return false;
-        for (double& s : ChannelImpulse) s /= SampleRate;
+        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg)))
+            return false;
+        for (double& s : ChannelImpulse)
+            s /= SampleRate;
         OutputImpulse = ChannelImpulse;
         runReady = true;
     } else {
         bool done = false;
-        if (!initializeLists(msg, &done)) return false;
-        if (done) return true;
-        if (!buildOutputImpulse(msg)) return false;
+        if (!initializeLists(msg, &done))
+            return false;
+        if (done)
+            return true;
+        if (!buildOutputImpulse(msg))
+            return false;
     }
 
-    if (SkipOutputImpulse != 0 || SkipSpectrum != 0) return true;
+    if (SkipOutputImpulse != 0 || SkipSpectrum != 0)
+        return true;
     return buildSpectra(msg);
 }
 
 // Search (when on), final evaluation and gain of the lists, through the
 // cascade or, for the parallel topology, the parallel section.
-bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done) {
+bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done)
+{
     *done = false;
-    if (SuppressMessages == 0) msg << "\nGenerating front end (FE) model based on step response data.\n";
+    if (SuppressMessages == 0)
+        msg << "\nGenerating front end (FE) model based on step response data.\n";
 
     // The lists' channel: scaled to the sample rate and by InputGain, and
     // positive-going. An empty channel is handed on as one zero sample, the
@@ -296,7 +329,8 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done) {
     }
     workingChannel.shrink_to_fit();
     if (Cascade.chInverted(workingChannel))
-        for (double& s : workingChannel) s = -s;
+        for (double& s : workingChannel)
+            s = -s;
 
     bool ok;
     if (parallelTopology()) {
@@ -337,9 +371,12 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done) {
         // Lists left over from an earlier configuration are not in use.
         c.EQ2_NumStepResp = c.EQ3_NumStepResp = c.EQ4_NumStepResp = 0;
         setupRxFE_Section(c, 1, NumData1, StepResp_data_values1, msg);
-        if (NumData2 > 0) setupRxFE_Section(c, 2, NumData2, StepResp_data_values2, msg);
-        if (NumData3 > 0) setupRxFE_Section(c, 3, NumData3, StepResp_data_values3, msg);
-        if (NumData4 > 0) setupRxFE_Section(c, 4, NumData4, StepResp_data_values4, msg);
+        if (NumData2 > 0)
+            setupRxFE_Section(c, 2, NumData2, StepResp_data_values2, msg);
+        if (NumData3 > 0)
+            setupRxFE_Section(c, 3, NumData3, StepResp_data_values3, msg);
+        if (NumData4 > 0)
+            setupRxFE_Section(c, 4, NumData4, StepResp_data_values4, msg);
         c.SuppressMessages = SuppressListMessages;
         c.SkipFinalEvaluation = SkipFinalEvaluation;
         ok = c.Setup(UseFile, msg) && c.Initialize(msg);
@@ -348,7 +385,8 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done) {
             const int chosen[4] = {c.EQ1_StepRespIndex, c.EQ2_StepRespIndex, c.EQ3_StepRespIndex,
                                    c.EQ4_StepRespIndex};
             for (int n = 1; n <= 4; ++n)
-                if (c.NumStepResp(n) > 0) *section[n - 1] = chosen[n - 1];
+                if (c.NumStepResp(n) > 0)
+                    *section[n - 1] = chosen[n - 1];
             BestEyeRatio = c.BestEyeRatio;
         }
     }
@@ -357,13 +395,15 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done) {
         return false;
     }
     runReady = true;
-    if (SkipOutputImpulse != 0) *done = true;
+    if (SkipOutputImpulse != 0)
+        *done = true;
     return true;
 }
 
 // The channel streamed through the chosen equaliser, then the equaliser
 // rebuilt from the start so that Run begins from a clean state.
-bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg) {
+bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
+{
     const bool parallel = parallelTopology();
     // The response of the channel through the lists is as long as the
     // channel plus every list's taps in the cascade, or plus the longer
@@ -374,10 +414,12 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg) {
         tail = std::max(Parallel.EQ1.Taps().size(), Parallel.EQ2.Taps().size());
     } else {
         for (int n = 1; n <= 4; ++n)
-            if (Cascade.NumStepResp(n) > 0) tail += Cascade.EQList(n)->Taps().size();
+            if (Cascade.NumStepResp(n) > 0)
+                tail += Cascade.EQList(n)->Taps().size();
     }
     // Nothing in, nothing out: no sample has passed, so no rebuild is needed.
-    if (ChannelImpulse.empty()) return true;
+    if (ChannelImpulse.empty())
+        return true;
 
     const size_t length = ChannelImpulse.size();
     const size_t n = length + tail;
@@ -392,7 +434,8 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg) {
     } else {
         // The same inputs as sample-by-sample Run calls, streamed as one
         // block: the same outputs, with the lists' sums interleaved.
-        for (size_t i = 0; i < length; ++i) OutputImpulse[i] = ChannelImpulse[i] * InputGain;
+        for (size_t i = 0; i < length; ++i)
+            OutputImpulse[i] = ChannelImpulse[i] * InputGain;
         Cascade.RunBlock(OutputImpulse.data(), OutputImpulse.data(), static_cast<std::int64_t>(n), msg);
         Cascade.Finalize();
     }
@@ -421,10 +464,13 @@ namespace {
 
 // An exact power of two that brings the largest magnitude of v into [0.5, 1);
 // 1 for a vector without any nonzero finite sample.
-double powerOfTwoScale(const std::vector<double>& v) {
+double powerOfTwoScale(const std::vector<double>& v)
+{
     double peak = 0.0;
-    for (double s : v) peak = std::max(peak, std::fabs(s));
-    if (!(peak > 0.0) || !std::isfinite(peak)) return 1.0;
+    for (double s : v)
+        peak = std::max(peak, std::fabs(s));
+    if (!(peak > 0.0) || !std::isfinite(peak))
+        return 1.0;
     int e = 0;
     std::frexp(peak, &e);
     return std::ldexp(1.0, -e);
@@ -433,7 +479,8 @@ double powerOfTwoScale(const std::vector<double>& v) {
 // v folded onto N samples (a plain zero-padding when it is not longer), as
 // the real or the imaginary part of the work vector. Folding keeps the
 // spectrum exact at the N frequencies computed.
-void fold(const std::vector<double>& v, double scale, bool imaginary, std::vector<std::complex<double>>& work) {
+void fold(const std::vector<double>& v, double scale, bool imaginary, std::vector<std::complex<double>>& work)
+{
     const size_t N = work.size();
     for (size_t i = 0; i < v.size(); ++i) {
         const double x = v[i] * scale;
@@ -446,7 +493,8 @@ void fold(const std::vector<double>& v, double scale, bool imaginary, std::vecto
 // Spectrum of one impulse on N/2 bins: forward transform of N points scaled
 // by 1/N.
 void RxLTI_StepResp_AMI::spectrumOf(const std::vector<double>& impulse, std::size_t N, FFT& fft,
-                                    std::vector<std::complex<double>>& out) {
+                                    std::vector<std::complex<double>>& out)
+{
     std::vector<std::complex<double>> work(N, std::complex<double>(0.0, 0.0));
     fold(impulse, 1.0, false, work);
     fft.ComplexFFT(work, 1);
@@ -461,7 +509,8 @@ void RxLTI_StepResp_AMI::spectrumOf(const std::vector<double>& impulse, std::siz
 // of two separate transforms up to rounding, at half the cost.
 void RxLTI_StepResp_AMI::twoSpectra(const std::vector<double>& x, const std::vector<double>& y, std::size_t N,
                                     FFT& fft, std::vector<std::complex<double>>& outX,
-                                    std::vector<std::complex<double>>& outY) {
+                                    std::vector<std::complex<double>>& outY)
+{
     // A sample that is not finite would spoil both halves: transform apart.
     if (!allFinite(x) || !allFinite(y)) {
         spectrumOf(x, N, fft, outX);
@@ -485,24 +534,29 @@ void RxLTI_StepResp_AMI::twoSpectra(const std::vector<double>& x, const std::vec
     }
 }
 
-bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg) {
+bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg)
+{
     // Spectrum size K = 2^a points, at least 4096; the FFT has N = 2K points.
     int a = 0;
     if (FreqStep != 0.0) {
         const double q = std::floor(0.5 * SampleRate / FreqStep + 0.5) + 1.0;
         // A negative or non-finite step has no size of its own.
-        if (q >= 1.0 && std::isfinite(q)) a = static_cast<int>(std::min(std::floor(std::log2(q)), 62.0));
+        if (q >= 1.0 && std::isfinite(q))
+            a = static_cast<int>(std::min(std::floor(std::log2(q)), 62.0));
     } else {
-        while (a < 62 && (std::uint64_t(1) << a) < OutputImpulse.size()) ++a;
+        while (a < 62 && (std::uint64_t(1) << a) < OutputImpulse.size())
+            ++a;
     }
     a = std::min(a, kMaxSpectrumPow2);
     size_t K = size_t(1) << a;
-    if (K < static_cast<size_t>(kMinSpectrumPoints)) K = kMinSpectrumPoints;
+    if (K < static_cast<size_t>(kMinSpectrumPoints))
+        K = kMinSpectrumPoints;
     const size_t N = 2 * K;
 
     FreqStep = 0.5 * SampleRate / static_cast<double>(K - 1);
     Frequencies.resize(K);
-    for (size_t i = 0; i < K; ++i) Frequencies[i] = static_cast<double>(i) * FreqStep;
+    for (size_t i = 0; i < K; ++i)
+        Frequencies[i] = static_cast<double>(i) * FreqStep;
 
     FFT fft(UseFile);
 
@@ -516,7 +570,8 @@ bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg) {
         bool finite = true;
         if (parallelTopology()) {
             flush += Parallel.EQ1.Taps().size() + Parallel.EQ2.Taps().size();
-            finite = allFinite(Parallel.EQ1.Taps()) && allFinite(Parallel.EQ2.Taps()) && std::isfinite(Parallel.Gain);
+            finite = allFinite(Parallel.EQ1.Taps()) && allFinite(Parallel.EQ2.Taps()) &&
+                     std::isfinite(Parallel.Gain);
         } else {
             for (int n = 1; n <= 4; ++n) {
                 if (Cascade.NumStepResp(n) > 0) {
@@ -526,7 +581,8 @@ bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg) {
             }
             finite = finite && std::isfinite(Cascade.Gain);
         }
-        if (finite) streamed = std::min(N, flush);
+        if (finite)
+            streamed = std::min(N, flush);
     }
     SectionImpulse.assign(streamed, 0.0);
     for (size_t i = 0; i < streamed; ++i) {
@@ -549,9 +605,11 @@ bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg) {
 }
 
 bool RxLTI_StepResp_AMI::convertSpectrum(std::vector<std::complex<double>>& spectrum,
-                                         const std::vector<double>& frequencies, std::stringstream& msg) {
+                                         const std::vector<double>& frequencies, std::stringstream& msg)
+{
     const size_t M = spectrum.size();
-    if (M == 0) return true;
+    if (M == 0)
+        return true;
     // The offset undoes the forward transform's 1/N scaling (N = 2M).
     const double offset = 20.0 * std::log10(2.0 * static_cast<double>(M));
     // Worked in place: first every point becomes (dB, phase), then the
@@ -603,7 +661,8 @@ bool RxLTI_StepResp_AMI::convertSpectrum(std::vector<std::complex<double>>& spec
     return true;
 }
 
-bool RxLTI_StepResp_AMI::Run(std::stringstream& msg) {
+bool RxLTI_StepResp_AMI::Run(std::stringstream& msg)
+{
     if (FEType == 0) {
         Output = Input;
         return true;
@@ -627,7 +686,8 @@ bool RxLTI_StepResp_AMI::Run(std::stringstream& msg) {
     return true;
 }
 
-void RxLTI_StepResp_AMI::Finalize() {
+void RxLTI_StepResp_AMI::Finalize()
+{
     if (FEType != 0 && !agcOnly()) {
         if (parallelTopology())
             Parallel.Finalize();

@@ -39,19 +39,19 @@ public:
     RxLTI_StepResp_AMI(const RxLTI_StepResp_AMI&) = delete;
     RxLTI_StepResp_AMI& operator=(const RxLTI_StepResp_AMI&) = delete;
 
-    std::vector<double> ChannelImpulse;   // filled by the owner; trimmed in place
+    std::vector<double> ChannelImpulse;  // filled by the owner; trimmed in place
     double Input;
-    std::vector<double> OutputImpulse;    // equalised channel impulse
+    std::vector<double> OutputImpulse;                  // equalised channel impulse
     std::vector<std::complex<double>> OutputSpectrum;   // (dB, unwrapped phase in degrees)
-    std::vector<double> SectionImpulse;   // the section's own unit-impulse response
+    std::vector<double> SectionImpulse;                 // the section's own unit-impulse response
     std::vector<std::complex<double>> SectionSpectrum;  // (dB, unwrapped phase in degrees)
-    std::vector<double> Frequencies;      // Hz, of both spectra
+    std::vector<double> Frequencies;                    // Hz, of both spectra
     double Output;
     double BitRate;
     int SamplesPerBit;
     double TxDataLevelPtoP;
-    double FreqStep;                      // 0 = from the impulse length; overwritten with the step used
-    int FEType;                           // lists in use, 0..4
+    double FreqStep;  // 0 = from the impulse length; overwritten with the step used
+    int FEType;       // lists in use, 0..4
     double InputGain;
     // Per list: state count, table (the owner's slot holding the table, not
     // owned), layout flag and selected index (written back after a search).
@@ -71,14 +71,14 @@ public:
     std::vector<double>** StepResp_data_values4;
     int ColumnArrangement4;
     int Data4Index;
-    int AdaptDataIndex;                   // 1 = search the states
-    int AdaptForOutputLevel;              // 0..3
+    int AdaptDataIndex;       // 1 = search the states
+    int AdaptForOutputLevel;  // 0..3
     double OutputLevel;
     double Gain_dB;
-    int SectionTopology;                  // 0 cascade, 1 parallel sections
-    int AdaptSectionRatio;                // parallel: 1 = search Section1RatioList
+    int SectionTopology;    // 0 cascade, 1 parallel sections
+    int AdaptSectionRatio;  // parallel: 1 = search Section1RatioList
     std::vector<double> Section1RatioList;
-    double Section1Ratio;                 // parallel: ratio of list 1 (written back after a search)
+    double Section1Ratio;  // parallel: ratio of list 1 (written back after a search)
     FIRwMultipleStepRespLists Cascade;
     FIRwParallelStepRespLists Parallel;
     AutoGainControl AGC;
@@ -88,8 +88,8 @@ public:
     int SuppressMessages;
     int SkipFinalEvaluation;
     double BestEyeRatio;
-    std::ofstream* UseFile;               // optional log stream (not owned)
-    double SampleRate;                    // SamplesPerBit x BitRate
+    std::ofstream* UseFile;  // optional log stream (not owned)
+    double SampleRate;       // SamplesPerBit x BitRate
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);
@@ -111,8 +111,8 @@ public:
 
 private:
     bool useFileHeaderWritten;
-    bool runReady;                        // the active path can Run
-    std::vector<double> workingChannel;   // the lists' channel, kept for their rebuild
+    bool runReady;                       // the active path can Run
+    std::vector<double> workingChannel;  // the lists' channel, kept for their rebuild
 
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
     bool agcOnly() const { return FEType == 1 && NumData1 == 0; }

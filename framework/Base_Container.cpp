@@ -21,4 +21,4 @@ void Base_Container::DeleteBuffers()
     Filter.RealZeros = &ZeroVector;
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -21,11 +21,11 @@ public:
     // Empties the frequency lists and resets the filter. Safe to repeat.
     void DeleteBuffers();
 
-    std::vector<double> PoleVector;   // Hz, ascending
-    std::vector<double> ZeroVector;   // Hz
-    SPolesZeros Filter;               // reads PoleVector and ZeroVector
+    std::vector<double> PoleVector;  // Hz, ascending
+    std::vector<double> ZeroVector;  // Hz
+    SPolesZeros Filter;              // reads PoleVector and ZeroVector
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

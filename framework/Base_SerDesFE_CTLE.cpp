@@ -22,11 +22,12 @@ void clearStream(std::stringstream& s)
 // Length in unit intervals, taken up to a whole number.
 int spanUI(size_t samples, int samplesPerSymbol)
 {
-    if (samplesPerSymbol <= 0) return 0;
+    if (samplesPerSymbol <= 0)
+        return 0;
     return static_cast<int>(std::ceil(static_cast<double>(samples) / samplesPerSymbol) + 0.5);
 }
 
-} // namespace
+}  // namespace
 
 Base_SerDesFE_CTLE::Base_SerDesFE_CTLE()
     : ChannelSpanUI(0),
@@ -83,7 +84,8 @@ Base_SerDesFE_CTLE::Base_SerDesFE_CTLE()
 Base_SerDesFE_CTLE::~Base_SerDesFE_CTLE()
 {
     delete[] Container;
-    for (std::vector<double>* list : ownedLists) delete[] list;
+    for (std::vector<double>* list : ownedLists)
+        delete[] list;
 }
 
 bool Base_SerDesFE_CTLE::usesStepRespSection() const
@@ -95,8 +97,10 @@ void Base_SerDesFE_CTLE::selectTable(std::vector<double>*& selected, std::vector
                                      std::vector<double>* slow, std::vector<double>* fast)
 {
     if (EnableCorners != 0 && CornerCase != 0) {
-        if (EnableCorners == 1 && CornerCase == 1) selected = slow;
-        else if (EnableCorners == 1 && CornerCase == 2) selected = fast;
+        if (EnableCorners == 1 && CornerCase == 1)
+            selected = slow;
+        else if (EnableCorners == 1 && CornerCase == 2)
+            selected = fast;
     } else {
         selected = typical;
     }
@@ -107,9 +111,11 @@ bool Base_SerDesFE_CTLE::Setup()
     Container->DeleteBuffers();
     DeleteBuffers();
 
-    if (!usesStepRespSection()) return setupPoleZero();
+    if (!usesStepRespSection())
+        return setupPoleZero();
 
-    if (EnableCorners == 1 && FEType != 0 && !(FEType == 1 && ModelType == 0)) displayCornerCase();
+    if (EnableCorners == 1 && FEType != 0 && !(FEType == 1 && ModelType == 0))
+        displayCornerCase();
 
     RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
     s.BitRate = SymbolRate;
@@ -194,18 +200,21 @@ bool Base_SerDesFE_CTLE::Setup()
     s.SkipSpectrum = SkipSpectrum;
     s.SkipFinalEvaluation = SkipFinalEvaluation;
 
-    if (!ok) return false;
+    if (!ok)
+        return false;
     return s.Setup(nullptr, msg);
 }
 
 bool Base_SerDesFE_CTLE::Initialize()
 {
-    if (!usesStepRespSection()) return initializePoleZero();
+    if (!usesStepRespSection())
+        return initializePoleZero();
     RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
     s.ChannelImpulse = ImpulseIn;
     std::stringstream scratch;
     if (!s.Initialize(scratch)) {
-        if (scratch.str().size() > 2) msg << scratch.str();
+        if (scratch.str().size() > 2)
+            msg << scratch.str();
         return false;
     }
 
@@ -219,12 +228,14 @@ bool Base_SerDesFE_CTLE::Initialize()
         return true;
     }
     if (FEType == 1 && ModelType == 0) {
-        msg << (fe ? "Front end (FE) model with only AGC used.\n" : "Back end (BE) model with only AGC used.\n");
+        msg << (fe ? "Front end (FE) model with only AGC used.\n"
+                   : "Back end (BE) model with only AGC used.\n");
         msg << "AGC scalar gain = " << s.AGC.ScalarGain << "\n";
         return true;
     }
     if (FEType == 1 && ModelType == 4)
-        msg << (fe ? "Front end (FE) model based on spectrum data.\n" : "Back end (BE) model based on spectrum data.\n");
+        msg << (fe ? "Front end (FE) model based on spectrum data.\n"
+                   : "Back end (BE) model based on spectrum data.\n");
     else
         msg << (fe ? "Front end (FE) model based on step response data.\n"
                    : "Back end (BE) model based on step response data.\n");
@@ -236,12 +247,15 @@ bool Base_SerDesFE_CTLE::Initialize()
         int* indexes[4] = {&Data1Index, &Data2Index, &Data3Index, &Data4Index};
         const int chosen[4] = {s.Data1Index, s.Data2Index, s.Data3Index, s.Data4Index};
         for (int n = 0; n < 4; ++n)
-            if (n == 0 || counts[n] > 0) *indexes[n] = chosen[n];
-        if (FEType == 2) Section1Ratio = s.Section1Ratio;
+            if (n == 0 || counts[n] > 0)
+                *indexes[n] = chosen[n];
+        if (FEType == 2)
+            Section1Ratio = s.Section1Ratio;
 
         long long total = NumData1;
         for (int n = 1; n < 4; ++n)
-            if (counts[n] >= 1) total *= counts[n];
+            if (counts[n] >= 1)
+                total *= counts[n];
         msg << "Optimization of EQ over count = " << total << " states resulting in ";
         if (s.BestEyeRatio > 0.0)
             msg << "max open eye ratio = " << s.BestEyeRatio << " with optimized states:\n";
@@ -249,7 +263,8 @@ bool Base_SerDesFE_CTLE::Initialize()
             msg << "closed eye with optimized states:\n";
         msg << "Data1Index = " << Data1Index << "\n";
         for (int n = 1; n < 4; ++n)
-            if (counts[n] > 0) msg << "Data" << n + 1 << "Index = " << *indexes[n] << "\n";
+            if (counts[n] > 0)
+                msg << "Data" << n + 1 << "Index = " << *indexes[n] << "\n";
     } else if (FEType > 1 || ModelType > 2) {
         if (s.BestEyeRatio <= 0.0)
             msg << "For the selected EQ states, the eye is closed.\n";
@@ -258,8 +273,8 @@ bool Base_SerDesFE_CTLE::Initialize()
     }
     if (AutoGainControl == 1) {
         const double gainDB = (FEType == 2 && SectionTopology == 1) ? s.Parallel.Gain_dB : s.Cascade.Gain_dB;
-        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level << " ), a gain of "
-            << gainDB << " dB is added at the equalizer output.\n";
+        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level
+            << " ), a gain of " << gainDB << " dB is added at the equalizer output.\n";
     }
     return true;
 }
@@ -268,10 +283,12 @@ bool Base_SerDesFE_CTLE::Run()
 {
     if (usesStepRespSection()) {
         const RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
-        setupLTI_Outputs(s.OutputImpulse, s.SectionImpulse, s.OutputSpectrum, s.SectionSpectrum, s.Frequencies);
+        setupLTI_Outputs(s.OutputImpulse, s.SectionImpulse, s.OutputSpectrum, s.SectionSpectrum,
+                         s.Frequencies);
     } else {
         const RxLTI_PZ_AMI& p = Container->PZ_AMI;
-        setupLTI_Outputs(p.OutputImpulse, p.SectionImpulse, p.OutputSpectrum, p.SectionSpectrum, p.Frequencies);
+        setupLTI_Outputs(p.OutputImpulse, p.SectionImpulse, p.OutputSpectrum, p.SectionSpectrum,
+                         p.Frequencies);
     }
     return true;
 }
@@ -335,9 +352,11 @@ bool Base_SerDesFE_CTLE::setupSpecResp_Data1()
         // A response that goes mainly negative is turned over.
         size_t peak = 0;
         for (size_t i = 1; i < imp.size(); ++i)
-            if (std::fabs(imp[i]) > std::fabs(imp[peak])) peak = i;
+            if (std::fabs(imp[i]) > std::fabs(imp[peak]))
+                peak = i;
         if (!imp.empty() && imp[peak] < 0.0)
-            for (double& v : imp) v = -v;
+            for (double& v : imp)
+                v = -v;
         std::vector<double>& step = steps[k - 1];
         step.resize(imp.size());
         double sum = 0.0;
@@ -348,13 +367,16 @@ bool Base_SerDesFE_CTLE::setupSpecResp_Data1()
     }
     if (!all)
         for (int k = 1; k <= NumData1; ++k)
-            if (k != Data1Index) steps[k - 1] = steps[Data1Index - 1];
+            if (k != Data1Index)
+                steps[k - 1] = steps[Data1Index - 1];
 
     size_t length = 1;
-    for (const auto& st : steps) length = std::max(length, st.size());
+    for (const auto& st : steps)
+        length = std::max(length, st.size());
     std::vector<double>* list = new std::vector<double>[NumData1 + 1];
     list[0].resize(length);
-    for (size_t i = 0; i < length; ++i) list[0][i] = static_cast<double>(i) / sampleRate;
+    for (size_t i = 0; i < length; ++i)
+        list[0][i] = static_cast<double>(i) / sampleRate;
     for (int k = 1; k <= NumData1; ++k) {
         std::vector<double>& v = list[k];
         v = std::move(steps[k - 1]);
@@ -380,16 +402,19 @@ bool Base_SerDesFE_CTLE::GetModelImpulse(double threshold, std::vector<double>& 
         const double in = i == 0 ? 1.0 : 0.0;
         if (stepResp) {
             s.Input = in;
-            if (!s.Run(msg)) return false;
+            if (!s.Run(msg))
+                return false;
             impulse[i] = s.Output;
         } else {
             p.Input = in;
-            if (!p.Run(msg)) return false;
+            if (!p.Run(msg))
+                return false;
             impulse[i] = p.Output;
         }
     }
     double h = 0.0;
-    for (double v : impulse) h = std::max(h, std::fabs(v));
+    for (double v : impulse)
+        h = std::max(h, std::fabs(v));
     size_t keep = 1;
     for (size_t i = impulse.size(); i-- > 0;) {
         if (std::fabs(impulse[i]) > h * threshold) {
@@ -439,7 +464,8 @@ bool Base_SerDesFE_CTLE::buildPeakingRecords(PZ_Data* records)
     bool ok = true;
     if (AdaptForChannel == 0) {
         for (double& v : vPeakList)
-            if (v >= 0.0 && v < 0.005) v = 0.0;
+            if (v >= 0.0 && v < 0.005)
+                v = 0.0;
         for (double v : vPeakList) {
             if (!(v >= 0.0 && v <= 0.65)) {
                 msg << "vPeakList data members must be a value in the range [0, 0.65].\n";
@@ -456,12 +482,14 @@ bool Base_SerDesFE_CTLE::buildPeakingRecords(PZ_Data* records)
         msg << "vWidthMode must be an integer in the range [0, 1].\n";
         ok = false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
     if (AdaptForChannel == 0 && SamplesPerSymbol > 0) {
         const double limit = static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
         if (vWidth < limit) {
-            msg << "vWidth is set less than " << limit << " which is the lower limit allowed for SamplesPerSymbol = "
-                << SamplesPerSymbol << " and will be set to this lower limit.\n";
+            msg << "vWidth is set less than " << limit
+                << " which is the lower limit allowed for SamplesPerSymbol = " << SamplesPerSymbol
+                << " and will be set to this lower limit.\n";
             vWidth = limit;
         }
     }
@@ -504,7 +532,8 @@ bool Base_SerDesFE_CTLE::setupPoleZero()
     p.NumData1 = NumData1;
     p.NumData2 = p.NumData3 = p.NumData4 = 0;
     p.PZ_data_values1 = nullptr;
-    if (AdaptForChannel == 1) Data1Index = 1;
+    if (AdaptForChannel == 1)
+        Data1Index = 1;
 
     if (NumData1 > 0) {
         PZ_Data* records = new PZ_Data[NumData1];
@@ -524,10 +553,14 @@ bool Base_SerDesFE_CTLE::setupPoleZero()
                 records[i].gain = G_Data1[i];
                 for (const std::complex<double>& z : PZ_Data1[i]) {
                     const double re = z.real(), im = z.imag();
-                    if (im == 0.0 && re > 0.0) records[i].zeros.push_back(re);
-                    else if (im == 0.0 && re < 0.0) records[i].poles.push_back(-re);
-                    else if (im > 0.0 && re > 0.0) records[i].czeros.push_back(z);
-                    else if (im > 0.0 && re < 0.0) records[i].cpoles.push_back(std::complex<double>(-re, im));
+                    if (im == 0.0 && re > 0.0)
+                        records[i].zeros.push_back(re);
+                    else if (im == 0.0 && re < 0.0)
+                        records[i].poles.push_back(-re);
+                    else if (im > 0.0 && re > 0.0)
+                        records[i].czeros.push_back(z);
+                    else if (im > 0.0 && re < 0.0)
+                        records[i].cpoles.push_back(std::complex<double>(-re, im));
                 }
             }
         } else if (!buildPeakingRecords(records)) {
@@ -547,7 +580,8 @@ bool Base_SerDesFE_CTLE::initializePoleZero()
     p.SkipFinalEvaluation = SkipFinalEvaluation;
     std::stringstream scratch;
     if (!p.Setup(nullptr, scratch) || !p.Initialize(scratch)) {
-        if (scratch.str().size() > 2) msg << scratch.str();
+        if (scratch.str().size() > 2)
+            msg << scratch.str();
         return false;
     }
     ChannelSpanUI = spanUI(ImpulseIn.size(), SamplesPerSymbol);
@@ -570,9 +604,9 @@ bool Base_SerDesFE_CTLE::initializePoleZero()
         msg << "Data1Index = " << Data1Index << "\n";
     }
     if (AutoGainControl == 1)
-        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level << " ), a gain of "
-            << p.Cascade.Gain_dB << " dB is added at the equalizer output.\n";
+        msg << "To adapt channel+equalizer loss for peak to peak eye level ( " << AGC_Level
+            << " ), a gain of " << p.Cascade.Gain_dB << " dB is added at the equalizer output.\n";
     return true;
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

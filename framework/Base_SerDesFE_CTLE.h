@@ -15,10 +15,10 @@ class PZ_Data;
 // The framework's equaliser model. It turns the equaliser description of its
 // fields (FEType, ModelType and the data lists) into an LTI section held in
 // its container (the step-response section, or the pole/zero section for
-// FEType 1 with ModelType 1, peaking list, or 2, pole/zero sets), passes the core's ImpulseIn through that section and hands
-// the section's outputs to setupLTI_Outputs. It serves as a receiver front
-// end (FrontEnd = 1) and, through Base_SerDesTxBE_CTLE, as a transmitter back
-// end (FrontEnd = 0); FrontEnd only changes the wording of the status lines.
+// FEType 1 with ModelType 1, peaking list, or 2, pole/zero sets), passes the core's ImpulseIn through that
+// section and hands the section's outputs to setupLTI_Outputs. It serves as a receiver front end (FrontEnd =
+// 1) and, through Base_SerDesTxBE_CTLE, as a transmitter back end (FrontEnd = 0); FrontEnd only changes the
+// wording of the status lines.
 //
 // Every list n has four data slots, pointers to arrays of column vectors:
 // DataN_Selected (the table in use), DataN (typical corner), DataN_Slow and
@@ -54,7 +54,7 @@ public:
 
     int ChannelSpanUI;
     int ResponseSpanUI;
-    int FrontEnd;                  // 1 front end, 0 back end
+    int FrontEnd;  // 1 front end, 0 back end
     int FEType;
     int ModelType;
     int Data1Index;
@@ -72,7 +72,7 @@ public:
     std::vector<double> vPeakList;
     double FPeak;
     std::vector<double> dBPeakList;
-    std::vector<std::complex<double>>* PZ_Data1;   // not owned here (the back end owns it)
+    std::vector<std::complex<double>>* PZ_Data1;  // not owned here (the back end owns it)
     std::vector<double> G_Data1;
     int ColumnArrangement1;
     std::vector<double>* Data1_Selected;
@@ -103,14 +103,14 @@ public:
     std::vector<double>* Data4_Fast;
     int SkipSpectrum;
     int SkipFinalEvaluation;
-    Base_SerDesFE_CTLE_Container* Container;   // one element, array new
+    Base_SerDesFE_CTLE_Container* Container;  // one element, array new
 
 private:
     // Step-response lists made by setupSpecResp_Data1 (array new).
     std::vector<std::vector<double>*> ownedLists;
 
-    void selectTable(std::vector<double>*& selected, std::vector<double>* typical,
-                     std::vector<double>* slow, std::vector<double>* fast);
+    void selectTable(std::vector<double>*& selected, std::vector<double>* typical, std::vector<double>* slow,
+                     std::vector<double>* fast);
     bool usesStepRespSection() const;
     // Pole/zero section paths (FEType 1 with ModelType 1 or 2).
     bool setupPoleZero();
@@ -118,6 +118,6 @@ private:
     bool buildPeakingRecords(PZ_Data* records);
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

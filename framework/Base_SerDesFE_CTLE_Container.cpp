@@ -3,16 +3,14 @@
 namespace Veltramodels20200612 {
 
 namespace {
-template <typename T>
-void release(std::vector<T>& v)
+template <typename T> void release(std::vector<T>& v)
 {
     std::vector<T>().swap(v);
 }
 
 // The model keeps its own copy of what it hands out, so a section's impulse
 // and spectrum vectors can go between cycles; Initialize rebuilds them.
-template <typename Section>
-void releaseBuffers(Section& s)
+template <typename Section> void releaseBuffers(Section& s)
 {
     release(s.ChannelImpulse);
     release(s.OutputImpulse);
@@ -21,9 +19,12 @@ void releaseBuffers(Section& s)
     release(s.SectionSpectrum);
     release(s.Frequencies);
 }
-} // namespace
+}  // namespace
 
-Base_SerDesFE_CTLE_Container::Base_SerDesFE_CTLE_Container() : PZ_Records(nullptr) {}
+Base_SerDesFE_CTLE_Container::Base_SerDesFE_CTLE_Container()
+    : PZ_Records(nullptr)
+{
+}
 
 Base_SerDesFE_CTLE_Container::~Base_SerDesFE_CTLE_Container()
 {
@@ -39,4 +40,4 @@ void Base_SerDesFE_CTLE_Container::DeleteBuffers()
     PZ_Records = nullptr;
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

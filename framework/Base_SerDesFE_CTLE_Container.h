@@ -25,9 +25,9 @@ public:
 
     RxLTI_StepResp_AMI StepResp_AMI;
     RxLTI_PZ_AMI PZ_AMI;
-    PZ_Data* PZ_Records;   // array new, lent to PZ_AMI; null when none
+    PZ_Data* PZ_Records;  // array new, lent to PZ_AMI; null when none
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -14,7 +14,8 @@ namespace {
 void resolveDefault(int& value, int& defaultValue)
 {
     if (value < 0) {
-        if (defaultValue < 0) defaultValue = 0;
+        if (defaultValue < 0)
+            defaultValue = 0;
         value = defaultValue;
     }
 }
@@ -24,11 +25,12 @@ void resolveDefault(int& value, int& defaultValue)
 // conjugate is implied); a point below the real axis is not used.
 int rootCount(const std::complex<double>& p)
 {
-    if (p.imag() == 0.0) return 1;
+    if (p.imag() == 0.0)
+        return 1;
     return p.imag() > 0.0 ? 2 : 0;
 }
 
-} // namespace
+}  // namespace
 
 Base_SerDesTxBE_CTLE::Base_SerDesTxBE_CTLE()
     : FEType(1),
@@ -110,7 +112,8 @@ bool Base_SerDesTxBE_CTLE::buildPZ_Data1()
             const PZ_Data& s = sets[i];
             G_Data1[i] = s.gain;
             const size_t n = s.zeros.size() + s.poles.size() + s.czeros.size() + s.cpoles.size();
-            if (n > longest) longest = n;
+            if (n > longest)
+                longest = n;
         }
         PZ_Data1 = new std::vector<std::complex<double>>[NumData1];
         pzCount = NumData1;
@@ -119,10 +122,14 @@ bool Base_SerDesTxBE_CTLE::buildPZ_Data1()
             std::vector<std::complex<double>>& v = PZ_Data1[i];
             v.assign(longest, std::complex<double>(0.0, 0.0));
             size_t k = 0;
-            for (double z : s.zeros) v[k++] = std::complex<double>(z, 0.0);
-            for (double p : s.poles) v[k++] = std::complex<double>(-p, 0.0);
-            for (const auto& z : s.czeros) v[k++] = z;
-            for (const auto& p : s.cpoles) v[k++] = std::complex<double>(-p.real(), p.imag());
+            for (double z : s.zeros)
+                v[k++] = std::complex<double>(z, 0.0);
+            for (double p : s.poles)
+                v[k++] = std::complex<double>(-p, 0.0);
+            for (const auto& z : s.czeros)
+                v[k++] = z;
+            for (const auto& p : s.cpoles)
+                v[k++] = std::complex<double>(-p.real(), p.imag());
         }
     }
     delete[] sets;
@@ -231,7 +238,8 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
             } else {
                 if (AdaptForChannel == 0) {
                     for (double& v : TxBE_vPeakList)
-                        if (v >= 0.0 && v < 0.005) v = 0.0;
+                        if (v >= 0.0 && v < 0.005)
+                            v = 0.0;
                     for (double v : TxBE_vPeakList) {
                         if (!(v >= 0.0 && v <= 0.65)) {
                             msg << "TxBE_vPeakList data members must be a value in the range [0, 0.65].\n";
@@ -252,8 +260,7 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
                     peakingOk = false;
                 }
                 if (peakingOk && AdaptForChannel == 0 && SamplesPerSymbol > 0) {
-                    const double limit =
-                        static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
+                    const double limit = static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
                     if (TxBE_vWidth < limit) {
                         msg << "TxBE_vWidth is set less than " << limit
                             << " which is the lower limit allowed for SamplesPerSymbol = " << SamplesPerSymbol
@@ -296,11 +303,14 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
                     int zeros = 0;
                     int poles = 0;
                     for (const auto& p : PZ_Data1[i]) {
-                        if (p.real() > 0.0) zeros += rootCount(p);
-                        else if (p.real() < 0.0) poles += rootCount(p);
+                        if (p.real() > 0.0)
+                            zeros += rootCount(p);
+                        else if (p.real() < 0.0)
+                            poles += rootCount(p);
                     }
                     if (poles <= zeros) {
-                        msg << "Number of poles must be greater then number of zeros in PZ_Data1[" << i << "].\n";
+                        msg << "Number of poles must be greater then number of zeros in PZ_Data1[" << i
+                            << "].\n";
                         success = false;
                         break;
                     }
@@ -355,7 +365,8 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
                                 {NumData4, Data4Index, ColumnArrangement4, 4}};
     for (const ListCheck& l : lists) {
         // List 4 belongs to FEType 4 only; lists 2 and 3 to every larger type.
-        if (FEType < l.number || (l.number == 4 && FEType != 4)) break;
+        if (FEType < l.number || (l.number == 4 && FEType != 4))
+            break;
         if (l.count < 0) {
             msg << "NumData" << l.number << " must be > 0.\n";
             success = false;
@@ -385,8 +396,10 @@ bool Base_SerDesTxBE_CTLE::convertSpectrumData()
     // The corner in use, as the core's corner settings stand now.
     std::vector<double>** slot = &Data1;
     if (Base_SerDes_CoreParameters::EnableCorners != 0) {
-        if (Base_SerDes_CoreParameters::CornerCase == 1) slot = &Data1_Slow;
-        else if (Base_SerDes_CoreParameters::CornerCase == 2) slot = &Data1_Fast;
+        if (Base_SerDes_CoreParameters::CornerCase == 1)
+            slot = &Data1_Slow;
+        else if (Base_SerDes_CoreParameters::CornerCase == 2)
+            slot = &Data1_Fast;
     }
     fe.Base_SerDesFE_CTLE::Data1_Selected = *slot;
     const bool ok = setupSpecResp_Data1();
@@ -461,15 +474,18 @@ void Base_SerDesTxBE_CTLE::copyIndexesBack()
 bool Base_SerDesTxBE_CTLE::Setup()
 {
     if (!CoreParametersChecked) {
-        if (!setupCoreParameters()) return false;
-        if (!setupModelSpecificParameters()) return false;
+        if (!setupCoreParameters())
+            return false;
+        if (!setupModelSpecificParameters())
+            return false;
     }
     // Pole/zero sets released by an explicit DeleteBuffers are read again.
     if (FEType == 1 && ModelType == 2 && PZ_Data1 == nullptr && ModelBuilderDirName != nullptr &&
         PZ_Data1Text != nullptr)
         buildPZ_Data1();
     if (FEType == 1 && ModelType == 4) {
-        if (!convertSpectrumData()) return false;
+        if (!convertSpectrumData())
+            return false;
     }
     copyToFrontEnd();
     const bool ok = Base_SerDesFE_CTLE::Setup();
@@ -506,4 +522,4 @@ void Base_SerDesTxBE_CTLE::DeleteBuffers()
     freePZ_Data1();
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -59,7 +59,7 @@ public:
     int EnableCorners;
     int CornerCase;
     double OutputGain;
-    int NumData1;                  // "TxBE_NumData1" in messages
+    int NumData1;  // "TxBE_NumData1" in messages
     int PeakingModel;
     int DefaultPeakingModel;
     double TxBE_vWidth;
@@ -67,14 +67,14 @@ public:
     std::vector<double> TxBE_vPeakList;
     double FPeak;
     std::vector<double> dBPeakList;
-    std::vector<std::complex<double>>* PZ_Data1;   // NumData1 vectors, array new; owned
+    std::vector<std::complex<double>>* PZ_Data1;  // NumData1 vectors, array new; owned
     std::vector<double> G_Data1;
     int ColumnArrangement1;
     std::vector<double>* Data1_Selected;
     std::vector<double>* Data1;
     std::vector<double>* Data1_Slow;
     std::vector<double>* Data1_Fast;
-    char* PZ_Data1Text;            // pole/zero file name (not owned)
+    char* PZ_Data1Text;  // pole/zero file name (not owned)
     int NumData2;
     int ColumnArrangement2;
     std::vector<double>* Data2_Selected;
@@ -99,7 +99,7 @@ public:
     std::vector<double>* Data4_Fast;
 
 private:
-    int pzCount;                   // vectors in PZ_Data1
+    int pzCount;  // vectors in PZ_Data1
 
     void freePZ_Data1();
     // Reads the pole/zero file (ModelBuilderDirName + "/" + PZ_Data1Text) into
@@ -110,6 +110,6 @@ private:
     void copyIndexesBack();
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -10,7 +10,7 @@ const double kTwoPi = 6.283185307179586;
 const double kLn2 = 0.6931471805599453;
 // Edge pole over peaking pole.
 const double kEdgeRatio = 10.0;
-} // namespace
+}  // namespace
 
 Base_SerDesTxVPeak::Base_SerDesTxVPeak()
     : SymbolRate(1e10),
@@ -30,7 +30,10 @@ Base_SerDesTxVPeak::Base_SerDesTxVPeak()
 bool Base_SerDesTxVPeak::Setup(std::ofstream* useFile, std::stringstream& msg)
 {
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
-        *useFile << "Veltramodels20200612" << "::" << "Base_SerDesTxVPeak" << "\n";
+        *useFile << "Veltramodels20200612"
+                 << "::"
+                 << "Base_SerDesTxVPeak"
+                 << "\n";
         useFile->flush();
         UseFile = useFile;
     }
@@ -61,7 +64,8 @@ bool Base_SerDesTxVPeak::Setup(std::ofstream* useFile, std::stringstream& msg)
         msg << "vWidth must span at least one sample (vWidth x SamplesPerSymbol >= 1).\n";
         ok = false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
 
     const double ui = 1.0 / SymbolRate;
     const double sampleRate = SamplesPerSymbol * SymbolRate;
@@ -113,4 +117,4 @@ void Base_SerDesTxVPeak::DeleteBuffers()
     Z = P1 = P2 = 0.0;
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -65,15 +65,15 @@ public:
     void Finalize();
     void DeleteBuffers();
 
-    double SymbolRate;       // symbols per second
+    double SymbolRate;  // symbols per second
     int SamplesPerSymbol;
-    double vWidth;           // unit intervals, (0, 1]
-    int vWidthMode;          // 0 equivalent rectangular width, 1 half-amplitude decay time
-    double vPeak;            // overshoot over the settled level, [0, 0.65]
+    double vWidth;   // unit intervals, (0, 1]
+    int vWidthMode;  // 0 equivalent rectangular width, 1 half-amplitude decay time
+    double vPeak;    // overshoot over the settled level, [0, 0.65]
 
-    double Z;                // designed zero, Hz
-    double P1;               // peaking pole, Hz
-    double P2;               // edge pole, Hz
+    double Z;   // designed zero, Hz
+    double P1;  // peaking pole, Hz
+    double P2;  // edge pole, Hz
 
     double Input;
     double Output;
@@ -81,6 +81,6 @@ public:
     Base_Container Container;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

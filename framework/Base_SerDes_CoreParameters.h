@@ -67,12 +67,12 @@ public:
                           const std::vector<std::complex<double>>& eqSpectrum,
                           const std::vector<double>& frequencies);
 
-    std::vector<double> ImpulseIn;                          // gain per sample
-    std::vector<std::complex<double>> ImpulseOut;           // (time s, value)
-    std::vector<std::complex<double>> EqImpulseOut;         // (time s, value)
-    std::vector<std::complex<double>> ImpulseSpectrumOut;   // (dB, degrees)
-    std::vector<std::complex<double>> EqSpectrumOut;        // (dB, degrees)
-    std::vector<double> FrequencyOut;                       // Hz
+    std::vector<double> ImpulseIn;                         // gain per sample
+    std::vector<std::complex<double>> ImpulseOut;          // (time s, value)
+    std::vector<std::complex<double>> EqImpulseOut;        // (time s, value)
+    std::vector<std::complex<double>> ImpulseSpectrumOut;  // (dB, degrees)
+    std::vector<std::complex<double>> EqSpectrumOut;       // (dB, degrees)
+    std::vector<double> FrequencyOut;                      // Hz
     double SymbolRate;
     int SamplesPerSymbol;
     int BlockSize;
@@ -94,15 +94,15 @@ public:
     int EnableCorners;
     int CornerCase;
     int GenerateIBIS_AMI_Model;
-    char* ModelBuilderDirName;   // not owned
-    char* AMI_FoundryDirName;    // not owned
-    char* IBIS_AMI_ModelName;    // not owned
+    char* ModelBuilderDirName;  // not owned
+    char* AMI_FoundryDirName;   // not owned
+    char* IBIS_AMI_ModelName;   // not owned
     bool CoreParametersChecked;
     bool ImpulseOutputOnly;
     double ResBW;
-    std::stringstream msg;       // the model's message stream
+    std::stringstream msg;  // the model's message stream
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -16,9 +16,11 @@ void inverseFFT(std::vector<std::complex<double>>& x)
     const size_t n = x.size();
     for (size_t i = 1, j = 0; i < n; ++i) {
         size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
         j ^= bit;
-        if (i < j) std::swap(x[i], x[j]);
+        if (i < j)
+            std::swap(x[i], x[j]);
     }
     for (size_t len = 2; len <= n; len <<= 1) {
         const double ang = 2.0 * kPi / static_cast<double>(len);
@@ -43,12 +45,12 @@ void inverseFFT(std::vector<std::complex<double>>& x)
 
 struct Node {
     double f;
-    std::complex<double> h;   // real/imag value
+    std::complex<double> h;  // real/imag value
     double mag;
-    double phase;             // unwrapped, radians
+    double phase;  // unwrapped, radians
 };
 
-} // namespace
+}  // namespace
 
 SpectrumDataToImpulse::SpectrumDataToImpulse()
     : SampleRate(0.0),
@@ -85,8 +87,10 @@ bool SpectrumDataToImpulse::Setup(std::ofstream* file, std::stringstream& msg)
         bool ordered = std::isfinite(Frequency[0]) && Frequency[0] >= 0.0;
         bool finite = true;
         for (size_t i = 0; i < Frequency.size(); ++i) {
-            if (i > 0 && !(Frequency[i] > Frequency[i - 1] && std::isfinite(Frequency[i]))) ordered = false;
-            if (!std::isfinite(RealPart[i]) || !std::isfinite(ImagPart[i])) finite = false;
+            if (i > 0 && !(Frequency[i] > Frequency[i - 1] && std::isfinite(Frequency[i])))
+                ordered = false;
+            if (!std::isfinite(RealPart[i]) || !std::isfinite(ImagPart[i]))
+                finite = false;
         }
         if (!ordered) {
             msg << "Frequency values must be >= 0 and strictly ascending.\n";
@@ -154,7 +158,8 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
     nodes.reserve(m + 1);
     for (size_t i = 0; i < m; ++i) {
         std::complex<double> h(RealPart[i], ImagPart[i]);
-        if (i == 0 && Frequency[0] == 0.0 && ZeroHzCorrection == 1) h = std::complex<double>(h.real(), 0.0);
+        if (i == 0 && Frequency[0] == 0.0 && ZeroHzCorrection == 1)
+            h = std::complex<double>(h.real(), 0.0);
         nodes.push_back({Frequency[i], h, std::abs(h), std::arg(h)});
     }
     if (Frequency[0] > 0.0) {
@@ -164,7 +169,8 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
         } else if (ExtrapolationType == 2) {
             const double slope = (nodes[1].mag - nodes[0].mag) / (nodes[1].f - nodes[0].f);
             dcMag = nodes[0].mag - slope * nodes[0].f;
-            if (dcMag < 0.0) dcMag = 0.0;
+            if (dcMag < 0.0)
+                dcMag = 0.0;
         }
         nodes.insert(nodes.begin(), Node{0.0, std::complex<double>(dcMag, 0.0), dcMag, 0.0});
     }
@@ -182,10 +188,12 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
     double delay = 0.0;
     {
         double maxMag = 0.0;
-        for (const Node& nd : nodes) maxMag = std::fmax(maxMag, nd.mag);
+        for (const Node& nd : nodes)
+            maxMag = std::fmax(maxMag, nd.mag);
         size_t last = 0;
         for (size_t i = 0; i < nodes.size(); ++i)
-            if (nodes[i].mag >= 1e-3 * maxMag) last = i;
+            if (nodes[i].mag >= 1e-3 * maxMag)
+                last = i;
         if (last > 0 && nodes[last].f > nodes[0].f)
             delay = -(nodes[last].phase - nodes[0].phase) / (2.0 * kPi * (nodes[last].f - nodes[0].f));
         for (Node& nd : nodes) {
@@ -213,8 +221,10 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
     size_t j = 0;
     for (size_t k = 0; k <= half; ++k) {
         const double f = static_cast<double>(k) * df;
-        if (f > fTop) break;
-        while (j + 1 < nodes.size() && nodes[j + 1].f < f) ++j;
+        if (f > fTop)
+            break;
+        while (j + 1 < nodes.size() && nodes[j + 1].f < f)
+            ++j;
         std::complex<double> h;
         if (j + 1 >= nodes.size()) {
             h = nodes[j].h;
@@ -236,7 +246,8 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
         grid[k] = h * SpectrumScale;
     }
     // A real sequence has real values at 0 Hz and at half the sample rate.
-    if (ZeroHzCorrection == 1) grid[0] = std::complex<double>(grid[0].real(), 0.0);
+    if (ZeroHzCorrection == 1)
+        grid[0] = std::complex<double>(grid[0].real(), 0.0);
     grid[half] = std::complex<double>(grid[half].real(), 0.0);
     initialized = true;
     return true;
@@ -264,7 +275,8 @@ bool SpectrumDataToImpulse::Run(std::stringstream& msg)
     size_t keep = n;
     if (EnforceCausality == 1) {
         keep = n - (n >> AcausalFractionLog2);
-        if (resolvedSamples > 0 && resolvedSamples < keep) keep = resolvedSamples;
+        if (resolvedSamples > 0 && resolvedSamples < keep)
+            keep = resolvedSamples;
     }
     Impulse.resize(keep);
     double peak = 0.0;
@@ -277,7 +289,8 @@ bool SpectrumDataToImpulse::Run(std::stringstream& msg)
     // step (the suffix sum) stays below kTailFloor of the larger of the peak
     // and the total sum.
     double total = 0.0;
-    for (size_t i = 0; i < keep; ++i) total += Impulse[i];
+    for (size_t i = 0; i < keep; ++i)
+        total += Impulse[i];
     const double sampleFloor = kTailFloor * peak;
     const double sumFloor = kTailFloor * std::fmax(peak, std::fabs(total));
     size_t last = 0;
@@ -302,4 +315,4 @@ void SpectrumDataToImpulse::Finalize()
     initialized = false;
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -54,30 +54,30 @@ public:
     void Finalize();
 
     // Inputs.
-    std::vector<double> Frequency;   // Hz, >= 0, strictly ascending
+    std::vector<double> Frequency;  // Hz, >= 0, strictly ascending
     std::vector<double> RealPart;
     std::vector<double> ImagPart;
-    double SampleRate;               // samples per second
+    double SampleRate;  // samples per second
     // Settings.
-    int FFT_Exponent;                // N = 2^FFT_Exponent, 4..24
-    double SpectrumScale;            // linear gain applied to the data
-    int InterpolationType;           // 0 real/imag, 1 magnitude/phase
-    double TaperFraction;            // 0 .. 0.5
-    int ExtrapolationType;           // 0 Hz estimate: 0, 1 or 2
-    int EnforceCausality;            // 0 or 1
-    int ZeroHzCorrection;            // 0 or 1
-    int AcausalFractionLog2;         // 1..8
+    int FFT_Exponent;         // N = 2^FFT_Exponent, 4..24
+    double SpectrumScale;     // linear gain applied to the data
+    int InterpolationType;    // 0 real/imag, 1 magnitude/phase
+    double TaperFraction;     // 0 .. 0.5
+    int ExtrapolationType;    // 0 Hz estimate: 0, 1 or 2
+    int EnforceCausality;     // 0 or 1
+    int ZeroHzCorrection;     // 0 or 1
+    int AcausalFractionLog2;  // 1..8
     // Outputs of Run.
-    std::vector<double> Impulse;     // gain per sample
+    std::vector<double> Impulse;  // gain per sample
     int NumSamples;
 
 private:
-    std::vector<std::complex<double>> grid;   // H(f_k), k = 0 .. N/2
-    size_t resolvedSamples;   // longest impulse the data spacing resolves; 0 = no limit
+    std::vector<std::complex<double>> grid;  // H(f_k), k = 0 .. N/2
+    size_t resolvedSamples;                  // longest impulse the data spacing resolves; 0 = no limit
     std::ofstream* useFile;
     bool initialized;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -19,16 +19,21 @@ using namespace Veltramodels20200612;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) __builtin_trap();
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
 }
 
-std::vector<std::string> namesAfterParentheses(const std::string& text, size_t maxNames) {
+std::vector<std::string> namesAfterParentheses(const std::string& text, size_t maxNames)
+{
     std::vector<std::string> names;
     for (size_t i = 0; i < text.size() && names.size() < maxNames; ++i) {
-        if (text[i] != '(') continue;
+        if (text[i] != '(')
+            continue;
         size_t k = i + 1;
-        while (k < text.size() && text[k] == ' ') ++k;
+        while (k < text.size() && text[k] == ' ')
+            ++k;
         size_t e = k;
         while (e < text.size() && e - k < 64 && text[e] != ' ' && text[e] != '(' && text[e] != ')' &&
                text[e] != '\t' && text[e] != '\n' && text[e] != '"')
@@ -38,19 +43,22 @@ std::vector<std::string> namesAfterParentheses(const std::string& text, size_t m
     return names;
 }
 
-std::vector<std::string> splitLines(const std::string& text, size_t maxLines) {
+std::vector<std::string> splitLines(const std::string& text, size_t maxLines)
+{
     std::vector<std::string> lines;
     size_t start = 0;
     while (start <= text.size() && lines.size() < maxLines) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         lines.push_back(text.substr(start, end - start));
         start = end + 1;
     }
     return lines;
 }
 
-void runTypedGetters(ParamParser& parser, const char* branch, const std::vector<std::string>& leaves) {
+void runTypedGetters(ParamParser& parser, const char* branch, const std::vector<std::string>& leaves)
+{
     for (const std::string& leaf : leaves) {
         std::stringstream msg;
         int i = 12345;
@@ -81,32 +89,41 @@ void runTypedGetters(ParamParser& parser, const char* branch, const std::vector<
             check(c == nullptr);
         }
         std::vector<double> vd{1.0, 2.0};
-        if (!parser.Get_ssdValue(branch, leaf.c_str(), vd, msg)) check(vd.size() == 2 && vd[1] == 2.0);
+        if (!parser.Get_ssdValue(branch, leaf.c_str(), vd, msg))
+            check(vd.size() == 2 && vd[1] == 2.0);
         std::vector<int> vi{3};
-        if (!parser.Get_ssiValue(branch, leaf.c_str(), vi, msg)) check(vi.size() == 1 && vi[0] == 3);
+        if (!parser.Get_ssiValue(branch, leaf.c_str(), vi, msg))
+            check(vi.size() == 1 && vi[0] == 3);
     }
 }
 
-void runRawQueries(ParamParser& parser, const std::vector<std::string>& queries) {
+void runRawQueries(ParamParser& parser, const std::vector<std::string>& queries)
+{
     for (const std::string& q : queries) {
         int i = 0;
         double d = 0.0;
         std::stringstream out;
-        if (!parser.GetValueI(i, q.c_str())) check(i == -1);
-        if (!parser.GetValueD(d, q.c_str())) check(d == -1.0);
+        if (!parser.GetValueI(i, q.c_str()))
+            check(i == -1);
+        if (!parser.GetValueD(d, q.c_str()))
+            check(d == -1.0);
         parser.GetValueSS(out, q.c_str());
         if (parser.ParseValueName(q.c_str())) {
             int index = 7;
-            if (parser.FindValueIndex(&index)) check(index >= 0 && static_cast<uint64_t>(index) < parser.ParamLength);
-            else check(index == -1);
+            if (parser.FindValueIndex(&index))
+                check(index >= 0 && static_cast<uint64_t>(index) < parser.ParamLength);
+            else
+                check(index == -1);
         }
     }
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size > 1 << 16) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size > 1 << 16)
+        return 0;
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t nul = input.find('\0');
     const std::string text = input.substr(0, nul);
@@ -151,7 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 parser.FindParamName(&position, level, static_cast<int>(name.size()) + 3, name.c_str());
             }
         }
-        for (const std::string& q : rawQueries) parser.getPartName(q.c_str());
+        for (const std::string& q : rawQueries)
+            parser.getPartName(q.c_str());
     }
     return 0;
 }

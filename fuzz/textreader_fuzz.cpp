@@ -17,12 +17,17 @@ using namespace Veltramodels20200612;
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) __builtin_trap();
+void check(bool condition)
+{
+    if (!condition)
+        __builtin_trap();
 }
 
 struct Buffer {
-    explicit Buffer(const std::string& line) : length(static_cast<int>(line.size())), data(new char[line.size() + 1]) {
+    explicit Buffer(const std::string& line)
+        : length(static_cast<int>(line.size())),
+          data(new char[line.size() + 1])
+    {
         std::memcpy(data, line.data(), line.size());
         data[line.size()] = '\0';
     }
@@ -33,7 +38,8 @@ struct Buffer {
     char* data;
 };
 
-void readFields(TextFileReader& reader, const std::string& line, const std::string& types) {
+void readFields(TextFileReader& reader, const std::string& line, const std::string& types)
+{
     Buffer buf(line);
     std::vector<datatype_t> slots(types.size() + 1);
     int start = 0;
@@ -44,7 +50,8 @@ void readFields(TextFileReader& reader, const std::string& line, const std::stri
     }
     if (ok) {
         for (size_t k = 0; k < types.size(); ++k) {
-            if (types[k] != 's') continue;
+            if (types[k] != 's')
+                continue;
             const char* s = slots[k].s;
             check(s >= buf.data && s <= buf.data + buf.length);
             check(s + std::strlen(s) <= buf.data + buf.length);
@@ -52,17 +59,21 @@ void readFields(TextFileReader& reader, const std::string& line, const std::stri
     }
 }
 
-size_t countCommas(const char* text) {
+size_t countCommas(const char* text)
+{
     size_t n = 0;
     for (; *text; ++text)
-        if (*text == ',') ++n;
+        if (*text == ',')
+            ++n;
     return n;
 }
 
-} // namespace
+}  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 3 || size > 1 << 16) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 3 || size > 1 << 16)
+        return 0;
     static const char* const kDelimiters[] = {",", " ,\t", " \t", " ,\t{}\r", "", "!"};
     static const char* const kComments[] = {"", "!", "!#", "\"", ","};
     TextFileReader reader;
@@ -71,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::string extraTypes;
     static const char kLetters[] = "dics?";
-    for (int k = 0; k < 1 + data[2] % 8; ++k) extraTypes += kLetters[(data[2] >> k) % 5];
+    for (int k = 0; k < 1 + data[2] % 8; ++k)
+        extraTypes += kLetters[(data[2] >> k) % 5];
     for (const char* types : {"d", "ddddd", "iiii", "sssss", "c", "sdic", "dq", ""})
         readFields(reader, line, types);
     readFields(reader, line, extraTypes);
@@ -101,15 +113,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t items = 1 + countCommas(text.c_str());
         std::stringstream msg;
         std::vector<double> d{-1.0};
-        if (reader.getLineValues(text.c_str(), d, "list", msg)) check(text.empty() ? d.empty() : d.size() == items);
-        else check(d.size() == 1 && d[0] == -1.0);
+        if (reader.getLineValues(text.c_str(), d, "list", msg))
+            check(text.empty() ? d.empty() : d.size() == items);
+        else
+            check(d.size() == 1 && d[0] == -1.0);
         std::vector<int> i{-1};
-        if (reader.getLineValues(text.c_str(), i, "list", msg)) check(text.empty() ? i.empty() : i.size() == items);
-        else check(i.size() == 1 && i[0] == -1);
+        if (reader.getLineValues(text.c_str(), i, "list", msg))
+            check(text.empty() ? i.empty() : i.size() == items);
+        else
+            check(i.size() == 1 && i[0] == -1);
         std::vector<std::complex<double>> c;
         if (reader.getLineValues(text.c_str(), c, "clist", msg))
             check(c.empty() || c.size() == items);
-        else check(c.size() == items);
+        else
+            check(c.size() == items);
 
         TextFileReader lists;
         lists.setParameters(0, ",", "!");

@@ -32,13 +32,13 @@ public:
     TextFileReader& operator=(const TextFileReader& other);
     ~TextFileReader();
 
-    int HeaderLines;          // lines file_getline drops at the start of a file
-    int LineCount;            // lines read so far
-    char* Delimiters;         // field delimiters, NUL-terminated
+    int HeaderLines;   // lines file_getline drops at the start of a file
+    int LineCount;     // lines read so far
+    char* Delimiters;  // field delimiters, NUL-terminated
     int NumDelimiters;
-    char* CommentChars;       // comment characters, NUL-terminated, may be empty
+    char* CommentChars;  // comment characters, NUL-terminated, may be empty
     int NumCommentChars;
-    std::ofstream* UseFile;   // optional log, not owned
+    std::ofstream* UseFile;  // optional log, not owned
 
     void setParameters(int headerLines, const char* delimiters, const char* comments);
     bool isaDelimiter(char c) const;
@@ -75,6 +75,6 @@ private:
                   std::stringstream& messages);
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

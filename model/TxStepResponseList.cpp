@@ -7,24 +7,36 @@ namespace Veltramodels20200612 {
 int TxStepResponseList::Rows(int cornerCase)
 {
     switch (cornerCase) {
-    case 0: return File_TxBE_Data1_Rows;
-    case 1: return File_TxBE_Data1_Slow_Rows;
-    case 2: return File_TxBE_Data1_Fast_Rows;
-    case 3: return File_TxBE_Data1_Leakage_Rows;
-    case 4: return File_TxBE_Data1_TempInv_Rows;
-    default: return 0;
+    case 0:
+        return File_TxBE_Data1_Rows;
+    case 1:
+        return File_TxBE_Data1_Slow_Rows;
+    case 2:
+        return File_TxBE_Data1_Fast_Rows;
+    case 3:
+        return File_TxBE_Data1_Leakage_Rows;
+    case 4:
+        return File_TxBE_Data1_TempInv_Rows;
+    default:
+        return 0;
     }
 }
 
 const double* TxStepResponseList::Table(int cornerCase)
 {
     switch (cornerCase) {
-    case 0: return &File_TxBE_Data1[0][0];
-    case 1: return &File_TxBE_Data1_Slow[0][0];
-    case 2: return &File_TxBE_Data1_Fast[0][0];
-    case 3: return &File_TxBE_Data1_Leakage[0][0];
-    case 4: return &File_TxBE_Data1_TempInv[0][0];
-    default: return nullptr;
+    case 0:
+        return &File_TxBE_Data1[0][0];
+    case 1:
+        return &File_TxBE_Data1_Slow[0][0];
+    case 2:
+        return &File_TxBE_Data1_Fast[0][0];
+    case 3:
+        return &File_TxBE_Data1_Leakage[0][0];
+    case 4:
+        return &File_TxBE_Data1_TempInv[0][0];
+    default:
+        return nullptr;
     }
 }
 

@@ -5,6 +5,8 @@
 //   Fast     output pole 60.334 ps, emphasis weight per state 0.114008, headroom 2.637654
 //   Leakage  output pole 64.050 ps, emphasis weight per state 0.128325, headroom 2.128893
 //   TempInv  output pole 74.312 ps, emphasis weight per state 0.155882, headroom 1.832140
+// One table row per line, as generated: the formatter leaves this file alone.
+// clang-format off
 #include "model/TxStepResponseTables.h"
 
 namespace Veltramodels20200612 {

@@ -30,9 +30,9 @@ namespace Veltramodels20200612 {
 
 // What AMI_Init hands to the simulator as the memory handle.
 struct AMI_ModelInstance {
-    Base_SerDesTxBE_CTLE model;     // owns the model stream (model.msg)
-    std::stringstream amiMessage;   // text returned through msg
-    char* messageCopy = nullptr;    // heap copy handed out through msg (array new)
+    Base_SerDesTxBE_CTLE model;    // owns the model stream (model.msg)
+    std::stringstream amiMessage;  // text returned through msg
+    char* messageCopy = nullptr;   // heap copy handed out through msg (array new)
 };
 
 namespace {
@@ -184,8 +184,8 @@ void stateLines(AMI_ModelInstance& inst, int& autoInit, int preEmphasis, bool ze
 }
 
 // The driver loop over the impulse columns. Returns the success flag.
-bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors,
-                double scale, int& autoInit, int preEmphasis, int cornerCase)
+bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors, double scale,
+                int& autoInit, int preEmphasis, int cornerCase)
 {
     Base_SerDesTxBE_CTLE& model = inst.model;
     std::stringstream& ami = inst.amiMessage;
@@ -315,7 +315,7 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
     if (ok)
         ok = parser.Get_iValue(kModelName, "CornerCase", cornerCase, parserMessages);
     {
-        std::stringstream scratch;   // a missing OutputGain is not worth a message
+        std::stringstream scratch;  // a missing OutputGain is not worth a message
         if (!parser.Get_dValue(kModelName, "OutputGain", outputGain, scratch))
             outputGain = 1.0;
     }
@@ -361,11 +361,10 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
 using Veltramodels20200612::AMI_ModelInstance;
 
 extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
-                                            double sample_interval, double bit_time,
-                                            char* AMI_parameters_in, char** AMI_parameters_out,
-                                            void** AMI_memory_handle, char** msg)
+                                            double sample_interval, double bit_time, char* AMI_parameters_in,
+                                            char** AMI_parameters_out, void** AMI_memory_handle, char** msg)
 {
-    (void)AMI_parameters_out;   // never written
+    (void)AMI_parameters_out;  // never written
     if (AMI_memory_handle == nullptr || msg == nullptr)
         return 0;
 
@@ -383,8 +382,7 @@ extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_siz
         Veltramodels20200612::CornerListGuard corner;
         try {
             result = Veltramodels20200612::initInstance(*inst, impulse_matrix, row_size, aggressors,
-                                                        sample_interval, bit_time, AMI_parameters_in,
-                                                        corner);
+                                                        sample_interval, bit_time, AMI_parameters_in, corner);
         } catch (const std::bad_alloc&) {
             result = 0;
             try {

@@ -19,13 +19,13 @@ public:
     ParamParser(const ParamParser&) = delete;
     ParamParser& operator=(const ParamParser&) = delete;
 
-    char* ParamString;          // working copy, NUL-terminated (null for an empty text)
-    int32_t* NestLevel;         // per character: depth at '(', minus depth at ')', else 0
-    int32_t FirstParenIndex;    // index of the first '(' in the working copy, -1 if none
-    uint64_t ParamLength;       // characters in the working copy
-    char* PartName;             // first component of the first dotted query, kept for life
-    char* ValueName;            // second component of the current query
-    char* SubBranchName;        // third component of the current query, if any
+    char* ParamString;        // working copy, NUL-terminated (null for an empty text)
+    int32_t* NestLevel;       // per character: depth at '(', minus depth at ')', else 0
+    int32_t FirstParenIndex;  // index of the first '(' in the working copy, -1 if none
+    uint64_t ParamLength;     // characters in the working copy
+    char* PartName;           // first component of the first dotted query, kept for life
+    char* ValueName;          // second component of the current query
+    char* SubBranchName;      // third component of the current query, if any
     int32_t PartNameLength;
     int32_t ValueNameLength;
     int32_t SubBranchNameLength;
@@ -34,7 +34,8 @@ public:
     // message is appended (Get_ssValue empties `out` in every case).
     bool Get_iValue(const char* branch, const char* leaf, int& value, std::stringstream& messages);
     bool Get_dValue(const char* branch, const char* leaf, double& value, std::stringstream& messages);
-    bool Get_ssValue(const char* branch, const char* leaf, std::stringstream& out, std::stringstream& messages);
+    bool Get_ssValue(const char* branch, const char* leaf, std::stringstream& out,
+                     std::stringstream& messages);
     bool Get_cValue(const char* branch, const char* leaf, char** out, std::stringstream& messages);
     bool Get_ssdValue(const char* branch, const char* leaf, std::vector<double>& values,
                       std::stringstream& messages);
@@ -59,6 +60,6 @@ private:
     bool getList(const char* branch, const char* leaf, std::vector<T>& values, std::stringstream& messages);
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

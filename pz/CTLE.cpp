@@ -5,45 +5,51 @@
 namespace Veltramodels20200612 {
 
 const double CTLE_PZ_List[52][4] = {
-    {0.1, 5.235, 8.01, 8.01},          {0.5, 3.1325, 5.0, 5.9},
-    {1.02, 2.4, 4.33, 4.92},           {1.99, 1.75, 3.38, 4.76},
-    {3.0, 1.39, 3.03, 4.54},           {4.02, 1.16, 2.94, 4.26},
-    {5.0, 0.99, 2.81, 4.2},            {6.02, 0.855, 2.8, 4.03},
-    {7.0, 0.7425, 2.715, 4.01},        {8.0, 0.6475, 2.66, 4.0},
-    {9.0, 0.57, 2.6125, 3.99},         {10.0, 0.5, 2.5775, 3.985},
-    {11.0, 0.4425, 2.5575, 3.9725},    {12.0, 0.3925, 2.5375, 3.97},
-    {13.0, 0.3475, 2.5225, 3.965},     {14.0, 0.308, 2.512, 3.96},
-    {15.0, 0.2745, 2.512, 3.96},       {16.0, 0.2435, 2.4945, 3.96},
-    {17.0, 0.2165, 2.4865, 3.96},      {18.0, 0.1925, 2.4845, 3.96},
-    {19.0, 0.171, 2.477, 3.96},        {20.0, 0.1525, 2.474, 3.96},
-    {21.0, 0.136, 2.472, 3.96},        {22.0, 0.121, 2.4695, 3.96},
-    {23.0, 0.10775, 2.468, 3.96},      {24.0, 0.096, 2.46675, 3.96},
-    {25.0, 0.0855, 2.466, 3.96},       {26.0, 0.07625, 2.465, 3.96},
-    {27.0, 0.068, 2.46425, 3.96},      {28.0, 0.0605, 2.46375, 3.96},
-    {29.0, 0.054, 2.4635, 3.96},       {30.0, 0.0481, 2.463, 3.96},
-    {31.0, 0.0428, 2.4628, 3.96},      {32.0, 0.0382, 2.4626, 3.96},
-    {33.0, 0.0341, 2.4625, 3.96},      {34.0, 0.0303, 2.4623, 3.96},
-    {35.0, 0.027, 2.4622, 3.96},       {36.0, 0.0241, 2.4622, 3.96},
-    {37.0, 0.02145, 2.4621, 3.96},     {38.0, 0.01915, 2.46205, 3.96},
-    {39.0, 0.01705, 2.462, 3.96},      {40.0, 0.0152, 2.462, 3.96},
-    {41.0, 0.01355, 2.46195, 3.96},    {42.0, 0.012075, 2.46195, 3.96},
-    {43.0, 0.01075, 2.4619, 3.96},     {44.0, 0.00958, 2.4619, 3.96},
-    {45.0, 0.00854, 2.4619, 3.96},     {46.0, 0.00761, 2.46189, 3.96},
-    {47.0, 0.00679, 2.46188, 3.96},    {48.0, 0.00605, 2.46187, 3.96},
-    {49.0, 0.00539, 2.46186, 3.96},    {50.0, 0.0048, 2.46186, 3.96},
+    {0.1, 5.235, 8.01, 8.01},       {0.5, 3.1325, 5.0, 5.9},         {1.02, 2.4, 4.33, 4.92},
+    {1.99, 1.75, 3.38, 4.76},       {3.0, 1.39, 3.03, 4.54},         {4.02, 1.16, 2.94, 4.26},
+    {5.0, 0.99, 2.81, 4.2},         {6.02, 0.855, 2.8, 4.03},        {7.0, 0.7425, 2.715, 4.01},
+    {8.0, 0.6475, 2.66, 4.0},       {9.0, 0.57, 2.6125, 3.99},       {10.0, 0.5, 2.5775, 3.985},
+    {11.0, 0.4425, 2.5575, 3.9725}, {12.0, 0.3925, 2.5375, 3.97},    {13.0, 0.3475, 2.5225, 3.965},
+    {14.0, 0.308, 2.512, 3.96},     {15.0, 0.2745, 2.512, 3.96},     {16.0, 0.2435, 2.4945, 3.96},
+    {17.0, 0.2165, 2.4865, 3.96},   {18.0, 0.1925, 2.4845, 3.96},    {19.0, 0.171, 2.477, 3.96},
+    {20.0, 0.1525, 2.474, 3.96},    {21.0, 0.136, 2.472, 3.96},      {22.0, 0.121, 2.4695, 3.96},
+    {23.0, 0.10775, 2.468, 3.96},   {24.0, 0.096, 2.46675, 3.96},    {25.0, 0.0855, 2.466, 3.96},
+    {26.0, 0.07625, 2.465, 3.96},   {27.0, 0.068, 2.46425, 3.96},    {28.0, 0.0605, 2.46375, 3.96},
+    {29.0, 0.054, 2.4635, 3.96},    {30.0, 0.0481, 2.463, 3.96},     {31.0, 0.0428, 2.4628, 3.96},
+    {32.0, 0.0382, 2.4626, 3.96},   {33.0, 0.0341, 2.4625, 3.96},    {34.0, 0.0303, 2.4623, 3.96},
+    {35.0, 0.027, 2.4622, 3.96},    {36.0, 0.0241, 2.4622, 3.96},    {37.0, 0.02145, 2.4621, 3.96},
+    {38.0, 0.01915, 2.46205, 3.96}, {39.0, 0.01705, 2.462, 3.96},    {40.0, 0.0152, 2.462, 3.96},
+    {41.0, 0.01355, 2.46195, 3.96}, {42.0, 0.012075, 2.46195, 3.96}, {43.0, 0.01075, 2.4619, 3.96},
+    {44.0, 0.00958, 2.4619, 3.96},  {45.0, 0.00854, 2.4619, 3.96},   {46.0, 0.00761, 2.46189, 3.96},
+    {47.0, 0.00679, 2.46188, 3.96}, {48.0, 0.00605, 2.46187, 3.96},  {49.0, 0.00539, 2.46186, 3.96},
+    {50.0, 0.0048, 2.46186, 3.96},
 };
 
 namespace {
 const int kRows = 52;
 const double kTableFPeak = 3.125e9;
-} // namespace
+}  // namespace
 
 CTLE::CTLE()
-    : Input(0.0), Output(0.0), BitRate(6.25e9), SamplesPerBit(32), DataType(1), PoleList(nullptr),
-      ZeroList(nullptr), FPeak(3.125e9), dB_Peak(10.0), Z(0.0), P1(0.0), P2(0.0), UseFile(nullptr),
-      OutputDivisor(1.0) {}
+    : Input(0.0),
+      Output(0.0),
+      BitRate(6.25e9),
+      SamplesPerBit(32),
+      DataType(1),
+      PoleList(nullptr),
+      ZeroList(nullptr),
+      FPeak(3.125e9),
+      dB_Peak(10.0),
+      Z(0.0),
+      P1(0.0),
+      P2(0.0),
+      UseFile(nullptr),
+      OutputDivisor(1.0)
+{
+}
 
-bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
         *useFile << "Veltramodels20200612::CTLE\n";
         useFile->flush();
@@ -79,7 +85,8 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg) {
             msg << "dB_Peak must be in the range [ " << 0.1 << ",  " << 50 << " ].\n";
             return false;
         }
-        if (!ok) return false;
+        if (!ok)
+            return false;
 
         const double d = dB_Peak;
         if (d > 49.9) {
@@ -92,7 +99,8 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg) {
             P2 = CTLE_PZ_List[0][3];
         } else {
             int i = 1;
-            while (i < kRows && !(CTLE_PZ_List[i][0] > d)) ++i;
+            while (i < kRows && !(CTLE_PZ_List[i][0] > d))
+                ++i;
             if (i >= kRows) {
                 msg << "Did not find valid set of Z, P1, P2 for the given specifications.\n";
                 return false;
@@ -132,18 +140,22 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg) {
         bool zOk = Z > 0.0 && Z < bound;
         bool p1Ok = P1 > 0.0 && P1 < bound;
         bool p2Ok = P2 > 0.0 && P2 < bound;
-        if (!zOk) msg << "Z1 is outside the valid range ( 0, " << bound << " ).\n";
-        if (!p1Ok) msg << "P1 is outside the valid range ( 0, " << bound << " ).\n";
+        if (!zOk)
+            msg << "Z1 is outside the valid range ( 0, " << bound << " ).\n";
+        if (!p1Ok)
+            msg << "P1 is outside the valid range ( 0, " << bound << " ).\n";
         if (!p2Ok) {
             msg << "P2 is outside the valid range ( 0, " << bound << " ).\n";
             return false;
         }
-        if (!zOk || !p1Ok) return false;
+        if (!zOk || !p1Ok)
+            return false;
 
         ZeroVector.assign(1, Z * 1e9);
         PoleVector.assign({P1 * 1e9, P2 * 1e9});
     } else {
-        if (!ok) return false;
+        if (!ok)
+            return false;
         // Copies: the section marks cancelled pole/zero pairs in the lists it
         // is given, which must not alter the caller's lists.
         ZeroVector = ZeroList != nullptr ? *ZeroList : std::vector<double>();
@@ -164,14 +176,21 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg) {
     return result;
 }
 
-void CTLE::Initialize() { PZSection.Initialize(); }
+void CTLE::Initialize()
+{
+    PZSection.Initialize();
+}
 
-void CTLE::Run(std::stringstream& msg) {
+void CTLE::Run(std::stringstream& msg)
+{
     PZSection.Input = Input;
     PZSection.Run(msg);
     Output = PZSection.Output / OutputDivisor;
 }
 
-void CTLE::Finalize() { PZSection.Finalize(); }
+void CTLE::Finalize()
+{
+    PZSection.Finalize();
+}
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -31,10 +31,10 @@ public:
     double Output;
     double BitRate;
     int SamplesPerBit;
-    int DataType;                    // 0 = PoleList/ZeroList, 1 = FPeak/dB_Peak
-    std::vector<double>* PoleList;   // Hz, DataType 0; not owned
-    std::vector<double>* ZeroList;   // Hz, DataType 0; not owned
-    double FPeak;                    // Hz
+    int DataType;                   // 0 = PoleList/ZeroList, 1 = FPeak/dB_Peak
+    std::vector<double>* PoleList;  // Hz, DataType 0; not owned
+    std::vector<double>* ZeroList;  // Hz, DataType 0; not owned
+    double FPeak;                   // Hz
     double dB_Peak;
     double Z, P1, P2;                // the designed zero and poles, GHz
     std::vector<double> PoleVector;  // Hz, handed to the section
@@ -44,6 +44,6 @@ public:
     double OutputDivisor;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

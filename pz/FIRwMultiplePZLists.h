@@ -36,24 +36,24 @@ public:
     double EQ2_Output;
     double EQ3_Output;
     double EQ4_Output;
-    std::vector<double>* ChannelImpulse;   // not owned
+    std::vector<double>* ChannelImpulse;  // not owned
     double BitRate;
     int SamplesPerBit;
-    int EQ1_DataIndex;                     // selected states, 1-based
+    int EQ1_DataIndex;  // selected states, 1-based
     int EQ2_DataIndex;
     int EQ3_DataIndex;
     int EQ4_DataIndex;
-    int AdaptForChLoss;                    // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
+    int AdaptForChLoss;  // 0 fixed, 1 level at 0 Hz, 2 at Nyquist, 3 eye level
     double Gain_dB;
     double LogicLevel;
     double AGC_Level;
-    int AdaptDataIndex;                    // 1 = search the states
-    int AdaptDataIndexType;                // 0 exhaustive, 1 sequential (two or more lists)
+    int AdaptDataIndex;      // 1 = search the states
+    int AdaptDataIndexType;  // 0 exhaustive, 1 sequential (two or more lists)
     int EQ1_NumData;
     int EQ2_NumData;
     int EQ3_NumData;
     int EQ4_NumData;
-    PZImpulse* EQ1_Data_data_values;       // the lists' states, not owned
+    PZImpulse* EQ1_Data_data_values;  // the lists' states, not owned
     PZImpulse* EQ2_Data_data_values;
     PZImpulse* EQ3_Data_data_values;
     PZImpulse* EQ4_Data_data_values;
@@ -70,7 +70,7 @@ public:
     FIRwPZList EQ4;
     int SkipFinalEvaluation;
     std::ofstream* UseFile;
-    std::vector<double> ListChannel;       // every list's ChannelImpulse: [1.0]
+    std::vector<double> ListChannel;  // every list's ChannelImpulse: [1.0]
     std::int64_t SampleCount;
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
@@ -123,6 +123,6 @@ private:
     void convolveFFT(int n, const std::vector<double>& taps, std::vector<double>& v);
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

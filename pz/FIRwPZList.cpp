@@ -7,18 +7,40 @@
 namespace Veltramodels20200612 {
 
 FIRwPZList::FIRwPZList()
-    : Input(0.0), Output(0.0), Time(0.0), ChannelImpulse(nullptr), BitRate(28e9), SamplesPerBit(32),
-      DataIndex(2), AdaptForChLoss(0), Gain_dB(0.0), AGC_Level(1.0), SourceLogicLevel(0.5),
-      AdaptDataIndex(0), NumData(0), PZ_data(nullptr), SuppressMessages(0), Gain(1.0), UseFile(nullptr),
-      BestEyeRatio(-1e40), SampleInterval(0.0), SampleCount(0), channelInverted_(false) {
+    : Input(0.0),
+      Output(0.0),
+      Time(0.0),
+      ChannelImpulse(nullptr),
+      BitRate(28e9),
+      SamplesPerBit(32),
+      DataIndex(2),
+      AdaptForChLoss(0),
+      Gain_dB(0.0),
+      AGC_Level(1.0),
+      SourceLogicLevel(0.5),
+      AdaptDataIndex(0),
+      NumData(0),
+      PZ_data(nullptr),
+      SuppressMessages(0),
+      Gain(1.0),
+      UseFile(nullptr),
+      BestEyeRatio(-1e40),
+      SampleInterval(0.0),
+      SampleCount(0),
+      channelInverted_(false)
+{
     Filter.Taps = &ImpulseResponse;
     Filter.InitialValue = 0.0;
     Filter.EnableFFT = 0;
 }
 
-bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
-        *useFile << "Veltramodels20200612" << "::" << "FIRwPZList" << "\n";
+        *useFile << "Veltramodels20200612"
+                 << "::"
+                 << "FIRwPZList"
+                 << "\n";
         useFile->flush();
         UseFile = useFile;
     }
@@ -40,7 +62,8 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
         ok = false;
     }
     Gain = 1.0;
-    if (AdaptForChLoss == 0) Gain = std::pow(10.0, Gain_dB / 20.0);
+    if (AdaptForChLoss == 0)
+        Gain = std::pow(10.0, Gain_dB / 20.0);
     if (!(SourceLogicLevel > 0.0)) {
         msg << "SourceLogicLevel must be > 0.\n";
         ok = false;
@@ -55,7 +78,8 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
     }
     if (NumData <= 0) {
         msg << "NumData must be an integer >= 1.\n";
-        if (PZ_data == nullptr) msg << "PZ_data array must not be NULL.\n";
+        if (PZ_data == nullptr)
+            msg << "PZ_data array must not be NULL.\n";
         ok = false;
     } else if (PZ_data == nullptr) {
         msg << "PZ_data array must not be NULL.\n";
@@ -69,18 +93,22 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
                 msg << "PZ_data[i] for i = " << i << " not setup properly.\n";
                 return false;
             }
-            size_t poles = (state.Poles ? state.Poles->size() : 0) + 2 * (state.CPoles ? state.CPoles->size() : 0);
-            size_t zeros = (state.Zeros ? state.Zeros->size() : 0) + 2 * (state.CZeros ? state.CZeros->size() : 0);
+            size_t poles =
+                (state.Poles ? state.Poles->size() : 0) + 2 * (state.CPoles ? state.CPoles->size() : 0);
+            size_t zeros =
+                (state.Zeros ? state.Zeros->size() : 0) + 2 * (state.CZeros ? state.CZeros->size() : 0);
             if (!(zeros < poles)) {
                 msg << "PZ_data[i] must have number of Poles > number of Zeros.\n";
                 return false;
             }
             state.TimeArray = &TimeAxis;
             state.ImpulseArray = &ImpulseResponse;
-            if (!state.Setup(UseFile, msg)) return false;
+            if (!state.Setup(UseFile, msg))
+                return false;
         }
     }
-    if (AdaptDataIndex == 1) DataIndex = 1;
+    if (AdaptDataIndex == 1)
+        DataIndex = 1;
     Filter.Taps = &ImpulseResponse;
     Filter.InitialValue = 0.0;
     Filter.EnableFFT = 0;
@@ -88,37 +116,45 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg) {
 }
 
 // Generates state `index` (1-based) into the taps and prepares the FIR.
-bool FIRwPZList::generate(int index, std::stringstream& msg) {
+bool FIRwPZList::generate(int index, std::stringstream& msg)
+{
     if (PZ_data == nullptr || index < 1 || index > NumData || !PZ_data[index - 1].Initialize(msg) ||
         ImpulseResponse.empty()) {
         msg << "Failed to generate FIR response.\n";
         return false;
     }
-    if (!Filter.Setup(UseFile, msg)) return false;
+    if (!Filter.Setup(UseFile, msg))
+        return false;
     Filter.Initialize();
     return true;
 }
 
 // The scaled channel as the trials see it: positive-going.
-void FIRwPZList::trialChannel(std::vector<double>& v) const {
+void FIRwPZList::trialChannel(std::vector<double>& v) const
+{
     v = ScaledChannel;
     if (channelInverted_)
-        for (double& x : v) x = -x;
+        for (double& x : v)
+            x = -x;
 }
 
-bool FIRwPZList::Initialize(std::stringstream& msg) {
+bool FIRwPZList::Initialize(std::stringstream& msg)
+{
     SampleCount = 0;
     SampleInterval = 1.0 / (BitRate * SamplesPerBit);
-    if (AdaptDataIndex != 1 && !generate(DataIndex, msg)) return false;
+    if (AdaptDataIndex != 1 && !generate(DataIndex, msg))
+        return false;
 
     channelInverted_ = false;
-    if (AdaptDataIndex != 1 && AdaptForChLoss <= 0) return true;
+    if (AdaptDataIndex != 1 && AdaptForChLoss <= 0)
+        return true;
 
     // The channel up to its last nonzero sample, in gain per second times
     // the sample interval.
     const std::vector<double>& ch = *ChannelImpulse;
     size_t length = ch.size();
-    while (length > 1 && ch[length - 1] == 0.0) --length;
+    while (length > 1 && ch[length - 1] == 0.0)
+        --length;
     const double scale = 1.0 / (static_cast<double>(SamplesPerBit) * BitRate);
     ScaledChannel.resize(length);
     double largest = 0.0;
@@ -167,13 +203,14 @@ bool FIRwPZList::Initialize(std::stringstream& msg) {
         measured = true;
         if (SuppressMessages == 0) {
             if (BestEyeRatio > 0.0)
-                msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best
-                    << " with approximate eye opening ratio = " << BestEyeRatio << "\n";
+                msg << "Adaptation of the equalizer for best output eye opening results in data index = "
+                    << best << " with approximate eye opening ratio = " << BestEyeRatio << "\n";
             else
-                msg << "Adaptation of the equalizer for best output eye opening results in  data index = " << best
-                    << ", but the eye is still closed.\n";
+                msg << "Adaptation of the equalizer for best output eye opening results in  data index = "
+                    << best << ", but the eye is still closed.\n";
         }
-        if (!generate(DataIndex, msg)) return false;
+        if (!generate(DataIndex, msg))
+            return false;
     }
 
     if (AdaptForChLoss > 0) {
@@ -183,7 +220,8 @@ bool FIRwPZList::Initialize(std::stringstream& msg) {
         if (!measured) {
             std::vector<double> positive = v;
             if (channelInverted_)
-                for (double& x : positive) x = -x;
+                for (double& x : positive)
+                    x = -x;
             if (!ops.determineEyeBcWcUpperLevels(positive, SamplesPerBit, AGC_Level, &bc, &wc, scratch)) {
                 bc = 0.0;
                 wc = 0.0;
@@ -198,37 +236,42 @@ bool FIRwPZList::Initialize(std::stringstream& msg) {
         // A level that cannot be measured leaves the gain at 1.
         double adapted = Gain;
         switch (AdaptForChLoss) {
-            case 1: {
-                double sum = 0.0;
-                for (double x : v) sum += x;
-                adapted = AGC_Level / sum;
-                break;
-            }
-            case 2:
-                adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
-                break;
-            case 3:
-                adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
-                if (AGC_Level != 2.0 * SourceLogicLevel) adapted *= AGC_Level / (2.0 * SourceLogicLevel);
-                break;
-            default: break;
+        case 1: {
+            double sum = 0.0;
+            for (double x : v)
+                sum += x;
+            adapted = AGC_Level / sum;
+            break;
         }
-        if (std::isfinite(adapted) && adapted != 0.0) Gain = adapted;
+        case 2:
+            adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
+            break;
+        case 3:
+            adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
+            if (AGC_Level != 2.0 * SourceLogicLevel)
+                adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+            break;
+        default:
+            break;
+        }
+        if (std::isfinite(adapted) && adapted != 0.0)
+            Gain = adapted;
         Gain_dB = 20.0 * std::log10(std::fabs(Gain));
         if (SuppressMessages == 0) {
             switch (AdaptForChLoss) {
-                case 1:
-                    msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                        << " dB at 0 Hz";
-                    break;
-                case 2:
-                    msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                        << " dB at Nyquist Hz";
-                    break;
-                case 3:
-                    msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
-                    break;
-                default: break;
+            case 1:
+                msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                    << " dB at 0 Hz";
+                break;
+            case 2:
+                msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                    << " dB at Nyquist Hz";
+                break;
+            case 3:
+                msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
+                break;
+            default:
+                break;
             }
             if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
                 msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
@@ -240,10 +283,13 @@ bool FIRwPZList::Initialize(std::stringstream& msg) {
     return true;
 }
 
-void FIRwPZList::convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg) {
+void FIRwPZList::convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg)
+{
     const std::int64_t taps = static_cast<std::int64_t>(ImpulseResponse.size());
-    if (count < 0) count = 0;
-    if (count > static_cast<std::int64_t>(v.size())) count = static_cast<std::int64_t>(v.size());
+    if (count < 0)
+        count = 0;
+    if (count > static_cast<std::int64_t>(v.size()))
+        count = static_cast<std::int64_t>(v.size());
     v.resize(static_cast<size_t>(taps + count));
     Filter.Initialize();
     for (std::int64_t i = 0; i < taps + count; ++i) {
@@ -253,7 +299,8 @@ void FIRwPZList::convolveChImpFIR(std::vector<double>& v, std::int64_t count, st
     }
 }
 
-void FIRwPZList::Run(std::stringstream& msg) {
+void FIRwPZList::Run(std::stringstream& msg)
+{
     Filter.Input = Input;
     Filter.Run(msg);
     Output = Filter.Output * Gain;
@@ -261,6 +308,9 @@ void FIRwPZList::Run(std::stringstream& msg) {
     ++SampleCount;
 }
 
-void FIRwPZList::Finalize() { Filter.Finalize(); }
+void FIRwPZList::Finalize()
+{
+    Filter.Finalize();
+}
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -38,24 +38,24 @@ public:
     double Input;
     double Output;
     double Time;
-    std::vector<double>* ChannelImpulse;   // not owned
+    std::vector<double>* ChannelImpulse;  // not owned
     double BitRate;
     int SamplesPerBit;
-    int DataIndex;                         // selected state, 1-based
-    int AdaptForChLoss;                    // 0 fixed, 1 gain at 0 Hz, 2 at Nyquist, 3 eye level
+    int DataIndex;       // selected state, 1-based
+    int AdaptForChLoss;  // 0 fixed, 1 gain at 0 Hz, 2 at Nyquist, 3 eye level
     double Gain_dB;
     double AGC_Level;
     double SourceLogicLevel;
     int AdaptDataIndex;
     int NumData;
-    PZImpulse* PZ_data;                    // the states, not owned
+    PZImpulse* PZ_data;  // the states, not owned
     int SuppressMessages;
     double Gain;
     std::vector<double> ScaledChannel;
     FIR Filter;
     std::ofstream* UseFile;
-    std::vector<double> TimeAxis;          // the selected state's time axis
-    std::vector<double> ImpulseResponse;   // the selected state's impulse: the taps
+    std::vector<double> TimeAxis;         // the selected state's time axis
+    std::vector<double> ImpulseResponse;  // the selected state's impulse: the taps
     double BestEyeRatio;
     double SampleInterval;
     std::int64_t SampleCount;
@@ -66,6 +66,6 @@ private:
     bool channelInverted_;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

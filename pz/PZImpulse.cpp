@@ -27,55 +27,97 @@ const double kWarpMargin = 1e-9;
 const std::vector<double> emptyReal;
 const std::vector<std::complex<double>> emptyComplex;
 
-const std::vector<double>& orEmpty(const std::vector<double>* v) { return v ? *v : emptyReal; }
-const std::vector<std::complex<double>>& orEmpty(const std::vector<std::complex<double>>* v) {
+const std::vector<double>& orEmpty(const std::vector<double>* v)
+{
+    return v ? *v : emptyReal;
+}
+const std::vector<std::complex<double>>& orEmpty(const std::vector<std::complex<double>>* v)
+{
     return v ? *v : emptyComplex;
 }
 
-long long nextPow2AtLeast(double n) {
+long long nextPow2AtLeast(double n)
+{
     long long k = 1;
-    while (static_cast<double>(k) < n && k < (1LL << 62)) k <<= 1;
+    while (static_cast<double>(k) < n && k < (1LL << 62))
+        k <<= 1;
     return k;
 }
 
-} // namespace
+}  // namespace
 
-double PZImpulse::warpRoot(double x, double fs) {
+double PZImpulse::warpRoot(double x, double fs)
+{
     double m = std::fabs(x);
-    if (m == 0.0) return x;
+    if (m == 0.0)
+        return x;
     double angle = std::min(m / (2.0 * fs), 0.5 * kPi * (1.0 - kWarpMargin));
     return 2.0 * fs * std::tan(angle) * (x / m);
 }
 
-std::complex<double> PZImpulse::warpRoot(std::complex<double> x, double fs) {
+std::complex<double> PZImpulse::warpRoot(std::complex<double> x, double fs)
+{
     double m = std::abs(x);
-    if (m == 0.0) return x;
+    if (m == 0.0)
+        return x;
     double angle = std::min(m / (2.0 * fs), 0.5 * kPi * (1.0 - kWarpMargin));
     return x * (2.0 * fs * std::tan(angle) / m);
 }
 
-double PZImpulse::unwarpRoot(double x, double fs) {
+double PZImpulse::unwarpRoot(double x, double fs)
+{
     double m = std::fabs(x);
-    if (m == 0.0) return x;
+    if (m == 0.0)
+        return x;
     return 2.0 * fs * std::atan(m / (2.0 * fs)) * (x / m);
 }
 
-std::complex<double> PZImpulse::unwarpRoot(std::complex<double> x, double fs) {
+std::complex<double> PZImpulse::unwarpRoot(std::complex<double> x, double fs)
+{
     double m = std::abs(x);
-    if (m == 0.0) return x;
+    if (m == 0.0)
+        return x;
     return x * (2.0 * fs * std::atan(m / (2.0 * fs)) / m);
 }
 
 PZImpulse::PZImpulse()
-    : TimeArray(nullptr), ImpulseArray(nullptr), BitRate(28e9), SamplesPerBit(32), GainDC(1.0),
-      WarpFreq(1), AutoSetWarpFreq(0), InvertHs(0), Poles(nullptr), Zeros(nullptr), CPoles(nullptr),
-      CZeros(nullptr), AdditionalTimeDelay(0.0), RootType(1), UseFile(nullptr), NumPoles(0),
-      NumZeros(0), FMin(1e40), SampleRate(0.0), NumPoints(0), UseSpectrumRoute(0), BandLow(0.0),
-      BandHigh(0.0), InverseLimit_dB(50.0), InverseRollOff(0.0), DelaySamples(0.0), DelayLineLength(0) {}
+    : TimeArray(nullptr),
+      ImpulseArray(nullptr),
+      BitRate(28e9),
+      SamplesPerBit(32),
+      GainDC(1.0),
+      WarpFreq(1),
+      AutoSetWarpFreq(0),
+      InvertHs(0),
+      Poles(nullptr),
+      Zeros(nullptr),
+      CPoles(nullptr),
+      CZeros(nullptr),
+      AdditionalTimeDelay(0.0),
+      RootType(1),
+      UseFile(nullptr),
+      NumPoles(0),
+      NumZeros(0),
+      FMin(1e40),
+      SampleRate(0.0),
+      NumPoints(0),
+      UseSpectrumRoute(0),
+      BandLow(0.0),
+      BandHigh(0.0),
+      InverseLimit_dB(50.0),
+      InverseRollOff(0.0),
+      DelaySamples(0.0),
+      DelayLineLength(0)
+{
+}
 
-bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
-        *useFile << "Veltramodels20200612" << "::" << "PZImpulse" << "\n";
+        *useFile << "Veltramodels20200612"
+                 << "::"
+                 << "PZImpulse"
+                 << "\n";
         useFile->flush();
         UseFile = useFile;
     }
@@ -83,7 +125,8 @@ bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg) {
     if (!(BitRate > 0.0)) {
         msg << "BitRate must be > 0.\n";
         ok = false;
-        if (SamplesPerBit < 4) msg << "SamplesPerBit must be >= 4.\n";
+        if (SamplesPerBit < 4)
+            msg << "SamplesPerBit must be >= 4.\n";
     } else if (SamplesPerBit < 4) {
         msg << "SamplesPerBit must be >= 4.\n";
         ok = false;
@@ -128,7 +171,8 @@ bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg) {
     double maxModulus = 0.0;
     auto track = [&](double modulus) {
         FMin = std::min(FMin, modulus / kTwoPi);
-        if (modulus > maxModulus) maxModulus = modulus;
+        if (modulus > maxModulus)
+            maxModulus = modulus;
     };
     for (double p : poles) {
         track(std::fabs(p));
@@ -178,7 +222,8 @@ bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg) {
         msg << "numPoles must be >= numZeros+1.\n";
         return false;
     }
-    if (!ok) return false;
+    if (!ok)
+        return false;
 
     SampleRate = static_cast<double>(SamplesPerBit) * BitRate;
     const double fN = SampleRate / 2.0;
@@ -219,26 +264,33 @@ bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg) {
     return true;
 }
 
-bool PZImpulse::Initialize(std::stringstream& msg) {
+bool PZImpulse::Initialize(std::stringstream& msg)
+{
     if (TimeArray == nullptr || ImpulseArray == nullptr || !(SampleRate > 0.0) || NumPoints <= 0)
         return false;
     std::vector<double> h;
     bool ok = UseSpectrumRoute ? initializeSpectrum(msg, h) : initializeIIR(msg, h);
-    if (!ok) return false;
-    if (DelaySamples > 0.0) applyDelay(h);
+    if (!ok)
+        return false;
+    if (DelaySamples > 0.0)
+        applyDelay(h);
     const double dt = 1.0 / SampleRate;
     TimeArray->resize(h.size());
-    for (size_t j = 0; j < h.size(); ++j) (*TimeArray)[j] = static_cast<double>(j) * dt;
+    for (size_t j = 0; j < h.size(); ++j)
+        (*TimeArray)[j] = static_cast<double>(j) * dt;
     *ImpulseArray = std::move(h);
     return true;
 }
 
-bool PZImpulse::initializeIIR(std::stringstream& msg, std::vector<double>& h) {
+bool PZImpulse::initializeIIR(std::stringstream& msg, std::vector<double>& h)
+{
     const double fs = SampleRate;
     // Positive rad/s copies: SPolesZeros may overwrite cancelled pairs.
     std::vector<double> p, z;
-    for (double x : orEmpty(Poles)) p.push_back(-(WarpFreq == 1 ? unwarpRoot(x, fs) : x));
-    for (double x : orEmpty(Zeros)) z.push_back(-(WarpFreq == 1 ? unwarpRoot(x, fs) : x));
+    for (double x : orEmpty(Poles))
+        p.push_back(-(WarpFreq == 1 ? unwarpRoot(x, fs) : x));
+    for (double x : orEmpty(Zeros))
+        z.push_back(-(WarpFreq == 1 ? unwarpRoot(x, fs) : x));
 
     Filter = SPolesZeros();
     Filter.SampleRate = fs;
@@ -247,7 +299,8 @@ bool PZImpulse::initializeIIR(std::stringstream& msg, std::vector<double>& h) {
     Filter.RealZeros = &z;
     Filter.FreqUnit = 0;
     Filter.EnablePreWarping = 1;
-    if (!Filter.Setup(UseFile, msg)) return false;
+    if (!Filter.Setup(UseFile, msg))
+        return false;
     Filter.Initialize();
 
     h.assign(static_cast<size_t>(NumPoints), 0.0);
@@ -265,7 +318,8 @@ bool PZImpulse::initializeIIR(std::stringstream& msg, std::vector<double>& h) {
 std::complex<double> PZImpulse::evaluate(std::complex<double> s, const std::vector<double>& p,
                                          const std::vector<double>& z,
                                          const std::vector<std::complex<double>>& cp,
-                                         const std::vector<std::complex<double>>& cz) const {
+                                         const std::vector<std::complex<double>>& cz) const
+{
     // prod(1 - s/zero) / prod(1 - s/pole), 1 at s = 0. Factors are taken
     // alternately from numerator and denominator, so that the running value
     // stays in range far above the roots.
@@ -314,14 +368,16 @@ std::complex<double> PZImpulse::evaluate(std::complex<double> s, const std::vect
 //     inverse is kept there, and not above fs/4. Since H has its zeros in
 //     the left half-plane, the result is causal and stable. Its tail is then
 //     cut where it holds less than 1% of the gain at 0 Hz.
-bool PZImpulse::initializeSpectrum(std::stringstream& /*msg*/, std::vector<double>& h) {
+bool PZImpulse::initializeSpectrum(std::stringstream& /*msg*/, std::vector<double>& h)
+{
     const double fs = SampleRate;
     std::vector<double> pw, zw;
     std::vector<std::complex<double>> cpw, czw;
     double slowest = std::numeric_limits<double>::infinity();
     const double bandEdge = kPi * fs * (1.0 - 1e-6);
     auto decay = [&](double rate, double modulus) {
-        if (modulus < bandEdge && rate > 0.0) slowest = std::min(slowest, rate);
+        if (modulus < bandEdge && rate > 0.0)
+            slowest = std::min(slowest, rate);
     };
     // log of prod |poles| / prod |zeros| (analog, pairs counted twice): the
     // high-frequency gain of H(s) (1 + s/wc)^r relative to 0 Hz is
@@ -331,25 +387,29 @@ bool PZImpulse::initializeSpectrum(std::stringstream& /*msg*/, std::vector<doubl
     for (double x : orEmpty(Poles)) {
         pw.push_back(warped ? x : warpRoot(x, fs));
         double a = warped ? unwarpRoot(x, fs) : x;
-        if (InvertHs == 0) decay(std::fabs(a), std::fabs(a));
+        if (InvertHs == 0)
+            decay(std::fabs(a), std::fabs(a));
         logRatio += std::log(std::fabs(a));
     }
     for (double x : orEmpty(Zeros)) {
         zw.push_back(warped ? x : warpRoot(x, fs));
         double a = warped ? unwarpRoot(x, fs) : x;
-        if (InvertHs == 1) decay(std::fabs(a), std::fabs(a));
+        if (InvertHs == 1)
+            decay(std::fabs(a), std::fabs(a));
         logRatio -= std::log(std::fabs(a));
     }
     for (const std::complex<double>& x : orEmpty(CPoles)) {
         cpw.push_back(warped ? x : warpRoot(x, fs));
         std::complex<double> a = warped ? unwarpRoot(x, fs) : x;
-        if (InvertHs == 0) decay(std::fabs(a.real()), std::abs(a));
+        if (InvertHs == 0)
+            decay(std::fabs(a.real()), std::abs(a));
         logRatio += 2.0 * std::log(std::abs(a));
     }
     for (const std::complex<double>& x : orEmpty(CZeros)) {
         czw.push_back(warped ? x : warpRoot(x, fs));
         std::complex<double> a = warped ? unwarpRoot(x, fs) : x;
-        if (InvertHs == 1) decay(std::fabs(a.real()), std::abs(a));
+        if (InvertHs == 1)
+            decay(std::fabs(a.real()), std::abs(a));
         logRatio -= 2.0 * std::log(std::abs(a));
     }
 
@@ -359,7 +419,8 @@ bool PZImpulse::initializeSpectrum(std::stringstream& /*msg*/, std::vector<doubl
         wc = std::max(wc, kTwoPi * BandHigh);
         wc = std::min(wc, kPi * fs / 2.0);
         InverseRollOff = wc;
-        for (int i = 0; i < r; ++i) zw.push_back(warpRoot(-wc, fs));
+        for (int i = 0; i < r; ++i)
+            zw.push_back(warpRoot(-wc, fs));
         decay(wc, wc);
     }
 
@@ -384,45 +445,59 @@ bool PZImpulse::initializeSpectrum(std::stringstream& /*msg*/, std::vector<doubl
     } else {
         // H(s) (1 + s/wc)^r tends to prod|poles| / prod|zeros| (pre-warped).
         double logLimit = 0.0;
-        for (double x : pw) logLimit += std::log(std::fabs(x));
-        for (const std::complex<double>& x : cpw) logLimit += 2.0 * std::log(std::abs(x));
-        for (double x : zw) logLimit -= std::log(std::fabs(x));
-        for (const std::complex<double>& x : czw) logLimit -= 2.0 * std::log(std::abs(x));
+        for (double x : pw)
+            logLimit += std::log(std::fabs(x));
+        for (const std::complex<double>& x : cpw)
+            logLimit += 2.0 * std::log(std::abs(x));
+        for (double x : zw)
+            logLimit -= std::log(std::fabs(x));
+        for (const std::complex<double>& x : czw)
+            logLimit -= 2.0 * std::log(std::abs(x));
         X[static_cast<size_t>(half)] = 1.0 / (GainDC * std::exp(logLimit));
     }
-    if (!forceCausality(X, h)) return false;
+    if (!forceCausality(X, h))
+        return false;
     shortenConverted_h_Out(h, InvertHs == 1 ? 0.01 : 0.0);
     return true;
 }
 
-bool PZImpulse::forceCausality(std::vector<std::complex<double>>& spectrum, std::vector<double>& impulse) {
+bool PZImpulse::forceCausality(std::vector<std::complex<double>>& spectrum, std::vector<double>& impulse)
+{
     const size_t N = spectrum.size();
-    if (N < 4 || !FFT::isValidLength(N)) return false;
+    if (N < 4 || !FFT::isValidLength(N))
+        return false;
     const size_t half = N / 2;
     spectrum[0] = spectrum[0].real();
     spectrum[half] = spectrum[half].real();
-    for (size_t k = 1; k < half; ++k) spectrum[N - k] = std::conj(spectrum[k]);
+    for (size_t k = 1; k < half; ++k)
+        spectrum[N - k] = std::conj(spectrum[k]);
     FFT fft(UseFile);
     fft.ComplexFFT(spectrum, 0);
     const double invN = 1.0 / static_cast<double>(N);
     impulse.resize(half);
-    for (size_t n = 0; n < half; ++n) impulse[n] = spectrum[n].real() * invN;
+    for (size_t n = 0; n < half; ++n)
+        impulse[n] = spectrum[n].real() * invN;
     return true;
 }
 
-void PZImpulse::shortenConverted_h_Out(std::vector<double>& impulse, double tolerance) {
+void PZImpulse::shortenConverted_h_Out(std::vector<double>& impulse, double tolerance)
+{
     size_t n = impulse.size();
-    while (n > 1 && impulse[n - 1] == 0.0) --n;
+    while (n > 1 && impulse[n - 1] == 0.0)
+        --n;
     impulse.resize(n);
-    if (!(tolerance > 0.0) || n <= 1) return;
+    if (!(tolerance > 0.0) || n <= 1)
+        return;
     double total = 0.0;
-    for (double v : impulse) total += v;
+    for (double v : impulse)
+        total += v;
     const double allowed = tolerance * std::fabs(total);
     double tailAbs = 0.0, tailSum = 0.0;
     size_t keep = n;
     while (keep > 1) {
         double v = impulse[keep - 1];
-        if (tailAbs + std::fabs(v) > allowed) break;
+        if (tailAbs + std::fabs(v) > allowed)
+            break;
         tailAbs += std::fabs(v);
         tailSum += v;
         --keep;
@@ -436,7 +511,8 @@ void PZImpulse::shortenConverted_h_Out(std::vector<double>& impulse, double tole
 // Linear-interpolation delay line: y[n] = (1 - f) x[n - d] + f x[n - d - 1]
 // with d + f = DelaySamples. The impulse is fed through it followed by
 // enough zeros to let all of it out, so its sum is unchanged.
-void PZImpulse::applyDelay(std::vector<double>& h) const {
+void PZImpulse::applyDelay(std::vector<double>& h) const
+{
     const long long d = static_cast<long long>(std::floor(DelaySamples));
     const double f = DelaySamples - static_cast<double>(d);
     const long long length = std::max(DelayLineLength, d + 2);
@@ -445,9 +521,11 @@ void PZImpulse::applyDelay(std::vector<double>& h) const {
     std::vector<double> out(static_cast<size_t>(outLength));
     long long pos = 0;
     for (long long n = 0; n < outLength; ++n) {
-        line[static_cast<size_t>(pos)] = n < static_cast<long long>(h.size()) ? h[static_cast<size_t>(n)] : 0.0;
+        line[static_cast<size_t>(pos)] =
+            n < static_cast<long long>(h.size()) ? h[static_cast<size_t>(n)] : 0.0;
         long long i0 = (pos - d) % length;
-        if (i0 < 0) i0 += length;
+        if (i0 < 0)
+            i0 += length;
         long long i1 = (i0 - 1 + length) % length;
         double x0 = n - d >= 0 ? line[static_cast<size_t>(i0)] : 0.0;
         double x1 = n - d - 1 >= 0 ? line[static_cast<size_t>(i1)] : 0.0;
@@ -457,4 +535,4 @@ void PZImpulse::applyDelay(std::vector<double>& h) const {
     h = std::move(out);
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

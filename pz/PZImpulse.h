@@ -58,30 +58,30 @@ public:
     static double unwarpRoot(double x, double fs);
     static std::complex<double> unwarpRoot(std::complex<double> x, double fs);
 
-    std::vector<double>* TimeArray;      // receives the time axis, seconds
-    std::vector<double>* ImpulseArray;   // receives the impulse response
+    std::vector<double>* TimeArray;     // receives the time axis, seconds
+    std::vector<double>* ImpulseArray;  // receives the impulse response
     double BitRate;
     int SamplesPerBit;
     double GainDC;
     int WarpFreq;
-    int AutoSetWarpFreq;   // checked; the pole/zero section always states WarpFreq itself
+    int AutoSetWarpFreq;  // checked; the pole/zero section always states WarpFreq itself
     int InvertHs;
-    std::vector<double>* Poles;                      // real, each < 0
-    std::vector<double>* Zeros;                      // real, each < 0
-    std::vector<std::complex<double>>* CPoles;       // one entry per conjugate pair
+    std::vector<double>* Poles;                 // real, each < 0
+    std::vector<double>* Zeros;                 // real, each < 0
+    std::vector<std::complex<double>>* CPoles;  // one entry per conjugate pair
     std::vector<std::complex<double>>* CZeros;
-    double AdditionalTimeDelay;                      // seconds, >= 0
-    int RootType;                                    // 1 real roots only, 2 complex roots present
+    double AdditionalTimeDelay;  // seconds, >= 0
+    int RootType;                // 1 real roots only, 2 complex roots present
     std::ofstream* UseFile;
 
     // Working state set by Setup.
-    int NumPoles;            // real poles + 2 x complex poles
+    int NumPoles;  // real poles + 2 x complex poles
     int NumZeros;
-    double FMin;             // smallest root modulus / 2 pi, Hz
+    double FMin;  // smallest root modulus / 2 pi, Hz
     double SampleRate;
-    long long NumPoints;     // K: impulse length of the IIR route, spectrum grid size
+    long long NumPoints;  // K: impulse length of the IIR route, spectrum grid size
     int UseSpectrumRoute;
-    double BandLow;          // band of interest, Hz
+    double BandLow;  // band of interest, Hz
     double BandHigh;
     double InverseLimit_dB;  // 50: boost of the inverse at high frequency over its gain at 0 Hz
     double InverseRollOff;   // rad/s: corner of the roll-off that keeps the inverse proper
@@ -95,12 +95,11 @@ private:
     bool initializeIIR(std::stringstream& msg, std::vector<double>& h);
     bool initializeSpectrum(std::stringstream& msg, std::vector<double>& h);
     std::complex<double> evaluate(std::complex<double> s, const std::vector<double>& p,
-                                  const std::vector<double>& z,
-                                  const std::vector<std::complex<double>>& cp,
+                                  const std::vector<double>& z, const std::vector<std::complex<double>>& cp,
                                   const std::vector<std::complex<double>>& cz) const;
     void applyDelay(std::vector<double>& h) const;
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -2,6 +2,9 @@
 
 namespace Veltramodels20200612 {
 
-PZ_Data::PZ_Data() : gain(0.0) {}
+PZ_Data::PZ_Data()
+    : gain(0.0)
+{
+}
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

@@ -14,13 +14,13 @@ class PZ_Data {
 public:
     PZ_Data();
 
-    double gain;                                // as written, no unit scaling
-    std::vector<double> poles;                  // real poles, > 0
-    std::vector<double> zeros;                  // real zeros, > 0
-    std::vector<std::complex<double>> cpoles;   // complex poles, real part > 0
-    std::vector<std::complex<double>> czeros;   // complex zeros, real part > 0
+    double gain;                               // as written, no unit scaling
+    std::vector<double> poles;                 // real poles, > 0
+    std::vector<double> zeros;                 // real zeros, > 0
+    std::vector<std::complex<double>> cpoles;  // complex poles, real part > 0
+    std::vector<std::complex<double>> czeros;  // complex zeros, real part > 0
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -17,22 +17,21 @@ class TextFileReader;
 class ReadPZFile {
 public:
     ReadPZFile();
-    ~ReadPZFile();   // closes the file; the record array belongs to the caller
+    ~ReadPZFile();  // closes the file; the record array belongs to the caller
 
     bool Setup(std::ofstream* log, std::stringstream& messages);
     bool Initialize(std::stringstream& messages);
 
-    bool get_formatData(TextFileReader& reader, int& lineCount, bool& formatFound,
-                        double& unitScale, std::stringstream& messages);
-    bool GetPZfromLine(char* line, double unitScale, PZ_Data& dataSet,
-                       std::stringstream& messages);
+    bool get_formatData(TextFileReader& reader, int& lineCount, bool& formatFound, double& unitScale,
+                        std::stringstream& messages);
+    bool GetPZfromLine(char* line, double unitScale, PZ_Data& dataSet, std::stringstream& messages);
 
-    PZ_Data* DataSets;              // array new; handed to the caller
-    int Count;                      // records read so far
-    std::stringstream Delimiters;   // " ,\t" after construction
-    std::stringstream CommentChars; // "!" after construction
-    const char* FileName;           // not owned
-    std::ofstream* LogFile;         // optional, registered by the first Setup
+    PZ_Data* DataSets;               // array new; handed to the caller
+    int Count;                       // records read so far
+    std::stringstream Delimiters;    // " ,\t" after construction
+    std::stringstream CommentChars;  // "!" after construction
+    const char* FileName;            // not owned
+    std::ofstream* LogFile;          // optional, registered by the first Setup
     std::fstream File;
 
 private:
@@ -44,9 +43,9 @@ private:
 // entry (null or an earlier array, released once the first data line is
 // read) and always holds the records read on return, even on failure; the
 // caller owns that array and releases it with delete[].
-bool Get_PZ_Data(const char* directory, char* fileName, int expectedCount,
-                 PZ_Data** dataSets, std::stringstream& messages);
+bool Get_PZ_Data(const char* directory, char* fileName, int expectedCount, PZ_Data** dataSets,
+                 std::stringstream& messages);
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -16,45 +16,89 @@ namespace {
 const int kMaxSpectrumPow2 = 22;
 const int kMinSpectrumPoints = 4096;
 
-void trimTrailingZeros(std::vector<double>& v) {
+void trimTrailingZeros(std::vector<double>& v)
+{
     size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0) --end;
+    while (end > 1 && v[end - 1] == 0.0)
+        --end;
     v.resize(end);
     v.shrink_to_fit();
 }
 
-bool allFinite(const std::vector<double>& v) {
+bool allFinite(const std::vector<double>& v)
+{
     for (double s : v)
-        if (!std::isfinite(s)) return false;
+        if (!std::isfinite(s))
+            return false;
     return true;
 }
 
 }  // namespace
 
 RxLTI_PZ_AMI::RxLTI_PZ_AMI()
-    : Input(0.0), Output(0.0), BitRate(8e9), SamplesPerBit(32), TxDataLevelPtoP(1.0), FreqStep(0.0), FEType(0),
-      InputGain(1.0), NumData1(0), PZ_data_values1(nullptr), Data1Index(1), NumData2(0), PZ_data_values2(nullptr),
-      Data2Index(1), NumData3(0), PZ_data_values3(nullptr), Data3Index(1), NumData4(0), PZ_data_values4(nullptr),
-      Data4Index(1), AdaptDataIndex(0), AdaptForOutputLevel(0), OutputLevel(1.0), Gain_dB(0.0),
-      SkipOutputImpulse(0), SkipSpectrum(0), SuppressListMessages(0), SuppressMessages(0), SkipFinalEvaluation(0),
-      BestEyeRatio(0.0), UseFile(nullptr), SampleRate(32 * 8e9), states_{nullptr, nullptr, nullptr, nullptr},
-      useFileHeaderWritten_(false), runReady_(false) {}
+    : Input(0.0),
+      Output(0.0),
+      BitRate(8e9),
+      SamplesPerBit(32),
+      TxDataLevelPtoP(1.0),
+      FreqStep(0.0),
+      FEType(0),
+      InputGain(1.0),
+      NumData1(0),
+      PZ_data_values1(nullptr),
+      Data1Index(1),
+      NumData2(0),
+      PZ_data_values2(nullptr),
+      Data2Index(1),
+      NumData3(0),
+      PZ_data_values3(nullptr),
+      Data3Index(1),
+      NumData4(0),
+      PZ_data_values4(nullptr),
+      Data4Index(1),
+      AdaptDataIndex(0),
+      AdaptForOutputLevel(0),
+      OutputLevel(1.0),
+      Gain_dB(0.0),
+      SkipOutputImpulse(0),
+      SkipSpectrum(0),
+      SuppressListMessages(0),
+      SuppressMessages(0),
+      SkipFinalEvaluation(0),
+      BestEyeRatio(0.0),
+      UseFile(nullptr),
+      SampleRate(32 * 8e9),
+      states_{nullptr, nullptr, nullptr, nullptr},
+      useFileHeaderWritten_(false),
+      runReady_(false)
+{
+}
 
-RxLTI_PZ_AMI::~RxLTI_PZ_AMI() { releaseStates(); }
+RxLTI_PZ_AMI::~RxLTI_PZ_AMI()
+{
+    releaseStates();
+}
 
-int RxLTI_PZ_AMI::listIndex(int n) const {
+int RxLTI_PZ_AMI::listIndex(int n) const
+{
     switch (n) {
-        case 1: return Data1Index;
-        case 2: return Data2Index;
-        case 3: return Data3Index;
-        case 4: return Data4Index;
-        default: return 1;
+    case 1:
+        return Data1Index;
+    case 2:
+        return Data2Index;
+    case 3:
+        return Data3Index;
+    case 4:
+        return Data4Index;
+    default:
+        return 1;
     }
 }
 
 // The cascade keeps the states' impulse responses in its lists; the states
 // themselves are not needed once it is built.
-void RxLTI_PZ_AMI::releaseStates() {
+void RxLTI_PZ_AMI::releaseStates()
+{
     for (int k = 0; k < 4; ++k) {
         delete[] states_[k];
         states_[k] = nullptr;
@@ -64,7 +108,8 @@ void RxLTI_PZ_AMI::releaseStates() {
     Cascade.EQ1.PZ_data = Cascade.EQ2.PZ_data = Cascade.EQ3.PZ_data = Cascade.EQ4.PZ_data = nullptr;
 }
 
-bool RxLTI_PZ_AMI::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool RxLTI_PZ_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (!useFileHeaderWritten_ && useFile != nullptr && useFile->is_open()) {
         *useFile << "Veltramodels20200612::RxLTI_PZ_AMI\n";
         useFile->flush();
@@ -114,21 +159,26 @@ bool RxLTI_PZ_AMI::Setup(std::ofstream* useFile, std::stringstream& msg) {
                 ok = false;
             }
             if (indexes[k] < 1 || indexes[k] > *counts[k]) {
-                msg << "ERROR:  Front end Data" << n << "Index must be an integer in the range [1, " << *counts[k]
-                    << "].\n";
+                msg << "ERROR:  Front end Data" << n << "Index must be an integer in the range [1, "
+                    << *counts[k] << "].\n";
                 ok = false;
             }
         }
     }
-    if (FEType <= 1) NumData2 = 0;
-    if (FEType <= 2) NumData3 = 0;
-    if (FEType <= 3) NumData4 = 0;
+    if (FEType <= 1)
+        NumData2 = 0;
+    if (FEType <= 2)
+        NumData3 = 0;
+    if (FEType <= 3)
+        NumData4 = 0;
     return ok;
 }
 
 bool RxLTI_PZ_AMI::setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int count, PZImpulse** out,
-                                     PZ_Data* records, std::stringstream&) {
-    if (n < 1 || n > 4 || out == nullptr) return false;
+                                     PZ_Data* records, std::stringstream&)
+{
+    if (n < 1 || n > 4 || out == nullptr)
+        return false;
     const int states = std::max(count, 0);
     std::vector<Roots>& roots = roots_[n - 1];
     roots.assign(static_cast<size_t>(states), Roots());
@@ -148,10 +198,14 @@ bool RxLTI_PZ_AMI::setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int co
             p.WarpFreq = 1;
             p.AutoSetWarpFreq = 0;
             // Left half-plane roots, pre-warped for the bilinear transform at fs.
-            for (double x : record.poles) r.poles.push_back(PZImpulse::warpRoot(-x, fs));
-            for (double x : record.zeros) r.zeros.push_back(PZImpulse::warpRoot(-x, fs));
-            for (const std::complex<double>& c : record.cpoles) r.cpoles.push_back(PZImpulse::warpRoot(-c, fs));
-            for (const std::complex<double>& c : record.czeros) r.czeros.push_back(PZImpulse::warpRoot(-c, fs));
+            for (double x : record.poles)
+                r.poles.push_back(PZImpulse::warpRoot(-x, fs));
+            for (double x : record.zeros)
+                r.zeros.push_back(PZImpulse::warpRoot(-x, fs));
+            for (const std::complex<double>& c : record.cpoles)
+                r.cpoles.push_back(PZImpulse::warpRoot(-c, fs));
+            for (const std::complex<double>& c : record.czeros)
+                r.czeros.push_back(PZImpulse::warpRoot(-c, fs));
             p.Poles = &r.poles;
             p.Zeros = &r.zeros;
             p.CPoles = &r.cpoles;
@@ -160,31 +214,32 @@ bool RxLTI_PZ_AMI::setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int co
     }
     const int index = (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
     switch (n) {
-        case 1:
-            cascade.EQ1_NumData = count;
-            cascade.EQ1_Data_data_values = *out;
-            cascade.EQ1_DataIndex = index;
-            break;
-        case 2:
-            cascade.EQ2_NumData = count;
-            cascade.EQ2_Data_data_values = *out;
-            cascade.EQ2_DataIndex = index;
-            break;
-        case 3:
-            cascade.EQ3_NumData = count;
-            cascade.EQ3_Data_data_values = *out;
-            cascade.EQ3_DataIndex = index;
-            break;
-        default:
-            cascade.EQ4_NumData = count;
-            cascade.EQ4_Data_data_values = *out;
-            cascade.EQ4_DataIndex = index;
-            break;
+    case 1:
+        cascade.EQ1_NumData = count;
+        cascade.EQ1_Data_data_values = *out;
+        cascade.EQ1_DataIndex = index;
+        break;
+    case 2:
+        cascade.EQ2_NumData = count;
+        cascade.EQ2_Data_data_values = *out;
+        cascade.EQ2_DataIndex = index;
+        break;
+    case 3:
+        cascade.EQ3_NumData = count;
+        cascade.EQ3_Data_data_values = *out;
+        cascade.EQ3_DataIndex = index;
+        break;
+    default:
+        cascade.EQ4_NumData = count;
+        cascade.EQ4_Data_data_values = *out;
+        cascade.EQ4_DataIndex = index;
+        break;
     }
     return true;
 }
 
-bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg) {
+bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg)
+{
     runReady_ = false;
     SampleRate = SamplesPerBit * BitRate;
     trimTrailingZeros(ChannelImpulse);
@@ -201,7 +256,8 @@ bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg) {
     } else if (agcOnly()) {
         msg << "\nFront end (FE) model with only AGC used.\n";
         const double scale = SampleRate * InputGain;
-        for (double& s : ChannelImpulse) s *= scale;
+        for (double& s : ChannelImpulse)
+            s *= scale;
         AGC.ChannelImpulse = &ChannelImpulse;
         AGC.BitRate = BitRate;
         AGC.SamplesPerBit = SamplesPerBit;
@@ -209,25 +265,32 @@ bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg) {
         AGC.AGC_Type = AdaptForOutputLevel;
         AGC.TxLogicLevel = TxDataLevelPtoP / 2;
         AGC.ScalarGain = InputGain;
-        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg))) return false;
-        for (double& s : ChannelImpulse) s /= SampleRate;
+        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg)))
+            return false;
+        for (double& s : ChannelImpulse)
+            s /= SampleRate;
         OutputImpulse = ChannelImpulse;
         runReady_ = true;
     } else {
         bool done = false;
         const bool ok = initializeLists(msg, &done);
         releaseStates();
-        if (!ok) return false;
-        if (done) return true;
+        if (!ok)
+            return false;
+        if (done)
+            return true;
     }
 
-    if (SkipOutputImpulse != 0 || SkipSpectrum != 0) return true;
+    if (SkipOutputImpulse != 0 || SkipSpectrum != 0)
+        return true;
     return buildSpectra(msg);
 }
 
-bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done) {
+bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done)
+{
     *done = false;
-    if (SuppressMessages == 0) msg << "\nGenerating front end (FE) model based on pole and zero data.\n";
+    if (SuppressMessages == 0)
+        msg << "\nGenerating front end (FE) model based on pole and zero data.\n";
 
     if (ChannelImpulse.empty()) {
         workingChannel_.assign(1, 0.0);
@@ -238,7 +301,8 @@ bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done) {
     }
     workingChannel_.shrink_to_fit();
     if (Cascade.chInverted(workingChannel_))
-        for (double& s : workingChannel_) s = -s;
+        for (double& s : workingChannel_)
+            s = -s;
 
     FIRwMultiplePZLists& c = Cascade;
     c.ChannelImpulse = &workingChannel_;
@@ -257,15 +321,18 @@ bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done) {
     PZ_Data* records[4] = {PZ_data_values1, PZ_data_values2, PZ_data_values3, PZ_data_values4};
     bool ok = setupRxFE_Section(c, 1, NumData1, &states_[0], records[0], msg);
     for (int n = 2; n <= 4 && ok; ++n)
-        if (counts[n - 1] > 0) ok = setupRxFE_Section(c, n, counts[n - 1], &states_[n - 1], records[n - 1], msg);
+        if (counts[n - 1] > 0)
+            ok = setupRxFE_Section(c, n, counts[n - 1], &states_[n - 1], records[n - 1], msg);
     c.SuppressMessages = SuppressListMessages;
     c.SkipFinalEvaluation = SkipFinalEvaluation;
-    if (ok) ok = c.Setup(UseFile, msg) && c.Initialize(msg);
+    if (ok)
+        ok = c.Setup(UseFile, msg) && c.Initialize(msg);
     if (ok && AdaptDataIndex == 1) {
         int* section[4] = {&Data1Index, &Data2Index, &Data3Index, &Data4Index};
         const int chosen[4] = {c.EQ1_DataIndex, c.EQ2_DataIndex, c.EQ3_DataIndex, c.EQ4_DataIndex};
         for (int n = 1; n <= 4; ++n)
-            if (c.NumData(n) > 0) *section[n - 1] = chosen[n - 1];
+            if (c.NumData(n) > 0)
+                *section[n - 1] = chosen[n - 1];
     }
     BestEyeRatio = c.BestEyeRatio;
     if (!ok) {
@@ -284,11 +351,14 @@ bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done) {
 // as the channel plus every list's taps; stopping after the last list's taps
 // alone would cut a cascade's response short. Streaming that many zeros also
 // leaves every list's delay line clear.
-bool RxLTI_PZ_AMI::buildOutputImpulse(std::stringstream& msg) {
-    if (ChannelImpulse.empty()) return true;
+bool RxLTI_PZ_AMI::buildOutputImpulse(std::stringstream& msg)
+{
+    if (ChannelImpulse.empty())
+        return true;
     size_t tail = 0;
     for (int n = 1; n <= 4; ++n)
-        if (Cascade.NumData(n) > 0) tail += Cascade.EQList(n)->ImpulseResponse.size();
+        if (Cascade.NumData(n) > 0)
+            tail += Cascade.EQList(n)->ImpulseResponse.size();
     const size_t length = ChannelImpulse.size();
     const size_t n = length + tail;
     OutputImpulse.assign(n, 0.0);
@@ -303,9 +373,11 @@ bool RxLTI_PZ_AMI::buildOutputImpulse(std::stringstream& msg) {
 }
 
 void RxLTI_PZ_AMI::spectrumOf(const std::vector<double>& impulse, std::size_t N,
-                              std::vector<std::complex<double>>& out) {
+                              std::vector<std::complex<double>>& out)
+{
     std::vector<std::complex<double>> work(N, std::complex<double>(0.0, 0.0));
-    for (size_t i = 0; i < impulse.size(); ++i) work[i % N] += impulse[i];
+    for (size_t i = 0; i < impulse.size(); ++i)
+        work[i % N] += impulse[i];
     FFT fft(UseFile);
     fft.ComplexFFT(work, 1);
     work.resize(N / 2);
@@ -313,22 +385,27 @@ void RxLTI_PZ_AMI::spectrumOf(const std::vector<double>& impulse, std::size_t N,
     out.swap(work);
 }
 
-bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg) {
+bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg)
+{
     int a = 0;
     if (FreqStep != 0.0) {
         const double q = std::floor(0.5 * SampleRate / FreqStep + 0.5) + 1.0;
-        if (q >= 1.0 && std::isfinite(q)) a = static_cast<int>(std::min(std::floor(std::log2(q)), 62.0));
+        if (q >= 1.0 && std::isfinite(q))
+            a = static_cast<int>(std::min(std::floor(std::log2(q)), 62.0));
     } else {
-        while (a < 62 && (std::uint64_t(1) << a) < OutputImpulse.size()) ++a;
+        while (a < 62 && (std::uint64_t(1) << a) < OutputImpulse.size())
+            ++a;
     }
     a = std::min(a, kMaxSpectrumPow2);
     size_t K = size_t(1) << a;
-    if (K < static_cast<size_t>(kMinSpectrumPoints)) K = kMinSpectrumPoints;
+    if (K < static_cast<size_t>(kMinSpectrumPoints))
+        K = kMinSpectrumPoints;
     const size_t N = 2 * K;
 
     FreqStep = 0.5 * SampleRate / static_cast<double>(K - 1);
     Frequencies.resize(K);
-    for (size_t i = 0; i < K; ++i) Frequencies[i] = static_cast<double>(i) * FreqStep;
+    for (size_t i = 0; i < K; ++i)
+        Frequencies[i] = static_cast<double>(i) * FreqStep;
 
     spectrumOf(OutputImpulse, N, OutputSpectrum);
     const bool outputOk = convertSpectrum(OutputSpectrum, Frequencies, msg);
@@ -347,16 +424,19 @@ bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg) {
                 finite = finite && allFinite(Cascade.EQList(n)->ImpulseResponse);
             }
         }
-        if (finite) streamed = std::min(N, flush);
+        if (finite)
+            streamed = std::min(N, flush);
     }
     SectionImpulse.assign(streamed, 0.0);
     for (size_t i = 0; i < streamed; ++i) {
         Input = (i == 0) ? 1.0 : 0.0;
-        if (!Run(msg)) return false;
+        if (!Run(msg))
+            return false;
         SectionImpulse[i] = Output;
     }
     trimTrailingZeros(SectionImpulse);
-    if (FEType != 0 && !agcOnly()) Cascade.Restart();
+    if (FEType != 0 && !agcOnly())
+        Cascade.Restart();
 
     spectrumOf(SectionImpulse, N, SectionSpectrum);
     const bool sectionOk = convertSpectrum(SectionSpectrum, Frequencies, msg);
@@ -364,9 +444,11 @@ bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg) {
 }
 
 bool RxLTI_PZ_AMI::convertSpectrum(std::vector<std::complex<double>>& spectrum,
-                                   const std::vector<double>& frequencies, std::stringstream& msg) {
+                                   const std::vector<double>& frequencies, std::stringstream& msg)
+{
     const size_t M = spectrum.size();
-    if (M == 0) return true;
+    if (M == 0)
+        return true;
     const double offset = 20.0 * std::log10(2.0 * static_cast<double>(M));
     std::vector<double> dB(M), phase(M);
     for (size_t i = 0; i < M; ++i) {
@@ -386,21 +468,26 @@ bool RxLTI_PZ_AMI::convertSpectrum(std::vector<std::complex<double>>& spectrum,
     unwrapped[0] = phase[0];
     for (size_t i = 1; i < M; ++i) {
         double d = phase[i] - phase[i - 1];
-        if (d > 180.0) d -= 360.0;
-        else if (d < -180.0) d += 360.0;
+        if (d > 180.0)
+            d -= 360.0;
+        else if (d < -180.0)
+            d += 360.0;
         if (d < -180.0 || d > 180.0) {
             msg << "Input phase change data is not within [-180, 180] at frequency "
                 << (i < frequencies.size() ? frequencies[i] : 0.0) << ".";
-            for (size_t k = 0; k < M; ++k) spectrum[k] = std::complex<double>(dB[k], phase[k]);
+            for (size_t k = 0; k < M; ++k)
+                spectrum[k] = std::complex<double>(dB[k], phase[k]);
             return false;
         }
         unwrapped[i] = unwrapped[i - 1] + d;
     }
-    for (size_t i = 0; i < M; ++i) spectrum[i] = std::complex<double>(dB[i], unwrapped[i]);
+    for (size_t i = 0; i < M; ++i)
+        spectrum[i] = std::complex<double>(dB[i], unwrapped[i]);
     return true;
 }
 
-bool RxLTI_PZ_AMI::Run(std::stringstream& msg) {
+bool RxLTI_PZ_AMI::Run(std::stringstream& msg)
+{
     if (FEType == 0) {
         Output = Input;
         return true;
@@ -420,8 +507,10 @@ bool RxLTI_PZ_AMI::Run(std::stringstream& msg) {
     return true;
 }
 
-void RxLTI_PZ_AMI::Finalize() {
-    if (FEType != 0 && !agcOnly()) Cascade.Finalize();
+void RxLTI_PZ_AMI::Finalize()
+{
+    if (FEType != 0 && !agcOnly())
+        Cascade.Finalize();
 }
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

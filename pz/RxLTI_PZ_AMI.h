@@ -38,10 +38,10 @@ public:
     RxLTI_PZ_AMI(const RxLTI_PZ_AMI&) = delete;
     RxLTI_PZ_AMI& operator=(const RxLTI_PZ_AMI&) = delete;
 
-    std::vector<double> ChannelImpulse;   // filled by the owner; trimmed in place
+    std::vector<double> ChannelImpulse;  // filled by the owner; trimmed in place
     double Input;
     std::vector<double> OutputImpulse;
-    std::vector<std::complex<double>> OutputSpectrum;   // (dB, unwrapped phase in degrees)
+    std::vector<std::complex<double>> OutputSpectrum;  // (dB, unwrapped phase in degrees)
     std::vector<double> SectionImpulse;
     std::vector<std::complex<double>> SectionSpectrum;  // (dB, unwrapped phase in degrees)
     std::vector<double> Frequencies;
@@ -50,7 +50,7 @@ public:
     int SamplesPerBit;
     double TxDataLevelPtoP;
     double FreqStep;
-    int FEType;                           // lists in use, 0..4
+    int FEType;  // lists in use, 0..4
     double InputGain;
     // Per list: state count, the owner's records (not owned, not modified)
     // and the selected index (written back after a search).
@@ -67,7 +67,7 @@ public:
     PZ_Data* PZ_data_values4;
     int Data4Index;
     int AdaptDataIndex;
-    int AdaptForOutputLevel;              // 0..3
+    int AdaptForOutputLevel;  // 0..3
     double OutputLevel;
     double Gain_dB;
     FIRwMultiplePZLists Cascade;
@@ -118,9 +118,10 @@ private:
     bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
-    void spectrumOf(const std::vector<double>& impulse, std::size_t N, std::vector<std::complex<double>>& out);
+    void spectrumOf(const std::vector<double>& impulse, std::size_t N,
+                    std::vector<std::complex<double>>& out);
 };
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

@@ -13,26 +13,32 @@ const double kSmallestNormal = 2.2250738585072014e-308;
 // A state whose contribution would be denormal is taken as 0: denormal
 // arithmetic is very slow on common processors, and a decayed IIR state
 // would otherwise stay in that range for a long time.
-bool stateIsNegligible(double w, double a1, double b1) {
+bool stateIsNegligible(double w, double a1, double b1)
+{
     double aw = std::fabs(w);
-    if (aw <= kSmallestNormal) return true;
+    if (aw <= kSmallestNormal)
+        return true;
     double a = std::fabs(a1);
-    if (a > kSmallestNormal && a < 1.0 && aw < kSmallestNormal / a) return true;
+    if (a > kSmallestNormal && a < 1.0 && aw < kSmallestNormal / a)
+        return true;
     double b = std::fabs(b1);
-    if (b > kSmallestNormal && b < 1.0 && aw < kSmallestNormal / b) return true;
+    if (b > kSmallestNormal && b < 1.0 && aw < kSmallestNormal / b)
+        return true;
     return false;
 }
 
-} // namespace
+}  // namespace
 
-void convertSPoleToZDomain(double p, double T, double* a1, double* b0, double* b1) {
+void convertSPoleToZDomain(double p, double T, double* a1, double* b0, double* b1)
+{
     double c = 2.0 / (p * T) + 1.0;
     *b0 = 1.0 / c;
     *b1 = *b0;
     *a1 = (1.0 - 2.0 / (p * T)) * (*b0);
 }
 
-void convertSPoleZeroToZDomain(double p, double z, double T, double* a1, double* b0, double* b1) {
+void convertSPoleZeroToZDomain(double p, double z, double T, double* a1, double* b0, double* b1)
+{
     double d = p * T / 2.0 + 1.0;
     *a1 = (p * T / 2.0 - 1.0) / d;
     if (z > 0.0) {
@@ -45,13 +51,32 @@ void convertSPoleZeroToZDomain(double p, double z, double T, double* a1, double*
 }
 
 SPolesZeros::SPolesZeros()
-    : Input(0.0), Output(0.0), SampleRate(6.25e9), Gain(1.0), RealPoles(nullptr), RealZeros(nullptr),
-      FreqUnit(1), EnablePreWarping(1), UseFile(nullptr), NumKeptPoles(0), NumKeptZeros(0),
-      NumIntegrators(0), NumZerosAtZero(0), NumIntegratorSections(0), DCFactor(1.0), SampleCount(0) {}
+    : Input(0.0),
+      Output(0.0),
+      SampleRate(6.25e9),
+      Gain(1.0),
+      RealPoles(nullptr),
+      RealZeros(nullptr),
+      FreqUnit(1),
+      EnablePreWarping(1),
+      UseFile(nullptr),
+      NumKeptPoles(0),
+      NumKeptZeros(0),
+      NumIntegrators(0),
+      NumZerosAtZero(0),
+      NumIntegratorSections(0),
+      DCFactor(1.0),
+      SampleCount(0)
+{
+}
 
-bool SPolesZeros::Setup(std::ofstream* useFile, std::stringstream& msg) {
+bool SPolesZeros::Setup(std::ofstream* useFile, std::stringstream& msg)
+{
     if (UseFile == nullptr && useFile != nullptr && useFile->is_open()) {
-        *useFile << "Veltramodels20200612" << "::" << "SPolesZeros" << "\n";
+        *useFile << "Veltramodels20200612"
+                 << "::"
+                 << "SPolesZeros"
+                 << "\n";
         useFile->flush();
         UseFile = useFile;
     }
@@ -70,15 +95,18 @@ bool SPolesZeros::Setup(std::ofstream* useFile, std::stringstream& msg) {
     const double nyquist = (FreqUnit == 0) ? kPi * SampleRate : 0.5 * SampleRate;
     bool outOfRange = false;
     for (double p : poles)
-        if (!(p >= 0.0 && p < nyquist)) outOfRange = true;
+        if (!(p >= 0.0 && p < nyquist))
+            outOfRange = true;
     for (double z : zeros)
-        if (!(z >= 0.0 && z < nyquist)) outOfRange = true;
+        if (!(z >= 0.0 && z < nyquist))
+            outOfRange = true;
 
     // A pole and a zero of exactly the same value cancel; both are marked -1
     // in the caller's vectors.
     if (!poles.empty()) {
         for (double& p : poles) {
-            if (!(p >= 0.0)) continue;
+            if (!(p >= 0.0))
+                continue;
             for (double& z : zeros) {
                 if (z == p) {
                     p = -1.0;
@@ -91,19 +119,23 @@ bool SPolesZeros::Setup(std::ofstream* useFile, std::stringstream& msg) {
 
     NumIntegrators = 0;
     for (double p : poles)
-        if (p == 0.0) ++NumIntegrators;
+        if (p == 0.0)
+            ++NumIntegrators;
     IntegratorOutput.assign(static_cast<size_t>(NumIntegrators), 0.0);
     IntegratorInput.assign(static_cast<size_t>(NumIntegrators), 0.0);
     NumZerosAtZero = 0;
     for (double z : zeros)
-        if (z == 0.0) ++NumZerosAtZero;
+        if (z == 0.0)
+            ++NumZerosAtZero;
 
     KeptPoles.clear();
     KeptZeros.clear();
     for (double p : poles)
-        if (p > 0.0 && p < nyquist) KeptPoles.push_back(p);
+        if (p > 0.0 && p < nyquist)
+            KeptPoles.push_back(p);
     for (double z : zeros)
-        if (z >= 0.0 && z < nyquist) KeptZeros.push_back(z);
+        if (z >= 0.0 && z < nyquist)
+            KeptZeros.push_back(z);
     NumKeptPoles = static_cast<int>(KeptPoles.size());
     NumKeptZeros = static_cast<int>(KeptZeros.size());
 
@@ -134,15 +166,18 @@ bool SPolesZeros::Setup(std::ofstream* useFile, std::stringstream& msg) {
     return ok;
 }
 
-void SPolesZeros::Initialize() {
+void SPolesZeros::Initialize()
+{
     const double T = 1.0 / SampleRate;
     // Work on copies: Initialize may be repeated without scaling twice.
     std::vector<double> p = KeptPoles;
     std::vector<double> z = KeptZeros;
     for (std::vector<double>* v : {&p, &z}) {
         for (double& x : *v) {
-            if (FreqUnit == 1) x *= kTwoPi;
-            if (EnablePreWarping == 1) x = (2.0 / T) * std::tan(x * T / 2.0);
+            if (FreqUnit == 1)
+                x *= kTwoPi;
+            if (EnablePreWarping == 1)
+                x = (2.0 / T) * std::tan(x * T / 2.0);
         }
     }
 
@@ -163,7 +198,8 @@ void SPolesZeros::Initialize() {
     for (int i = 0; i < P; ++i) {
         if (i < Z) {
             convertSPoleZeroToZDomain(p[i], z[i], T, &A1[i], &B0[i], &B1[i]);
-            if (z[i] > 0.0) DCFactor *= p[i] / z[i];
+            if (z[i] > 0.0)
+                DCFactor *= p[i] / z[i];
         } else {
             convertSPoleToZDomain(p[i], T, &A1[i], &B0[i], &B1[i]);
             DCFactor *= p[i];
@@ -182,7 +218,8 @@ void SPolesZeros::Initialize() {
     SampleCount = 0;
 }
 
-void SPolesZeros::Run(std::stringstream& /*msg*/) {
+void SPolesZeros::Run(std::stringstream& /*msg*/)
+{
     double x = Input;
     const size_t sections = W.size();
     for (size_t i = 0; i < sections; ++i) {
@@ -213,4 +250,4 @@ void SPolesZeros::Finalize() {}
 
 void SPolesZeros::DeleteBuffers() {}
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612

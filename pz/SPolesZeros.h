@@ -27,23 +27,23 @@ public:
     double Output;
     double SampleRate;
     double Gain;
-    std::vector<double>* RealPoles;   // caller's; cancelled pairs are set to -1
-    std::vector<double>* RealZeros;   // caller's; cancelled pairs are set to -1
-    int FreqUnit;                     // 1 = Hz, 0 = rad/s
-    int EnablePreWarping;             // 1 = pre-warp every root for the bilinear transform
+    std::vector<double>* RealPoles;  // caller's; cancelled pairs are set to -1
+    std::vector<double>* RealZeros;  // caller's; cancelled pairs are set to -1
+    int FreqUnit;                    // 1 = Hz, 0 = rad/s
+    int EnablePreWarping;            // 1 = pre-warp every root for the bilinear transform
     std::ofstream* UseFile;
 
     // Working state.
-    std::vector<double> KeptPoles;    // poles in (0, Nyquist), as given
-    std::vector<double> KeptZeros;    // zeros in [0, Nyquist), as given
-    int NumKeptPoles;                 // P
-    int NumKeptZeros;                 // Z
-    int NumIntegrators;               // I: poles exactly at 0
+    std::vector<double> KeptPoles;  // poles in (0, Nyquist), as given
+    std::vector<double> KeptZeros;  // zeros in [0, Nyquist), as given
+    int NumKeptPoles;               // P
+    int NumKeptZeros;               // Z
+    int NumIntegrators;             // I: poles exactly at 0
     int NumZerosAtZero;
-    std::vector<double> A1, B0, B1, W;         // per section
-    std::vector<double> IntegratorOutput;      // per integrator: last output
-    std::vector<double> IntegratorInput;       // per integrator: last scaled input
-    int NumIntegratorSections;        // integrators merged with an unpaired zero
+    std::vector<double> A1, B0, B1, W;     // per section
+    std::vector<double> IntegratorOutput;  // per integrator: last output
+    std::vector<double> IntegratorInput;   // per integrator: last scaled input
+    int NumIntegratorSections;             // integrators merged with an unpaired zero
     double DCFactor;
     long long SampleCount;
 };
@@ -56,6 +56,6 @@ void convertSPoleToZDomain(double p, double T, double* a1, double* b0, double* b
 // or of s/(s + p) for z = 0.
 void convertSPoleZeroToZDomain(double p, double z, double T, double* a1, double* b0, double* b1);
 
-} // namespace Veltramodels20200612
+}  // namespace Veltramodels20200612
 
 #endif

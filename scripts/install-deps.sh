@@ -4,7 +4,7 @@
 # job needs.
 set -euo pipefail
 what=${1:-test}
-pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev valgrind)
+pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev clang-format-14 valgrind)
 # The host tool's plot tests render with gnuplot.
 if [ "$what" = test ]; then pkgs+=(gnuplot-nox); fi
 # The main job (scripts/run-model.sh): compiler, CMake and gnuplot for the plots.

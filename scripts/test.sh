@@ -12,6 +12,9 @@ FUZZ_SECONDS=${FUZZ_SECONDS:-30}
 
 section() { printf '\n==== %s ====\n' "$*"; }
 
+section "House style (clang-format)"
+./scripts/format.sh --check
+
 section "Release build and tests"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVM_BENCH=ON >/dev/null
 cmake --build build/release -j "$JOBS"

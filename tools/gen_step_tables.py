@@ -331,6 +331,8 @@ def render(tables):
     for (corner, tau, alpha, headroom, cols) in tables:
         src.append("//   %-8s output pole %.3f ps, emphasis weight per state %.6f, headroom %.6f"
                    % (corner[0], tau * 1e12, alpha, headroom))
+    src.append("// One table row per line, as generated: the formatter leaves this file alone.")
+    src.append("// clang-format off")
     src.append('#include "model/TxStepResponseTables.h"')
     src.append("")
     src.append("namespace Veltramodels20200612 {")

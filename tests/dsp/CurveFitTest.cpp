@@ -21,15 +21,18 @@ namespace {
 double leibniz(const std::vector<double>& a, int n)
 {
     std::vector<int> p(n);
-    for (int i = 0; i < n; ++i) p[i] = i;
+    for (int i = 0; i < n; ++i)
+        p[i] = i;
     double sum = 0.0;
     do {
         int inversions = 0;
         for (int i = 0; i < n; ++i)
             for (int j = i + 1; j < n; ++j)
-                if (p[i] > p[j]) ++inversions;
+                if (p[i] > p[j])
+                    ++inversions;
         double prod = (inversions % 2) ? -1.0 : 1.0;
-        for (int i = 0; i < n; ++i) prod *= a[i * n + p[i]];
+        for (int i = 0; i < n; ++i)
+            prod *= a[i * n + p[i]];
         sum += prod;
     } while (std::next_permutation(p.begin(), p.end()));
     return sum;
@@ -78,7 +81,8 @@ TEST(MatrixMath, RandomMatricesMatchLeibniz)
     for (int n = 1; n <= 7; ++n) {  // n = 7 exercises the heap workspace
         for (int trial = 0; trial < 5; ++trial) {
             std::vector<double> a(n * n);
-            for (double& v : a) v = dist(gen);
+            for (double& v : a)
+                v = dist(gen);
             double d = 0.0;
             ASSERT_TRUE(mm.MatrixDeterminant(a.data(), n, d));
             EXPECT_NEAR(d, leibniz(a, n), 1e-12 * std::max(1.0, std::fabs(d))) << "n=" << n;
@@ -102,8 +106,8 @@ TEST(CurveFit, LagrangeIsExactOnCubics)
     auto f = [](double x) { return 1.5 - 2.0 * x + 0.75 * x * x - 0.125 * x * x * x; };
     const double x[4] = {-1.0, 0.3, 2.0, 5.5};  // uneven spacing
     for (double t = -2.0; t <= 7.0; t += 0.37) {
-        const double v = cf.LagrangeInterpolation_4Point(t, x[0], f(x[0]), x[1], f(x[1]), x[2], f(x[2]),
-                                                         x[3], f(x[3]));
+        const double v =
+            cf.LagrangeInterpolation_4Point(t, x[0], f(x[0]), x[1], f(x[1]), x[2], f(x[2]), x[3], f(x[3]));
         EXPECT_NEAR(v, f(t), 1e-12 * std::max(1.0, std::fabs(f(t)))) << "t=" << t;
     }
     // At the nodes the node values come back.
@@ -161,8 +165,7 @@ TEST(CurveFit, UseFileGetsEachNameOnce)
         EXPECT_EQ(cf.LagrangeInterpolation_4PointCalls, 2);
         EXPECT_EQ(cf.ThirdOrderCoefficients_2PointCalls, 2);
     }
-    EXPECT_EQ(readFile(path),
-              "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n"
-              "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n");
+    EXPECT_EQ(readFile(path), "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n"
+                              "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n");
     std::remove(path.c_str());
 }

@@ -60,7 +60,8 @@ std::vector<double> naiveConvolution(const std::vector<double>& taps, const std:
             const long long idx = static_cast<long long>(t) - static_cast<long long>(i);
             if (idx < 0 && initialValue == 0.0)
                 break;
-            const double xv = idx < 0 ? initialValue : (idx < static_cast<long long>(x.size()) ? x[idx] : 0.0);
+            const double xv =
+                idx < 0 ? initialValue : (idx < static_cast<long long>(x.size()) ? x[idx] : 0.0);
             acc += taps[i] * xv;
         }
         y[t] = acc;
@@ -169,8 +170,8 @@ TEST(FIRTest, FFTModeEqualsDirectModeDelayedByBlockSize)
         double worst = 0.0;
         for (std::size_t t = 0; t + block < total; ++t)
             worst = std::max(worst, std::fabs(fft.out[t + block] - direct.out[t]));
-        EXPECT_LE(worst, 1e-12 * scale) << "taps " << taps.size() << " (span " << nonzero << "), input "
-                                        << x.size();
+        EXPECT_LE(worst, 1e-12 * scale)
+            << "taps " << taps.size() << " (span " << nonzero << "), input " << x.size();
     }
 }
 
@@ -237,7 +238,8 @@ TEST(FIRTest, SingleTap)
     const std::vector<double> expected = {0.0, 0.0, 2.5, -5.0, 7.5, 1.25, 0.0, 0.0};
     for (std::size_t t = 0; t < 8; ++t)
         EXPECT_NEAR(fft.out[t], expected[t], 1e-14) << "t " << t;
-    EXPECT_EQ(fft.setupText, "FIR with EnableFFT = 1 will have an FFT size of 4 samples and a delay of 2 samples.\n");
+    EXPECT_EQ(fft.setupText,
+              "FIR with EnableFFT = 1 will have an FFT size of 4 samples and a delay of 2 samples.\n");
 }
 
 TEST(FIRTest, LeadingZeroTapsComeBackAsDelay)
@@ -285,7 +287,8 @@ TEST(FIRTest, TrailingZeroTapsAndTapZero)
     EXPECT_EQ(fir6.SpanCount, 4);
     EXPECT_EQ(fir6.FFTSize, 8);
     EXPECT_EQ(fir6.FFTBlockSize, 4);
-    EXPECT_EQ(msg6.str(), "FIR with EnableFFT = 1 will have an FFT size of 8 samples and a delay of 4 samples.\n");
+    EXPECT_EQ(msg6.str(),
+              "FIR with EnableFFT = 1 will have an FFT size of 8 samples and a delay of 4 samples.\n");
 
     // Interior zeros stay in the span; an odd span is rounded up.
     std::vector<double> inner = {0.0, 1.0, 0.0, 0.0, 2.0, 0.0};
@@ -318,7 +321,8 @@ TEST(FIRTest, FFTPow2SizeCompatibility)
     EXPECT_TRUE(fir.Setup(nullptr, msg2));
     EXPECT_EQ(fir.FFTSize, 32);
     EXPECT_EQ(fir.FFTBlockSize, 16);
-    EXPECT_EQ(msg2.str(), "FIR with EnableFFT = 1 will have an FFT size of 32 samples and a delay of 16 samples.\n");
+    EXPECT_EQ(msg2.str(),
+              "FIR with EnableFFT = 1 will have an FFT size of 32 samples and a delay of 16 samples.\n");
 
     fir.FFTPow2Size = 3;  // exactly the needed size
     std::stringstream msg3;
@@ -398,9 +402,8 @@ TEST(FIRTest, ProgressLinesEveryTenthBlock)
     ASSERT_TRUE(r.setupOk);
     // Blocks run at samples 2, 4, ..., 58: 29 of them.
     EXPECT_EQ(fir.FFT_process_count, 29);
-    EXPECT_EQ(r.runText,
-              "FIR with EnableFFT = 1: FFT_process_count = 10, sample count = 20.\n"
-              "FIR with EnableFFT = 1: FFT_process_count = 20, sample count = 40.\n");
+    EXPECT_EQ(r.runText, "FIR with EnableFFT = 1: FFT_process_count = 10, sample count = 20.\n"
+                         "FIR with EnableFFT = 1: FFT_process_count = 20, sample count = 40.\n");
 
     FIR quiet;
     const FirRun q = runFir(taps, 1, x, 60, 0.0, 0, &quiet);
@@ -455,11 +458,10 @@ TEST(FIRTest, UseFileLines)
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(),
-              "Veltramodels20200612::FIR\n"
-              "Veltramodels20200612::FFT::ComplexFFT\n"
-              "Veltramodels20200612::FFT::ComplexFFT\n"
-              "Veltramodels20200612::FFT::ComplexFFT\n");
+    EXPECT_EQ(text.str(), "Veltramodels20200612::FIR\n"
+                          "Veltramodels20200612::FFT::ComplexFFT\n"
+                          "Veltramodels20200612::FFT::ComplexFFT\n"
+                          "Veltramodels20200612::FFT::ComplexFFT\n");
 }
 
 TEST(FIRTest, FFTModeAcrossSilentBlocksAndNewTaps)

@@ -215,9 +215,8 @@ TEST(ImpulseOperationsTest, UseFileLines)
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
-    EXPECT_EQ(text.str(),
-              "Veltramodels20200612::ImpulseOperations::determineEyeBcWcUpperLevels\n"
-              "Veltramodels20200612::ImpulseOperations::impulseGainAtNyquist\n"
-              "Veltramodels20200612::FFT::ComplexFFT\n"
-              "Veltramodels20200612::FFT::ComplexFFT\n");
+    EXPECT_EQ(text.str(), "Veltramodels20200612::ImpulseOperations::determineEyeBcWcUpperLevels\n"
+                          "Veltramodels20200612::ImpulseOperations::impulseGainAtNyquist\n"
+                          "Veltramodels20200612::FFT::ComplexFFT\n"
+                          "Veltramodels20200612::FFT::ComplexFFT\n");
 }

@@ -51,7 +51,8 @@ std::vector<double> negated(const std::vector<double>& v)
 // logic one) for the worst and the best choice of all other bits, found by
 // trying every pattern of the bits that reach phase i: the NRZ waveform of
 // +-level per bit is convolved sample by sample with the impulse.
-void bruteForceLevels(const std::vector<double>& h, int s, double level, long long i, double& worst, double& best)
+void bruteForceLevels(const std::vector<double>& h, int s, double level, long long i, double& worst,
+                      double& best)
 {
     const long long n = static_cast<long long>(h.size());
     const auto floorDiv = [](long long a, long long b) { return a >= 0 ? a / b : -((-a + b - 1) / b); };
@@ -146,9 +147,8 @@ TEST(ImpulseToWorstCaseEyeTest, CurvesEqualBruteForceOverBitPatterns)
         const double sign = e.eye.Inverted ? -1.0 : 1.0;
         const long long peak = pulsePeak(work, s, level);
         const long long half = s / 2;
-        const long long shift = (e.eye.EyeShift != 0 && -half <= e.eye.EyeShift && e.eye.EyeShift < half)
-                                    ? e.eye.EyeShift
-                                    : 0;
+        const long long shift =
+            (e.eye.EyeShift != 0 && -half <= e.eye.EyeShift && e.eye.EyeShift < half) ? e.eye.EyeShift : 0;
         EXPECT_EQ(e.eye.SamplePhase, e.eye.EyeShift + peak % s);
         ASSERT_EQ(e.wcU.size(), 2u * s);
         for (int k = 0; k < 2 * s; ++k) {
@@ -304,9 +304,8 @@ TEST(ImpulseToWorstCaseEyeTest, SetupMessages)
     {
         Eye e({1.0}, -3, -0.5, 5);
         EXPECT_FALSE(e.setupOk);
-        EXPECT_EQ(e.msg.str(),
-                  "SamplesPerBit must be an integer >= 1.\nLogicLevel must be > 0.\n"
-                  "Normalization must be either 0 or 1.\n");
+        EXPECT_EQ(e.msg.str(), "SamplesPerBit must be an integer >= 1.\nLogicLevel must be > 0.\n"
+                               "Normalization must be either 0 or 1.\n");
     }
 }
 

@@ -23,7 +23,9 @@ struct Rig {
     InterpolateData id;
     std::stringstream msg;
 
-    Rig(std::vector<double> xs, std::vector<double> ys) : x(std::move(xs)), y(std::move(ys))
+    Rig(std::vector<double> xs, std::vector<double> ys)
+        : x(std::move(xs)),
+          y(std::move(ys))
     {
         id.xData = &x;
         id.yData = &y;
@@ -39,7 +41,8 @@ struct Rig {
         id.x_DataOption = 1;
         id.InterpolationType = type;
         id.StepData = step;
-        if (!id.Setup(nullptr, msg)) return false;
+        if (!id.Setup(nullptr, msg))
+            return false;
         return id.Initialize(msg);
     }
     // Resample on a generated grid.
@@ -50,7 +53,8 @@ struct Rig {
         id.x_Step = stepSize;
         id.nPtsOut = n;
         id.InterpolationType = type;
-        if (!id.Setup(nullptr, msg)) return false;
+        if (!id.Setup(nullptr, msg))
+            return false;
         return id.Initialize(msg);
     }
 };
@@ -58,7 +62,8 @@ struct Rig {
 std::vector<double> range(double a, double step, int n)
 {
     std::vector<double> v(n);
-    for (int i = 0; i < n; ++i) v[i] = a + step * i;
+    for (int i = 0; i < n; ++i)
+        v[i] = a + step * i;
     return v;
 }
 
@@ -68,7 +73,8 @@ double lagrangeRef(double t, const double* c, const double* g)
     for (int k = 0; k < 4; ++k) {
         double p = g[k];
         for (int j = 0; j < 4; ++j)
-            if (j != k) p *= (t - c[j]) / (c[k] - c[j]);
+            if (j != k)
+                p *= (t - c[j]) / (c[k] - c[j]);
         s += p;
     }
     return s;
@@ -87,7 +93,8 @@ double shapeCubicRef(double t, const double* c, const double* g)
     const double H = (2 * th3 - 3 * th2 + 1) * g[1] + (th3 - 2 * th2 + th) * d * m1 +
                      (-2 * th3 + 3 * th2) * g[2] + (th3 - th2) * d * m2;
     const double lo = std::min(g[1], g[2]), hi = std::max(g[1], g[2]);
-    if (H < lo || H > hi) return g[1] + (g[2] - g[1]) * th;
+    if (H < lo || H > hi)
+        return g[1] + (g[2] - g[1]) * th;
     return H;
 }
 
@@ -114,7 +121,8 @@ TEST(InterpolateData, WorkedLinearExampleOnGeneratedGrid)
     for (int type = 1; type <= 2; ++type) {
         Rig q({0, 1, 2, 3}, {0, 10, 20, 30});
         ASSERT_TRUE(q.generated(0.0, 0.5, 7, type));
-        for (size_t i = 0; i < 7; ++i) EXPECT_DOUBLE_EQ(q.out[i], 5.0 * i) << type;
+        for (size_t i = 0; i < 7; ++i)
+            EXPECT_DOUBLE_EQ(q.out[i], 5.0 * i) << type;
     }
 }
 
@@ -211,7 +219,8 @@ TEST(InterpolateData, LinearIsExactOnLinesOverWholeRange)
 {
     std::vector<double> x = {0, 0.3, 1.1, 1.2, 2.7, 4.0};
     std::vector<double> y(x.size());
-    for (size_t i = 0; i < x.size(); ++i) y[i] = 3.0 - 1.75 * x[i];
+    for (size_t i = 0; i < x.size(); ++i)
+        y[i] = 3.0 - 1.75 * x[i];
     Rig r(x, y);
     const std::vector<double> X = range(-0.5, 0.173, 27);  // starts before the data
     ASSERT_TRUE(r.onGrid(X, 0));
@@ -225,12 +234,14 @@ TEST(InterpolateData, LagrangeIsExactOnCubicsInTheInterior)
     std::vector<std::vector<double>> grids = {range(0, 1, 11), {0, 0.4, 1.5, 2.0, 3.1, 3.5, 4.8, 6.0}};
     for (const auto& x : grids) {
         std::vector<double> y(x.size());
-        for (size_t i = 0; i < x.size(); ++i) y[i] = f(x[i]);
+        for (size_t i = 0; i < x.size(); ++i)
+            y[i] = f(x[i]);
         Rig r(x, y);
         // Interior intervals: from x[1] to x[n-2].
         const std::vector<double> X = range(x[1] + 0.01, 0.05, int((x[x.size() - 2] - x[1]) / 0.05) - 1);
         ASSERT_TRUE(r.onGrid(X, 2));
-        for (size_t j = 0; j < X.size(); ++j) EXPECT_NEAR(r.out[j], f(X[j]), 1e-12 * f(X[j])) << X[j];
+        for (size_t j = 0; j < X.size(); ++j)
+            EXPECT_NEAR(r.out[j], f(X[j]), 1e-12 * f(X[j])) << X[j];
     }
 }
 
@@ -238,11 +249,13 @@ TEST(InterpolateData, CubicIsExactOnQuadraticsOnEvenGrid)
 {
     auto f = [](double x) { return 10 + 2 * x + 0.3 * x * x; };
     std::vector<double> x = range(0, 0.5, 13), y(x.size());
-    for (size_t i = 0; i < x.size(); ++i) y[i] = f(x[i]);
+    for (size_t i = 0; i < x.size(); ++i)
+        y[i] = f(x[i]);
     Rig r(x, y);
     const std::vector<double> X = range(0.51, 0.07, 70);  // up to 5.34 < x[11] = 5.5
     ASSERT_TRUE(r.onGrid(X, 1));
-    for (size_t j = 0; j < X.size(); ++j) EXPECT_NEAR(r.out[j], f(X[j]), 1e-11 * f(X[j])) << X[j];
+    for (size_t j = 0; j < X.size(); ++j)
+        EXPECT_NEAR(r.out[j], f(X[j]), 1e-11 * f(X[j])) << X[j];
 }
 
 TEST(InterpolateData, CubicMatchesIndependentShapePreservingReference)
@@ -262,11 +275,13 @@ TEST(InterpolateData, CubicMatchesIndependentShapePreservingReference)
     size_t h = 2;
     int fallbacks = 0;
     for (size_t j = 0; j < X.size(); ++j) {
-        while (x[h] < X[j]) ++h;
+        while (x[h] < X[j])
+            ++h;
         const double c[4] = {x[h - 2], x[h - 1], x[h], x[h + 1]};
         const double g[4] = {y[h - 2], y[h - 1], y[h], y[h + 1]};
         const double ref = shapeCubicRef(X[j], c, g);
-        if (ref == g[1] + (g[2] - g[1]) * (X[j] - c[1]) / (c[2] - c[1])) ++fallbacks;
+        if (ref == g[1] + (g[2] - g[1]) * (X[j] - c[1]) / (c[2] - c[1]))
+            ++fallbacks;
         EXPECT_NEAR(r.out[j], ref, 1e-9) << X[j];
     }
     EXPECT_GT(fallbacks, 0);  // the data do make the cubic overshoot somewhere
@@ -375,11 +390,12 @@ TEST(InterpolateData, DifferentiatedStepSumsToItsRise)
             ASSERT_TRUE(r.generated(0.0, 0.1, int(x.back() / 0.1) - 3, type)) << r.msg.str();
             EXPECT_EQ(r.out[0], 0.0);
             double sum = 0;
-            for (double v : r.out) sum += v;
+            for (double v : r.out)
+                sum += v;
             EXPECT_NEAR(perStep ? sum * r.id.x_Step : sum, rise, 1e-12) << type;
             // Each difference is about the slope (linear: a data secant's).
-            EXPECT_NEAR(r.out[20] * (perStep ? 1.0 : 1.0 / 0.1),
-                        1.7 / 1.3 * std::exp(-1.95 / 1.3), type == 0 ? 0.05 : 0.01);
+            EXPECT_NEAR(r.out[20] * (perStep ? 1.0 : 1.0 / 0.1), 1.7 / 1.3 * std::exp(-1.95 / 1.3),
+                        type == 0 ? 0.05 : 0.01);
         }
     }
     Rig unit(x, y);
@@ -388,7 +404,8 @@ TEST(InterpolateData, DifferentiatedStepSumsToItsRise)
     unit.id.ScaleForFinalValue = 0;
     ASSERT_TRUE(unit.generated(0.0, 0.1, 50, 0));
     double sum = 0;
-    for (double v : unit.out) sum += v;
+    for (double v : unit.out)
+        sum += v;
     EXPECT_NEAR(sum, 1.0, 1e-12);
 }
 
@@ -415,16 +432,15 @@ TEST(InterpolateData, SetupReportsEveryFaultInOrder)
     r.id.DifferentiateData = -1;
     r.id.StepData = 5;
     EXPECT_FALSE(r.id.Setup(nullptr, r.msg));
-    EXPECT_EQ(r.msg.str(),
-              "yData array size must be >= 4.\n"
-              "xData array and yData array must have the same size.\n"
-              "x_Step must be > 0.\n"
-              "x_Start must be >= xData[0].\n"
-              "nPtsOut must be an integer > 0.\n"
-              "UseLogX must be an integer in the range [0,1].\n"
-              "InterpolationType must be an integer in the range [0,2].\n"
-              "DifferentiateData must be an integer in the range [0,1].\n"
-              "StepData must be an integer in the range [0,1].\n");
+    EXPECT_EQ(r.msg.str(), "yData array size must be >= 4.\n"
+                           "xData array and yData array must have the same size.\n"
+                           "x_Step must be > 0.\n"
+                           "x_Start must be >= xData[0].\n"
+                           "nPtsOut must be an integer > 0.\n"
+                           "UseLogX must be an integer in the range [0,1].\n"
+                           "InterpolationType must be an integer in the range [0,2].\n"
+                           "DifferentiateData must be an integer in the range [0,1].\n"
+                           "StepData must be an integer in the range [0,1].\n");
 }
 
 TEST(InterpolateData, SetupScaleChecksOnlyForGeneratedDifferencedSteps)
@@ -436,9 +452,8 @@ TEST(InterpolateData, SetupScaleChecksOnlyForGeneratedDifferencedSteps)
     r.id.ScaleByOneOverXStep = 2;
     r.id.ScaleForFinalValue = -1;
     EXPECT_FALSE(r.id.Setup(nullptr, r.msg));
-    EXPECT_EQ(r.msg.str(),
-              "ScaleByOneOverXStep must be an integer in the range [0,1].\n"
-              "ScaleForFinalValue must be an integer in the range [0,1].\n");
+    EXPECT_EQ(r.msg.str(), "ScaleByOneOverXStep must be an integer in the range [0,1].\n"
+                           "ScaleForFinalValue must be an integer in the range [0,1].\n");
 
     Rig s({0, 1, 2, 3}, {0, 1, 2, 3});
     s.id.nPtsOut = 2;
@@ -474,8 +489,7 @@ TEST(InterpolateData, SetupOptionChecks)
     over.id.x_Step = 0.5;
     over.id.nPtsOut = 8;  // 3.5 > 3 + 0.0005
     EXPECT_FALSE(over.id.Setup(nullptr, over.msg));
-    EXPECT_EQ(over.msg.str(),
-              "x_Start + double(nPtsOut-1)*x_Step > xData[0][ int(xData.size()) - 1].\n");
+    EXPECT_EQ(over.msg.str(), "x_Start + double(nPtsOut-1)*x_Step > xData[0][ int(xData.size()) - 1].\n");
 
     Rig nan({0, 1, 2, 3}, {0, 1, 2, 3});
     nan.id.x_Step = std::numeric_limits<double>::quiet_NaN();
@@ -519,11 +533,10 @@ TEST(InterpolateData, MissingVectorsAreReportedNotDereferenced)
     std::stringstream msg;
     id.nPtsOut = 1;
     EXPECT_FALSE(id.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "yData array size must be >= 4.\n"
-              "xData array size must be >= 4.\n"
-              "yOut must not be a null pointer.\n"
-              "x_Data must not be a null pointer.\n");
+    EXPECT_EQ(msg.str(), "yData array size must be >= 4.\n"
+                         "xData array size must be >= 4.\n"
+                         "yOut must not be a null pointer.\n"
+                         "x_Data must not be a null pointer.\n");
     msg.str("");
     EXPECT_FALSE(id.Initialize(msg));
     EXPECT_EQ(msg.str(), "x_Data must not be a null pointer.\n");

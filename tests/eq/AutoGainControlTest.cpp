@@ -17,7 +17,8 @@ const double kPi = 3.14159265358979323846;
 
 // An AGC on `impulse` with BitRate 1e9 and 4 samples per bit, so that the
 // level is measured on impulse / 4e9.
-void configureAgc(AutoGainControl& agc, std::vector<double>& impulse, int type) {
+void configureAgc(AutoGainControl& agc, std::vector<double>& impulse, int type)
+{
     agc.ChannelImpulse = &impulse;
     agc.BitRate = 1e9;
     agc.SamplesPerBit = 4;
@@ -27,25 +28,27 @@ void configureAgc(AutoGainControl& agc, std::vector<double>& impulse, int type) 
 }
 
 // Values in gain per sample (times 4e9) of a small lossy channel.
-std::vector<double> lossyChannel(double sign = 1.0) {
+std::vector<double> lossyChannel(double sign = 1.0)
+{
     const double per[] = {0.0, 0.05, 0.3, 0.25, 0.15, 0.1, 0.06, 0.04, 0.02, 0.01};
     std::vector<double> v;
-    for (double p : per) v.push_back(sign * p * 4e9);
+    for (double p : per)
+        v.push_back(sign * p * 4e9);
     return v;
 }
 
 }  // namespace
 
-TEST(AutoGainControl, SetupReportsEveryFaultInOrder) {
+TEST(AutoGainControl, SetupReportsEveryFaultInOrder)
+{
     AutoGainControl agc;
     agc.AGC_Type = 4;
     agc.AGC_Level = 0.0;
     std::stringstream msg;
     EXPECT_FALSE(agc.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ChannelImpulse[] array must not be empty.\n"
-              "AGC_Type must be an integer in the range [0, 3].\n"
-              "AGC_Level must be > 0.\n");
+    EXPECT_EQ(msg.str(), "ChannelImpulse[] array must not be empty.\n"
+                         "AGC_Type must be an integer in the range [0, 3].\n"
+                         "AGC_Level must be > 0.\n");
 
     std::vector<double> ch(1, 1.0);
     AutoGainControl neg;
@@ -54,9 +57,8 @@ TEST(AutoGainControl, SetupReportsEveryFaultInOrder) {
     neg.TxLogicLevel = 0.0;
     std::stringstream msg2;
     EXPECT_FALSE(neg.Setup(nullptr, msg2));
-    EXPECT_EQ(msg2.str(),
-              "AGC_Type must be an integer in the range [0, 3].\n"
-              "TxLogicLevel must be > 0.\n");
+    EXPECT_EQ(msg2.str(), "AGC_Type must be an integer in the range [0, 3].\n"
+                          "TxLogicLevel must be > 0.\n");
 
     std::vector<double> empty;
     AutoGainControl e;
@@ -73,7 +75,8 @@ TEST(AutoGainControl, SetupReportsEveryFaultInOrder) {
     EXPECT_EQ(msg4.str(), "");
 }
 
-TEST(AutoGainControl, TypeZeroKeepsPresetGainAndImpulse) {
+TEST(AutoGainControl, TypeZeroKeepsPresetGainAndImpulse)
+{
     std::vector<double> ch = lossyChannel();
     const std::vector<double> before = ch;
     AutoGainControl agc;
@@ -90,7 +93,8 @@ TEST(AutoGainControl, TypeZeroKeepsPresetGainAndImpulse) {
     EXPECT_EQ(agc.Output, 3.5);
 }
 
-TEST(AutoGainControl, TypeOneBringsTheDcLevelToTheTarget) {
+TEST(AutoGainControl, TypeOneBringsTheDcLevelToTheTarget)
+{
     // c = impulse / 4e9 = (0.1, 0.3): sum 0.4; swing 2 x 0.5 = 1 -> gain 2.5.
     std::vector<double> ch = {0.1 * 4e9, 0.3 * 4e9};
     AutoGainControl agc;
@@ -118,7 +122,8 @@ TEST(AutoGainControl, TypeOneBringsTheDcLevelToTheTarget) {
     EXPECT_EQ(msg2.str(), "AGC scalar gain = 15.\n");
 }
 
-TEST(AutoGainControl, TypeTwoUsesTheMagnitudeAtNyquist) {
+TEST(AutoGainControl, TypeTwoUsesTheMagnitudeAtNyquist)
+{
     std::vector<double> ch = lossyChannel();
     const std::vector<double> before = ch;
     AutoGainControl agc;
@@ -134,13 +139,15 @@ TEST(AutoGainControl, TypeTwoUsesTheMagnitudeAtNyquist) {
         h += (before[n] / 4e9) * std::exp(std::complex<double>(0.0, -kPi * static_cast<double>(n) / 4.0));
     const double expected = (1.0 / std::abs(h)) * 0.8 / 1.0;
     EXPECT_NEAR(agc.ScalarGain, expected, 1e-12 * expected);
-    for (size_t n = 0; n < ch.size(); ++n) EXPECT_DOUBLE_EQ(ch[n], before[n] * agc.ScalarGain);
+    for (size_t n = 0; n < ch.size(); ++n)
+        EXPECT_DOUBLE_EQ(ch[n], before[n] * agc.ScalarGain);
     std::ostringstream line;
     line << "AGC scalar gain = " << agc.ScalarGain << ".\n";
     EXPECT_EQ(msg.str(), line.str());
 }
 
-TEST(AutoGainControl, TypeThreeUsesTheEyeLevels) {
+TEST(AutoGainControl, TypeThreeUsesTheEyeLevels)
+{
     // A single sample of 1 (per sample interval) at 4 samples per bit and
     // logic level 0.5 has Bc = Wc = 0.5 at the eye centre: the gain is
     // 1 / (0.5 + 0.5) = 1 exactly, so the impulse stays, the line is written.
@@ -160,7 +167,8 @@ TEST(AutoGainControl, TypeThreeUsesTheEyeLevels) {
     // gives them for the same channel.
     std::vector<double> lossy = lossyChannel();
     std::vector<double> c(lossy.size());
-    for (size_t i = 0; i < c.size(); ++i) c[i] = lossy[i] / 1e9 / 4;
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = lossy[i] / 1e9 / 4;
     double bc = 0.0, wc = 0.0;
     std::stringstream scratch;
     ImpulseOperations ops;
@@ -175,12 +183,15 @@ TEST(AutoGainControl, TypeThreeUsesTheEyeLevels) {
     EXPECT_DOUBLE_EQ(open.ScalarGain, 2.0 / (wc + bc));
 }
 
-TEST(AutoGainControl, TypeThreeWithAClosedEyeUsesTheBestCaseLevel) {
+TEST(AutoGainControl, TypeThreeWithAClosedEyeUsesTheBestCaseLevel)
+{
     // Strong intersymbol interference: a long tail larger than the cursor.
     std::vector<double> ch;
-    for (int i = 0; i < 40; ++i) ch.push_back((i == 1 ? 1.0 : 0.3) * 4e9);
+    for (int i = 0; i < 40; ++i)
+        ch.push_back((i == 1 ? 1.0 : 0.3) * 4e9);
     std::vector<double> c(ch.size());
-    for (size_t i = 0; i < c.size(); ++i) c[i] = ch[i] / 1e9 / 4;
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = ch[i] / 1e9 / 4;
     double bc = 0.0, wc = 0.0;
     std::stringstream scratch;
     ImpulseOperations ops;
@@ -195,7 +206,8 @@ TEST(AutoGainControl, TypeThreeWithAClosedEyeUsesTheBestCaseLevel) {
     EXPECT_DOUBLE_EQ(agc.ScalarGain, 1.0 / bc);
 }
 
-TEST(AutoGainControl, InvertedChannelGivesTheSameGain) {
+TEST(AutoGainControl, InvertedChannelGivesTheSameGain)
+{
     for (int type = 1; type <= 3; ++type) {
         std::vector<double> pos = lossyChannel(1.0), neg = lossyChannel(-1.0);
         AutoGainControl a, b;
@@ -211,7 +223,8 @@ TEST(AutoGainControl, InvertedChannelGivesTheSameGain) {
     }
 }
 
-TEST(AutoGainControl, SilentChannelKeepsThePresetGainWithoutNaN) {
+TEST(AutoGainControl, SilentChannelKeepsThePresetGainWithoutNaN)
+{
     for (int type = 1; type <= 3; ++type) {
         std::vector<double> zeros(8, 0.0);
         AutoGainControl agc;
@@ -222,18 +235,20 @@ TEST(AutoGainControl, SilentChannelKeepsThePresetGainWithoutNaN) {
         EXPECT_TRUE(agc.Initialize(msg)) << "type " << type;
         EXPECT_EQ(agc.ScalarGain, 2.0);
         EXPECT_EQ(msg.str(), "AGC scalar gain = 2.\n");
-        for (double v : zeros) EXPECT_EQ(v, 0.0);
+        for (double v : zeros)
+            EXPECT_EQ(v, 0.0);
         agc.Input = 1.5;
         EXPECT_EQ(agc.Run(), 3.0);
     }
 }
 
-TEST(AutoGainControl, FailedEyeMeasurementStillWritesTheLineAndFails) {
+TEST(AutoGainControl, FailedEyeMeasurementStillWritesTheLineAndFails)
+{
     std::vector<double> ch = lossyChannel();
     const std::vector<double> before = ch;
     AutoGainControl agc;
     configureAgc(agc, ch, 3);
-    agc.SamplesPerBit = 0;   // the eye kernel refuses it
+    agc.SamplesPerBit = 0;  // the eye kernel refuses it
     agc.ScalarGain = 1.5;
     std::stringstream msg;
     ASSERT_TRUE(agc.Setup(nullptr, msg));

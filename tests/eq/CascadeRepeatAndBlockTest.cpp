@@ -25,14 +25,16 @@ const int kSpb = 8;
 struct Table {
     std::vector<std::vector<double>> cols;
     std::vector<double>* slot = nullptr;
-    std::vector<double>** ptr() {
+    std::vector<double>** ptr()
+    {
         slot = cols.data();
         return &slot;
     }
 };
 
 // Step responses with a shared time axis: a rise with a decaying overshoot.
-Table makeTable(const std::vector<double>& emphasis, double rise = 30e-12) {
+Table makeTable(const std::vector<double>& emphasis, double rise = 30e-12)
+{
     const int rows = 60;
     const double dt = 25e-12;
     Table t;
@@ -41,34 +43,43 @@ Table makeTable(const std::vector<double>& emphasis, double rise = 30e-12) {
         const double time = j * dt;
         t.cols[0][j] = time;
         for (size_t k = 0; k < emphasis.size(); ++k)
-            t.cols[k + 1][j] = (1.0 - std::exp(-time / rise)) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
+            t.cols[k + 1][j] =
+                (1.0 - std::exp(-time / rise)) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
     }
     return t;
 }
 
 // A lossy channel in gain per second (the cascade divides by the sample rate).
-std::vector<double> makeChannel(int length, double tau, double ripple) {
+std::vector<double> makeChannel(int length, double tau, double ripple)
+{
     std::vector<double> h(length);
     const double fs = kSpb * kBitRate;
     for (int i = 0; i < length; ++i) {
         const double x = i + 1.0;
-        h[i] = fs * ((x / tau) * std::exp(-x / tau) + ripple * std::cos(x / 5.0) * std::exp(-x / (length / 2.0)));
+        h[i] = fs *
+               ((x / tau) * std::exp(-x / tau) + ripple * std::cos(x / 5.0) * std::exp(-x / (length / 2.0)));
     }
     return h;
 }
 
-bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
-bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool sameBits(double a, double b)
+{
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 struct Cascade {
     Table t1 = makeTable({0.0, 0.2, 0.4, 0.6, 0.8, 1.0});
     Table t2 = makeTable({0.0, 0.3, 0.5}, 45e-12);
     FIRwMultipleStepRespLists eq;
     std::stringstream msg;
-    Cascade(std::vector<double>* channel, int lists, int adaptIndex, int adaptLevel) {
+    Cascade(std::vector<double>* channel, int lists, int adaptIndex, int adaptLevel)
+    {
         eq.ChannelImpulse = channel;
         eq.BitRate = kBitRate;
         eq.SamplesPerBit = kSpb;
@@ -90,12 +101,15 @@ struct Cascade {
     // With a use file every evaluation is done in full (nothing may be
     // skipped that would log), which makes the reference.
     std::ofstream log;
-    bool init(bool logged = false) {
-        if (logged) log.open("/dev/null");
+    bool init(bool logged = false)
+    {
+        if (logged)
+            log.open("/dev/null");
         return eq.Setup(logged ? &log : nullptr, msg) && eq.Initialize(msg);
     }
     // The section's rebuild for Run: search off, set up and initialised again.
-    bool rebuild() {
+    bool rebuild()
+    {
         eq.Finalize();
         eq.AdaptStepRespIndex = 0;
         std::stringstream scratch;
@@ -103,7 +117,8 @@ struct Cascade {
     }
 };
 
-void expectSameResults(FIRwMultipleStepRespLists& a, FIRwMultipleStepRespLists& b) {
+void expectSameResults(FIRwMultipleStepRespLists& a, FIRwMultipleStepRespLists& b)
+{
     EXPECT_TRUE(bitwiseEqual(a.EqualizedResponse, b.EqualizedResponse));
     EXPECT_TRUE(sameBits(a.Gain, b.Gain)) << a.Gain << " vs " << b.Gain;
     EXPECT_TRUE(sameBits(a.Gain_dB, b.Gain_dB)) << a.Gain_dB << " vs " << b.Gain_dB;
@@ -115,7 +130,8 @@ void expectSameResults(FIRwMultipleStepRespLists& a, FIRwMultipleStepRespLists& 
 // Streams n samples (the channel, then zeros) through both cascades, one by
 // Run and one by RunBlock in uneven pieces, and compares every output.
 void expectSameStream(FIRwMultipleStepRespLists& single, FIRwMultipleStepRespLists& block,
-                      const std::vector<double>& input) {
+                      const std::vector<double>& input)
+{
     std::stringstream m;
     std::vector<double> expected(input.size());
     for (size_t i = 0; i < input.size(); ++i) {
@@ -127,7 +143,8 @@ void expectSameStream(FIRwMultipleStepRespLists& single, FIRwMultipleStepRespLis
     const std::int64_t pieces[] = {1, 333, 7, 4096, 2};
     std::int64_t pos = 0;
     for (int p = 0; pos < static_cast<std::int64_t>(got.size()); ++p) {
-        const std::int64_t len = std::min<std::int64_t>(pieces[p % 5], static_cast<std::int64_t>(got.size()) - pos);
+        const std::int64_t len =
+            std::min<std::int64_t>(pieces[p % 5], static_cast<std::int64_t>(got.size()) - pos);
         block.RunBlock(got.data() + pos, got.data() + pos, len, m);
         pos += len;
     }
@@ -142,11 +159,13 @@ void expectSameStream(FIRwMultipleStepRespLists& single, FIRwMultipleStepRespLis
 
 }  // namespace
 
-TEST(CascadeRepeatTest, RebuildGivesTheResultsOfAFreshEvaluation) {
+TEST(CascadeRepeatTest, RebuildGivesTheResultsOfAFreshEvaluation)
+{
     for (int lists = 1; lists <= 2; ++lists) {
         for (int adaptIndex = 0; adaptIndex <= 1; ++adaptIndex) {
             for (int level : {0, 1, 2, 3}) {
-                SCOPED_TRACE(testing::Message() << "lists " << lists << " search " << adaptIndex << " level " << level);
+                SCOPED_TRACE(testing::Message()
+                             << "lists " << lists << " search " << adaptIndex << " level " << level);
                 std::vector<double> channel = makeChannel(900, 12.0, 0.01);
                 Cascade repeated(&channel, lists, adaptIndex, level);
                 ASSERT_TRUE(repeated.init()) << repeated.msg.str();
@@ -167,7 +186,8 @@ TEST(CascadeRepeatTest, RebuildGivesTheResultsOfAFreshEvaluation) {
     }
 }
 
-TEST(CascadeRepeatTest, ChangedChannelOrTablesAreEvaluatedAgain) {
+TEST(CascadeRepeatTest, ChangedChannelOrTablesAreEvaluatedAgain)
+{
     std::vector<double> channel = makeChannel(700, 10.0, 0.02);
     Cascade a(&channel, 2, 0, 3);
     ASSERT_TRUE(a.init());
@@ -183,10 +203,12 @@ TEST(CascadeRepeatTest, ChangedChannelOrTablesAreEvaluatedAgain) {
     EXPECT_FALSE(bitwiseEqual(first, a.eq.EqualizedResponse));
 
     // Same channel, a table edited in place behind the same pointer.
-    for (double& v : a.t2.cols[2]) v *= 0.5;
+    for (double& v : a.t2.cols[2])
+        v *= 0.5;
     ASSERT_TRUE(a.rebuild());
     Cascade c(&changed, 2, 0, 3);
-    for (double& v : c.t2.cols[2]) v *= 0.5;
+    for (double& v : c.t2.cols[2])
+        v *= 0.5;
     ASSERT_TRUE(c.init(true) && c.rebuild() && c.rebuild());
     expectSameResults(a.eq, c.eq);
 
@@ -194,14 +216,16 @@ TEST(CascadeRepeatTest, ChangedChannelOrTablesAreEvaluatedAgain) {
     a.eq.LogicLevel = 0.3;
     ASSERT_TRUE(a.rebuild());
     Cascade d(&changed, 2, 0, 3);
-    for (double& v : d.t2.cols[2]) v *= 0.5;
+    for (double& v : d.t2.cols[2])
+        v *= 0.5;
     ASSERT_TRUE(d.init(true) && d.rebuild() && d.rebuild());
     d.eq.LogicLevel = 0.3;
     ASSERT_TRUE(d.rebuild());
     expectSameResults(a.eq, d.eq);
 }
 
-TEST(CascadeRepeatTest, MessagesOfTheRepeatedEvaluationAreThoseOfTheFirst) {
+TEST(CascadeRepeatTest, MessagesOfTheRepeatedEvaluationAreThoseOfTheFirst)
+{
     std::vector<double> channel = makeChannel(500, 9.0, 0.0);
     Cascade a(&channel, 2, 0, 1);
     ASSERT_TRUE(a.init());
@@ -213,7 +237,8 @@ TEST(CascadeRepeatTest, MessagesOfTheRepeatedEvaluationAreThoseOfTheFirst) {
     EXPECT_EQ(again.str(), first);
 }
 
-TEST(CascadeBlockTest, RunBlockMatchesRunCallsBitForBit) {
+TEST(CascadeBlockTest, RunBlockMatchesRunCallsBitForBit)
+{
     for (int lists = 1; lists <= 2; ++lists) {
         SCOPED_TRACE(lists);
         std::vector<double> channel = makeChannel(3000, 15.0, 0.01);
@@ -221,12 +246,14 @@ TEST(CascadeBlockTest, RunBlockMatchesRunCallsBitForBit) {
         Cascade block(&channel, lists, 0, 1);
         ASSERT_TRUE(single.init() && block.init());
         std::vector<double> input(channel.size() + 200, 0.0);
-        for (size_t i = 0; i < channel.size(); ++i) input[i] = channel[i] * 0.75;
+        for (size_t i = 0; i < channel.size(); ++i)
+            input[i] = channel[i] * 0.75;
         expectSameStream(single.eq, block.eq, input);
     }
 }
 
-TEST(CascadeBlockTest, PureGainCascadeAndRawListOutputStreamLikeRun) {
+TEST(CascadeBlockTest, PureGainCascadeAndRawListOutputStreamLikeRun)
+{
     // No list states: the cascade is a gain.
     std::vector<double> channel = makeChannel(100, 5.0, 0.0);
     Cascade single(&channel, 1, 0, 0), block(&channel, 1, 0, 0);

@@ -32,7 +32,8 @@ const double kTs = 1.0 / kBitRate / kSpb;
 struct Table {
     std::vector<std::vector<double>> cols;
     std::vector<double>* slot = nullptr;
-    std::vector<double>** ptr() {
+    std::vector<double>** ptr()
+    {
         slot = cols.data();
         return &slot;
     }
@@ -41,26 +42,32 @@ struct Table {
 // Driver-like step responses with a shared time axis: a rise (time constant
 // rise[k]) with a decaying overshoot emphasis[k].
 Table makeTable(const std::vector<double>& emphasis, std::vector<double> rise = {}, int rows = 60,
-                double dt = 25e-12) {
-    if (rise.empty()) rise.assign(emphasis.size(), 30e-12);
+                double dt = 25e-12)
+{
+    if (rise.empty())
+        rise.assign(emphasis.size(), 30e-12);
     Table t;
     t.cols.assign(emphasis.size() + 1, std::vector<double>(rows));
     for (int j = 0; j < rows; ++j) {
         const double time = j * dt;
         t.cols[0][j] = time;
         for (size_t k = 0; k < emphasis.size(); ++k)
-            t.cols[k + 1][j] = (1.0 - std::exp(-time / rise[k])) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
+            t.cols[k + 1][j] =
+                (1.0 - std::exp(-time / rise[k])) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
     }
     return t;
 }
 
-std::vector<double> makeChannel(double tau, int length, double scale = 1.0) {
+std::vector<double> makeChannel(double tau, int length, double scale = 1.0)
+{
     std::vector<double> h(length);
-    for (int i = 0; i < length; ++i) h[i] = scale * (std::exp(-i * kTs / tau) - std::exp(-i * kTs / (tau / 4)));
+    for (int i = 0; i < length; ++i)
+        h[i] = scale * (std::exp(-i * kTs / tau) - std::exp(-i * kTs / (tau / 4)));
     return h;
 }
 
-std::vector<double> stateTaps(Table& table, int n, int index) {
+std::vector<double> stateTaps(Table& table, int n, int index)
+{
     InterpolateStepRespData in;
     in.BitRate = kBitRate;
     in.SamplesPerBit = kSpb;
@@ -77,36 +84,46 @@ std::vector<double> stateTaps(Table& table, int n, int index) {
 
 // Channel as the tap vector, summed over ascending channel index: the order
 // of a direct-form FIR whose taps are the channel.
-std::vector<double> naiveConvolution(const std::vector<double>& c, const std::vector<double>& x) {
+std::vector<double> naiveConvolution(const std::vector<double>& c, const std::vector<double>& x)
+{
     std::vector<double> y(c.size() + x.size() - 1, 0.0);
     for (size_t t = 0; t < y.size(); ++t) {
         double s = 0.0;
         for (size_t i = 0; i < c.size() && i <= t; ++i)
-            if (t - i < x.size()) s += c[i] * x[t - i];
+            if (t - i < x.size())
+                s += c[i] * x[t - i];
         y[t] = s;
     }
     return y;
 }
 
-std::vector<double> trimZeros(std::vector<double> v) {
-    while (v.size() > 1 && v.back() == 0.0) v.pop_back();
+std::vector<double> trimZeros(std::vector<double> v)
+{
+    while (v.size() > 1 && v.back() == 0.0)
+        v.pop_back();
     size_t s = 0;
-    while (s + 1 < v.size() && v[s] == 0.0) ++s;
+    while (s + 1 < v.size() && v[s] == 0.0)
+        ++s;
     return std::vector<double>(v.begin() + s, v.end());
 }
 
-std::vector<double> scaledChannel(const std::vector<double>& ch) {
+std::vector<double> scaledChannel(const std::vector<double>& ch)
+{
     size_t first = 0, last = 0;
-    while (first < ch.size() && ch[first] == 0.0) ++first;
+    while (first < ch.size() && ch[first] == 0.0)
+        ++first;
     for (size_t i = 0; i < ch.size(); ++i)
-        if (ch[i] != 0.0) last = i;
+        if (ch[i] != 0.0)
+            last = i;
     first = (first == ch.size() || first == 0) ? 0 : first - 1;
     std::vector<double> s;
-    for (size_t i = first; i <= last; ++i) s.push_back(ch[i] / (kSpb * kBitRate));
+    for (size_t i = first; i <= last; ++i)
+        s.push_back(ch[i] / (kSpb * kBitRate));
     return s;
 }
 
-void positiveGoing(std::vector<double>& v) {
+void positiveGoing(std::vector<double>& v)
+{
     double largest = 0, value = 0;
     for (double s : v)
         if (std::fabs(s) > largest) {
@@ -114,10 +131,12 @@ void positiveGoing(std::vector<double>& v) {
             value = s;
         }
     if (value < 0)
-        for (double& s : v) s = -s;
+        for (double& s : v)
+            s = -s;
 }
 
-void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc) {
+void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc)
+{
     ImpulseToWorstCaseEye eye;
     std::vector<double> wu, wl, bu, bl;
     eye.Impulse = &h;
@@ -139,11 +158,14 @@ void referenceEye(const std::vector<double>& h, double level, double* bc, double
             best = wu[k];
             bestAt = k;
         }
-        if (wu[k - 1] <= 0 && wu[k] > 0) rise = k;
-        if (wu[k] <= 0 && wu[k - 1] > 0) fall = k - 1;
+        if (wu[k - 1] <= 0 && wu[k] > 0)
+            rise = k;
+        if (wu[k] <= 0 && wu[k - 1] > 0)
+            fall = k - 1;
     }
     int c = bestAt;
-    if (rise >= 0 && fall >= 0) c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
+    if (rise >= 0 && fall >= 0)
+        c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
     *wc = wu[c];
     *bc = bu[c];
 }
@@ -156,10 +178,12 @@ struct Trial {
 };
 
 Trial referenceTrial(const std::vector<double>& channel, std::vector<Table*> tables, std::vector<int> counts,
-                     std::vector<int> index, double level = 0.5) {
+                     std::vector<int> index, double level = 0.5)
+{
     Trial t;
     std::vector<double> r = scaledChannel(channel);
-    for (size_t s = 0; s < tables.size(); ++s) r = trimZeros(naiveConvolution(r, stateTaps(*tables[s], counts[s], index[s])));
+    for (size_t s = 0; s < tables.size(); ++s)
+        r = trimZeros(naiveConvolution(r, stateTaps(*tables[s], counts[s], index[s])));
     positiveGoing(r);
     t.response = r;
     referenceEye(r, level, &t.bc, &t.wc);
@@ -167,14 +191,16 @@ Trial referenceTrial(const std::vector<double>& channel, std::vector<Table*> tab
     return t;
 }
 
-std::string fmt(double v) {
+std::string fmt(double v)
+{
     std::ostringstream s;
     s << v;
     return s.str();
 }
 
-void configure(FIRwMultipleStepRespLists& eq, std::vector<double>* channel, Table* t1, int n1, Table* t2 = nullptr,
-               int n2 = 0) {
+void configure(FIRwMultipleStepRespLists& eq, std::vector<double>* channel, Table* t1, int n1,
+               Table* t2 = nullptr, int n2 = 0)
+{
     eq.ChannelImpulse = channel;
     eq.BitRate = kBitRate;
     eq.SamplesPerBit = kSpb;
@@ -190,7 +216,9 @@ void configure(FIRwMultipleStepRespLists& eq, std::vector<double>* channel, Tabl
 
 // convolveEQ as a streamed FIR: the taps pushed through a FIR whose taps are
 // a copy of v, outputs kept from the first nonzero one, at most L of them.
-std::vector<double> streamedConvolution(const std::vector<double>& v, const std::vector<double>& taps, int fft) {
+std::vector<double> streamedConvolution(const std::vector<double>& v, const std::vector<double>& taps,
+                                        int fft)
+{
     std::vector<double> c(v);
     FIR fir;
     fir.Taps = &c;
@@ -204,14 +232,17 @@ std::vector<double> streamedConvolution(const std::vector<double>& v, const std:
     for (size_t j = 0; j < 2 * L && out.size() < L; ++j) {
         fir.Input = j < taps.size() ? taps[j] : 0.0;
         fir.Run(scratch);
-        if (out.empty() && fir.Output == 0.0) continue;
+        if (out.empty() && fir.Output == 0.0)
+            continue;
         out.push_back(fir.Output);
     }
     return out;
 }
 
-bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 const std::vector<double> kEmphasis = {0.0, 0.15, 0.3, 0.45, 0.6, 0.75, 0.9, 1.05};
@@ -220,7 +251,8 @@ const std::vector<double> kEmphasis = {0.0, 0.15, 0.3, 0.45, 0.6, 0.75, 0.9, 1.0
 
 // ---------------------------------------------------------------- Setup
 
-TEST(FIRwMultipleStepRespListsSetup, EveryFailingCheckWritesItsLineInOrder) {
+TEST(FIRwMultipleStepRespListsSetup, EveryFailingCheckWritesItsLineInOrder)
+{
     FIRwMultipleStepRespLists eq;
     eq.ChannelImpulse = nullptr;
     eq.BitRate = -1.0;
@@ -235,22 +267,22 @@ TEST(FIRwMultipleStepRespListsSetup, EveryFailingCheckWritesItsLineInOrder) {
     eq.AdaptStepRespIndexType = 2;
     std::stringstream msg;
     EXPECT_FALSE(eq.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ChannelImpulse vector size must be > 0.\n"
-              "BitRate must be > 0.\n"
-              "SamplesPerBit must be and integer >= 4.\n"
-              "EQ4_NumStepResp must be an integer >= 0.\n"
-              "EQ3_NumStepResp must be an integer >= 0.\n"
-              "EQ2_NumStepResp must be an integer >= 0.\n"
-              "EQ1_NumStepResp must be an integer >= 0.\n"
-              "AdaptForChLoss must be an integer in the range [0, 3].\n"
-              "LogicLevel must be > 0.\n"
-              "AGC_Level must be > 0.\n"
-              "AdaptStepRespIndexType must be either 0 or 1.\n"
-              "EQ1_StepResp_data_values vector size must be > 0.\n");
+    EXPECT_EQ(msg.str(), "ChannelImpulse vector size must be > 0.\n"
+                         "BitRate must be > 0.\n"
+                         "SamplesPerBit must be and integer >= 4.\n"
+                         "EQ4_NumStepResp must be an integer >= 0.\n"
+                         "EQ3_NumStepResp must be an integer >= 0.\n"
+                         "EQ2_NumStepResp must be an integer >= 0.\n"
+                         "EQ1_NumStepResp must be an integer >= 0.\n"
+                         "AdaptForChLoss must be an integer in the range [0, 3].\n"
+                         "LogicLevel must be > 0.\n"
+                         "AGC_Level must be > 0.\n"
+                         "AdaptStepRespIndexType must be either 0 or 1.\n"
+                         "EQ1_StepResp_data_values vector size must be > 0.\n");
 }
 
-TEST(FIRwMultipleStepRespListsSetup, ListCountRules) {
+TEST(FIRwMultipleStepRespListsSetup, ListCountRules)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 50);
     struct Case {
@@ -282,7 +314,8 @@ TEST(FIRwMultipleStepRespListsSetup, ListCountRules) {
     }
 }
 
-TEST(FIRwMultipleStepRespListsSetup, IndexRangesWithoutSearch) {
+TEST(FIRwMultipleStepRespListsSetup, IndexRangesWithoutSearch)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 50);
     auto run = [&](int i1, int i2, int i3, double bitRate, int adapt) {
@@ -310,7 +343,8 @@ TEST(FIRwMultipleStepRespListsSetup, IndexRangesWithoutSearch) {
     EXPECT_EQ(run(0, 0, 0, kBitRate, -1), "AdaptStepRespIndex must be an integer either 0 or 1.\n");
 }
 
-TEST(FIRwMultipleStepRespListsSetup, SettingsTakenAsUnsignedFailWhenNegative) {
+TEST(FIRwMultipleStepRespListsSetup, SettingsTakenAsUnsignedFailWhenNegative)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 50);
     FIRwMultipleStepRespLists eq;
@@ -319,12 +353,12 @@ TEST(FIRwMultipleStepRespListsSetup, SettingsTakenAsUnsignedFailWhenNegative) {
     eq.AdaptStepRespIndexType = -1;
     std::stringstream msg;
     EXPECT_FALSE(eq.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "AdaptForChLoss must be an integer in the range [0, 3].\n"
-              "AdaptStepRespIndexType must be either 0 or 1.\n");
+    EXPECT_EQ(msg.str(), "AdaptForChLoss must be an integer in the range [0, 3].\n"
+                         "AdaptStepRespIndexType must be either 0 or 1.\n");
 }
 
-TEST(FIRwMultipleStepRespListsSetup, TableChecks) {
+TEST(FIRwMultipleStepRespListsSetup, TableChecks)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 50);
     {
@@ -356,9 +390,12 @@ TEST(FIRwMultipleStepRespListsSetup, TableChecks) {
         eq.EQ3_NumStepResp = n >= 3 ? 8 : 0;
         eq.EQ4_NumStepResp = n >= 4 ? 8 : 0;
         eq.EQ3_StepResp_data_values = eq.EQ4_StepResp_data_values = t.ptr();
-        if (n == 2) eq.EQ2_StepResp_data_values = nullptr;
-        if (n == 3) eq.EQ3_StepResp_data_values = nullptr;
-        if (n == 4) eq.EQ4_StepResp_data_values = nullptr;
+        if (n == 2)
+            eq.EQ2_StepResp_data_values = nullptr;
+        if (n == 3)
+            eq.EQ3_StepResp_data_values = nullptr;
+        if (n == 4)
+            eq.EQ4_StepResp_data_values = nullptr;
         std::stringstream msg;
         EXPECT_FALSE(eq.Setup(nullptr, msg));
         EXPECT_EQ(msg.str(), "EQ" + std::to_string(n) + "_StepResp_data_values vector size must be > 0.\n");
@@ -376,7 +413,8 @@ TEST(FIRwMultipleStepRespListsSetup, TableChecks) {
     }
 }
 
-TEST(FIRwMultipleStepRespListsSetup, ScaledChannelKeepsOneLeadingZeroAndDropsTrailingZeros) {
+TEST(FIRwMultipleStepRespListsSetup, ScaledChannelKeepsOneLeadingZeroAndDropsTrailingZeros)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = {0.0, 0.0, 0.0, 2.0, -1.0, 0.0, 0.5, 0.0, 0.0};
     FIRwMultipleStepRespLists eq;
@@ -401,7 +439,8 @@ TEST(FIRwMultipleStepRespListsSetup, ScaledChannelKeepsOneLeadingZeroAndDropsTra
     EXPECT_EQ(eq.ScaledChannel, std::vector<double>(1, 0.0));
 }
 
-TEST(FIRwMultipleStepRespListsSetup, UseFileGetsItsLineOnce) {
+TEST(FIRwMultipleStepRespListsSetup, UseFileGetsItsLineOnce)
+{
     const std::string path = ::testing::TempDir() + "firwmultiple_use.txt";
     {
         std::ofstream use(path);
@@ -420,7 +459,8 @@ TEST(FIRwMultipleStepRespListsSetup, UseFileGetsItsLineOnce) {
 
 // ------------------------------------------------- convolution primitives
 
-TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIRBitForBit) {
+TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIRBitForBit)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 50);
     FIRwMultipleStepRespLists eq;
@@ -440,11 +480,13 @@ TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIRBitForB
         for (const auto& in : inputs) {
             std::vector<double> v(in);
             ASSERT_TRUE(eq.convolveEQ(1, 0, v, msg));
-            EXPECT_TRUE(bitwiseEqual(v, streamedConvolution(in, taps, 0))) << "state " << k << " size " << in.size();
+            EXPECT_TRUE(bitwiseEqual(v, streamedConvolution(in, taps, 0)))
+                << "state " << k << " size " << in.size();
         }
     }
     // Taps with zeros inside and at both ends, and taps that cancel exactly.
-    const std::vector<std::vector<double>> tapSets = {{0.0, 0.0, 0.4, 0.0, -0.1, 0.3, 0.0}, {0.5, -0.5}, {-1.0}};
+    const std::vector<std::vector<double>> tapSets = {
+        {0.0, 0.0, 0.4, 0.0, -0.1, 0.3, 0.0}, {0.5, -0.5}, {-1.0}};
     for (const auto& taps : tapSets) {
         eq.EQ1.Taps() = taps;
         for (const auto& in : inputs) {
@@ -463,7 +505,8 @@ TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIRBitForB
     }
 }
 
-TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIROnRandomCases) {
+TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIROnRandomCases)
+{
     // Random inputs and taps with exact zeros sprinkled in (leading, inner,
     // trailing), of lengths around the eight-output blocks.
     std::uint64_t state = 12345;
@@ -473,7 +516,8 @@ TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIROnRando
     };
     auto randomVector = [&](size_t n) {
         std::vector<double> v(n);
-        for (double& s : v) s = next() < 0.25 ? 0.0 : (next() - 0.5) * std::pow(10.0, 6.0 * next() - 3.0);
+        for (double& s : v)
+            s = next() < 0.25 ? 0.0 : (next() - 0.5) * std::pow(10.0, 6.0 * next() - 3.0);
         return v;
     };
     FIRwMultipleStepRespLists eq;
@@ -487,12 +531,14 @@ TEST(FIRwMultipleStepRespListsConvolution, DirectFormEqualsTheStreamedFIROnRando
         std::vector<double> v(in);
         ASSERT_TRUE(eq.convolveEQ(1, 0, v, msg));
         std::vector<double> streamed = streamedConvolution(in, eq.EQ1.Taps(), 0);
-        if (streamed.empty()) streamed.assign(1, 0.0);
+        if (streamed.empty())
+            streamed.assign(1, 0.0);
         ASSERT_TRUE(bitwiseEqual(v, streamed)) << "trial " << trial << " n " << n << " m " << m;
     }
 }
 
-TEST(FIRwMultipleStepRespListsConvolution, FFTFormEqualsTheStreamedFFTUpToRounding) {
+TEST(FIRwMultipleStepRespListsConvolution, FFTFormEqualsTheStreamedFFTUpToRounding)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 300);
     FIRwMultipleStepRespLists eq;
@@ -507,12 +553,14 @@ TEST(FIRwMultipleStepRespListsConvolution, FFTFormEqualsTheStreamedFFTUpToRoundi
         std::vector<double> direct(eq.ScaledChannel);
         ASSERT_TRUE(eq.convolveEQ(1, 0, direct, msg));
         double peak = 0;
-        for (double s : direct) peak = std::max(peak, std::fabs(s));
+        for (double s : direct)
+            peak = std::max(peak, std::fabs(s));
         // Rounding noise may stand where the direct form has exact leading
         // zeros; past it the three agree sample by sample.
         auto skipNoise = [&](const std::vector<double>& v) {
             size_t s = 0;
-            while (s < v.size() && std::fabs(v[s]) < 1e-12 * peak) ++s;
+            while (s < v.size() && std::fabs(v[s]) < 1e-12 * peak)
+                ++s;
             return std::vector<double>(v.begin() + s, v.end());
         };
         const std::vector<double> a = skipNoise(fast), b = skipNoise(streamed), c = skipNoise(direct);
@@ -529,7 +577,8 @@ TEST(FIRwMultipleStepRespListsConvolution, FFTFormEqualsTheStreamedFFTUpToRoundi
     }
 }
 
-TEST(FIRwMultipleStepRespListsConvolution, SpectrumReuseGivesTheSameSamples) {
+TEST(FIRwMultipleStepRespListsConvolution, SpectrumReuseGivesTheSameSamples)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 300);
     FIRwMultipleStepRespLists a, b;
@@ -551,7 +600,8 @@ TEST(FIRwMultipleStepRespListsConvolution, SpectrumReuseGivesTheSameSamples) {
     }
 }
 
-TEST(FIRwMultipleStepRespListsConvolution, DegenerateInputs) {
+TEST(FIRwMultipleStepRespListsConvolution, DegenerateInputs)
+{
     FIRwMultipleStepRespLists eq;
     std::stringstream msg;
     std::vector<double> empty;
@@ -569,7 +619,8 @@ TEST(FIRwMultipleStepRespListsConvolution, DegenerateInputs) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwMultipleStepRespListsConvolution, TruncateAndInversion) {
+TEST(FIRwMultipleStepRespListsConvolution, TruncateAndInversion)
+{
     FIRwMultipleStepRespLists eq;
     std::vector<double> v = {0.0, 0.0, 1.0, 0.0, -2.0, 0.0, 0.0};
     eq.truncateEQ(v);
@@ -596,13 +647,15 @@ struct SingleListCase {
 };
 
 SingleListCase singleListCase(const std::vector<double>& emphasis, double tau, int length, double sign = 1.0,
-                              double level = 0.5) {
+                              double level = 0.5)
+{
     SingleListCase c;
     c.table = makeTable(emphasis);
     c.channel = makeChannel(tau, length, sign);
     double best = -1e40;
     for (int k = 1; k <= static_cast<int>(emphasis.size()); ++k) {
-        c.trials.push_back(referenceTrial(c.channel, {&c.table}, {static_cast<int>(emphasis.size())}, {k}, level));
+        c.trials.push_back(
+            referenceTrial(c.channel, {&c.table}, {static_cast<int>(emphasis.size())}, {k}, level));
         if (c.trials.back().ratio > best) {
             best = c.trials.back().ratio;
             c.argmax = k;
@@ -613,7 +666,8 @@ SingleListCase singleListCase(const std::vector<double>& emphasis, double tau, i
 
 }  // namespace
 
-TEST(FIRwMultipleStepRespListsSearch, ExhaustiveSearchPicksTheBruteForceArgmax) {
+TEST(FIRwMultipleStepRespListsSearch, ExhaustiveSearchPicksTheBruteForceArgmax)
+{
     SingleListCase c = singleListCase(kEmphasis, 200e-12, 150);
     ASSERT_GT(c.argmax, 1);
     ASSERT_LT(c.argmax, 8);
@@ -637,7 +691,8 @@ TEST(FIRwMultipleStepRespListsSearch, ExhaustiveSearchPicksTheBruteForceArgmax) 
                              std::to_string(c.argmax) + "\n");
 }
 
-TEST(FIRwMultipleStepRespListsSearch, TiesGoToTheCombinationMetFirst) {
+TEST(FIRwMultipleStepRespListsSearch, TiesGoToTheCombinationMetFirst)
+{
     SingleListCase c = singleListCase(kEmphasis, 200e-12, 150);
     Table dup = c.table;
     // The best state twice in a row: both give the same ratio.
@@ -654,10 +709,12 @@ TEST(FIRwMultipleStepRespListsSearch, TiesGoToTheCombinationMetFirst) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwMultipleStepRespListsSearch, InvertedChannelGivesTheSameChoiceAndAPositiveResponse) {
+TEST(FIRwMultipleStepRespListsSearch, InvertedChannelGivesTheSameChoiceAndAPositiveResponse)
+{
     SingleListCase c = singleListCase(kEmphasis, 200e-12, 150);
     std::vector<double> neg(c.channel);
-    for (double& s : neg) s = -s;
+    for (double& s : neg)
+        s = -s;
     FIRwMultipleStepRespLists a, b;
     configure(a, &c.channel, &c.table, 8);
     configure(b, &neg, &c.table, 8);
@@ -675,9 +732,11 @@ TEST(FIRwMultipleStepRespListsSearch, InvertedChannelGivesTheSameChoiceAndAPosit
     EXPECT_EQ(ma.str(), mb.str());
 }
 
-TEST(FIRwMultipleStepRespListsSearch, AllClosedKeepsTheLeastClosedState) {
+TEST(FIRwMultipleStepRespListsSearch, AllClosedKeepsTheLeastClosedState)
+{
     SingleListCase c = singleListCase({0.0, 0.05, 0.1}, 3000e-12, 400);
-    for (const Trial& t : c.trials) ASSERT_LE(t.ratio, 0.0);
+    for (const Trial& t : c.trials)
+        ASSERT_LE(t.ratio, 0.0);
     FIRwMultipleStepRespLists eq;
     configure(eq, &c.channel, &c.table, 3);
     eq.AdaptStepRespIndex = 1;
@@ -685,12 +744,14 @@ TEST(FIRwMultipleStepRespListsSearch, AllClosedKeepsTheLeastClosedState) {
     ASSERT_TRUE(eq.Setup(nullptr, msg) && eq.Initialize(msg)) << msg.str();
     EXPECT_EQ(eq.EQ1_StepRespIndex, c.argmax);
     EXPECT_EQ(eq.BestEyeRatio, c.trials[c.argmax - 1].ratio);
-    EXPECT_EQ(msg.str(), "Optimization of EQ over count = 3 states resulting in a closed eye with optimized states\n"
-                         "EQ1_StepRespIndex = " +
-                             std::to_string(c.argmax) + "\n");
+    EXPECT_EQ(msg.str(),
+              "Optimization of EQ over count = 3 states resulting in a closed eye with optimized states\n"
+              "EQ1_StepRespIndex = " +
+                  std::to_string(c.argmax) + "\n");
 }
 
-TEST(FIRwMultipleStepRespListsSearch, AllZeroChannelKeepsTheFirstStateAndTheGain) {
+TEST(FIRwMultipleStepRespListsSearch, AllZeroChannelKeepsTheFirstStateAndTheGain)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> zeros(40, 0.0);
     for (int mode = 0; mode <= 3; ++mode) {
@@ -711,10 +772,15 @@ TEST(FIRwMultipleStepRespListsSearch, AllZeroChannelKeepsTheFirstStateAndTheGain
             "Optimization of EQ over count = 8 states resulting in a closed eye with optimized states\n"
             "EQ1_StepRespIndex = 1\n";
         const std::string db = fmt(20 * std::log10(std::pow(10.0, 0.1)));
-        if (mode == 1) expected += "To adapt channel+equalizer loss for 1 level at 0 Hz, a gain of " + db;
-        if (mode == 2) expected += "To adapt channel+equalizer loss for 1 level at Nyquist ( 2e+09 ) Hz, a gain of " + db;
-        if (mode == 3) expected += "To adapt channel+equalizer loss for peak to peak eye level ( 1 ), a gain of " + db;
-        if (mode != 0) expected += " dB is added at the equalizer output.\n";
+        if (mode == 1)
+            expected += "To adapt channel+equalizer loss for 1 level at 0 Hz, a gain of " + db;
+        if (mode == 2)
+            expected +=
+                "To adapt channel+equalizer loss for 1 level at Nyquist ( 2e+09 ) Hz, a gain of " + db;
+        if (mode == 3)
+            expected += "To adapt channel+equalizer loss for peak to peak eye level ( 1 ), a gain of " + db;
+        if (mode != 0)
+            expected += " dB is added at the equalizer output.\n";
         EXPECT_EQ(msg.str(), expected) << mode;
         // Run streams through state 1 with the unchanged gain.
         const std::vector<double> taps = stateTaps(t, 8, 1);
@@ -726,7 +792,8 @@ TEST(FIRwMultipleStepRespListsSearch, AllZeroChannelKeepsTheFirstStateAndTheGain
     }
 }
 
-TEST(FIRwMultipleStepRespListsSearch, ExhaustiveFailureKeepsTheBestSoFar) {
+TEST(FIRwMultipleStepRespListsSearch, ExhaustiveFailureKeepsTheBestSoFar)
+{
     // Separate-columns layout; state 2 has too few rows.
     Table good = makeTable(kEmphasis);
     Table t;
@@ -734,7 +801,8 @@ TEST(FIRwMultipleStepRespListsSearch, ExhaustiveFailureKeepsTheBestSoFar) {
         t.cols.push_back(good.cols[0]);
         t.cols.push_back(good.cols[k]);
     }
-    for (size_t j = 3; j < t.cols[2].size(); ++j) t.cols[2][j] = 0.0;
+    for (size_t j = 3; j < t.cols[2].size(); ++j)
+        t.cols[2][j] = 0.0;
     std::vector<double> ch = makeChannel(200e-12, 150);
     FIRwMultipleStepRespLists eq;
     configure(eq, &ch, &t, 3);
@@ -743,22 +811,23 @@ TEST(FIRwMultipleStepRespListsSearch, ExhaustiveFailureKeepsTheBestSoFar) {
     std::stringstream msg;
     ASSERT_TRUE(eq.Setup(nullptr, msg));
     EXPECT_FALSE(eq.Initialize(msg));
-    EXPECT_EQ(msg.str(),
-              "At least 4 step response values are required.\n"
-              "Failed during EQ settings optimization.\n"
-              "Failed to optimize EQ settings.\n");
+    EXPECT_EQ(msg.str(), "At least 4 step response values are required.\n"
+                         "Failed during EQ settings optimization.\n"
+                         "Failed to optimize EQ settings.\n");
     EXPECT_EQ(eq.EQ1_StepRespIndex, 1);
     EXPECT_EQ(eq.StateCount, 1);
 }
 
-TEST(FIRwMultipleStepRespListsSearch, FinalEvaluationFailureNamesTheStage) {
+TEST(FIRwMultipleStepRespListsSearch, FinalEvaluationFailureNamesTheStage)
+{
     Table good = makeTable(kEmphasis);
     Table t;
     for (int k = 1; k <= 3; ++k) {
         t.cols.push_back(good.cols[0]);
         t.cols.push_back(good.cols[k]);
     }
-    for (size_t j = 3; j < t.cols[2].size(); ++j) t.cols[2][j] = 0.0;
+    for (size_t j = 3; j < t.cols[2].size(); ++j)
+        t.cols[2][j] = 0.0;
     std::vector<double> ch = makeChannel(200e-12, 150);
     FIRwMultipleStepRespLists eq;
     configure(eq, &ch, &good, 8, &t, 3);
@@ -780,16 +849,19 @@ struct TwoListCase {
     Table t2 = makeTable({0, 0, 0, 0}, {160e-12, 80e-12, 40e-12, 20e-12});
     std::vector<double> channel = makeChannel(200e-12, 150);
     std::map<std::pair<int, int>, Trial> trials;
-    const Trial& at(int i1, int i2) {
+    const Trial& at(int i1, int i2)
+    {
         auto key = std::make_pair(i1, i2);
-        if (!trials.count(key)) trials[key] = referenceTrial(channel, {&t1, &t2}, {6, 4}, {i1, i2});
+        if (!trials.count(key))
+            trials[key] = referenceTrial(channel, {&t1, &t2}, {6, 4}, {i1, i2});
         return trials[key];
     }
 };
 
 }  // namespace
 
-TEST(FIRwMultipleStepRespListsSearch, SequentialSearchFollowsCoordinateAscentAndMatchesExhaustive) {
+TEST(FIRwMultipleStepRespListsSearch, SequentialSearchFollowsCoordinateAscentAndMatchesExhaustive)
+{
     TwoListCase c;
     // Brute force over all combinations (i1 outer): the unique optimum.
     double best = -1e40, second = -1e40;
@@ -822,7 +894,8 @@ TEST(FIRwMultipleStepRespListsSearch, SequentialSearchFollowsCoordinateAscentAnd
             }
         }
         ++cycles;
-        if (idx[0] == prev[0] && idx[1] == prev[1]) break;
+        if (idx[0] == prev[0] && idx[1] == prev[1])
+            break;
         prev[0] = idx[0];
         prev[1] = idx[1];
     }
@@ -857,19 +930,21 @@ TEST(FIRwMultipleStepRespListsSearch, SequentialSearchFollowsCoordinateAscentAnd
     EXPECT_EQ(ex.EQ1_StepRespIndex, b1);
     EXPECT_EQ(ex.EQ2_StepRespIndex, b2);
     EXPECT_EQ(ex.StateCount, 24);
-    EXPECT_EQ(me.str(), "Optimization of EQ over count = 24 states resulting in max open eye ratio = " + fmt(best) +
-                            " with optimized states\nEQ1_StepRespIndex = " + std::to_string(b1) +
+    EXPECT_EQ(me.str(), "Optimization of EQ over count = 24 states resulting in max open eye ratio = " +
+                            fmt(best) + " with optimized states\nEQ1_StepRespIndex = " + std::to_string(b1) +
                             ",  EQ2_StepRespIndex = " + std::to_string(b2) + "\n");
 }
 
-TEST(FIRwMultipleStepRespListsSearch, SequentialFailureCountsTheCycle) {
+TEST(FIRwMultipleStepRespListsSearch, SequentialFailureCountsTheCycle)
+{
     TwoListCase c;
     Table t2;
     for (int k = 1; k <= 3; ++k) {
         t2.cols.push_back(c.t2.cols[0]);
         t2.cols.push_back(c.t2.cols[k]);
     }
-    for (size_t j = 3; j < t2.cols[2].size(); ++j) t2.cols[2][j] = 0.0;
+    for (size_t j = 3; j < t2.cols[2].size(); ++j)
+        t2.cols[2][j] = 0.0;
     FIRwMultipleStepRespLists eq;
     configure(eq, &c.channel, &c.t1, 6, &t2, 3);
     eq.EQ2_ColumnArrangement = 0;
@@ -877,15 +952,15 @@ TEST(FIRwMultipleStepRespListsSearch, SequentialFailureCountsTheCycle) {
     std::stringstream msg;
     ASSERT_TRUE(eq.Setup(nullptr, msg));
     EXPECT_FALSE(eq.Initialize(msg));
-    EXPECT_EQ(msg.str(),
-              "At least 4 step response values are required.\n"
-              "Failed during optimization.\n"
-              "Failed to optimize EQ settings.\n");
+    EXPECT_EQ(msg.str(), "At least 4 step response values are required.\n"
+                         "Failed during optimization.\n"
+                         "Failed to optimize EQ settings.\n");
     EXPECT_EQ(eq.CycleCount, 1);
     // The best EQ1 state of the first scan (with EQ2 state 1) is kept.
     int best = 1;
     for (int i1 = 2; i1 <= 6; ++i1)
-        if (c.at(i1, 1).ratio > c.at(best, 1).ratio) best = i1;
+        if (c.at(i1, 1).ratio > c.at(best, 1).ratio)
+            best = i1;
     EXPECT_EQ(eq.EQ1_StepRespIndex, best);
 }
 
@@ -895,16 +970,19 @@ namespace {
 
 // |H(BitRate/2)| by a plain DFT at that frequency (a bin of the 2048-point
 // transform for these settings).
-double magnitudeAtNyquist(const std::vector<double>& h) {
+double magnitudeAtNyquist(const std::vector<double>& h)
+{
     const double pi = std::acos(-1.0);
     std::complex<double> s(0.0, 0.0);
-    for (size_t n = 0; n < h.size(); ++n) s += h[n] * std::polar(1.0, -2.0 * pi * 0.5 * n / kSpb);
+    for (size_t n = 0; n < h.size(); ++n)
+        s += h[n] * std::polar(1.0, -2.0 * pi * 0.5 * n / kSpb);
     return std::abs(s);
 }
 
 }  // namespace
 
-TEST(FIRwMultipleStepRespListsEvaluation, SelectedStateMessagesAndGainAdaptations) {
+TEST(FIRwMultipleStepRespListsEvaluation, SelectedStateMessagesAndGainAdaptations)
+{
     SingleListCase c = singleListCase(kEmphasis, 200e-12, 150);
     const int k = 3;
     const Trial& t = c.trials[k - 1];
@@ -925,7 +1003,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, SelectedStateMessagesAndGainAdaptation
         double gain = std::pow(10.0, 3.0 / 20.0);
         if (mode == 1) {
             double sum = 0.0;
-            for (double s : t.response) sum += s;
+            for (double s : t.response)
+                sum += s;
             gain = 0.8 / sum;
             EXPECT_EQ(eq.Gain, gain);
         } else if (mode == 2) {
@@ -939,16 +1018,21 @@ TEST(FIRwMultipleStepRespListsEvaluation, SelectedStateMessagesAndGainAdaptation
         }
         EXPECT_EQ(eq.Gain_dB, 20.0 * std::log10(eq.Gain));
         const std::string db = fmt(eq.Gain_dB) + " dB is added at the equalizer output.\n";
-        if (mode == 1) expected += "To adapt channel+equalizer loss for 0.8 level at 0 Hz, a gain of " + db;
-        if (mode == 2) expected += "To adapt channel+equalizer loss for 0.8 level at Nyquist ( 2e+09 ) Hz, a gain of " + db;
-        if (mode == 3) expected += "To adapt channel+equalizer loss for peak to peak eye level ( 0.8 ), a gain of " + db;
+        if (mode == 1)
+            expected += "To adapt channel+equalizer loss for 0.8 level at 0 Hz, a gain of " + db;
+        if (mode == 2)
+            expected +=
+                "To adapt channel+equalizer loss for 0.8 level at Nyquist ( 2e+09 ) Hz, a gain of " + db;
+        if (mode == 3)
+            expected += "To adapt channel+equalizer loss for peak to peak eye level ( 0.8 ), a gain of " + db;
         EXPECT_EQ(msg.str(), expected) << mode;
 
         // Streaming the channel reproduces the equalised response times the gain.
         const std::vector<double>& ch = eq.ScaledChannel;
         const std::vector<double> y = naiveConvolution(ch, stateTaps(c.table, 8, k));
         double peak = 0;
-        for (double s : y) peak = std::max(peak, std::fabs(s));
+        for (double s : y)
+            peak = std::max(peak, std::fabs(s));
         for (size_t i = 0; i < y.size(); ++i) {
             eq.Input = i < ch.size() ? ch[i] : 0.0;
             eq.Run(msg);
@@ -959,7 +1043,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, SelectedStateMessagesAndGainAdaptation
     }
 }
 
-TEST(FIRwMultipleStepRespListsEvaluation, ClosedEyeWithPeakToPeakAdaptationUsesTheBestCaseLevel) {
+TEST(FIRwMultipleStepRespListsEvaluation, ClosedEyeWithPeakToPeakAdaptationUsesTheBestCaseLevel)
+{
     SingleListCase c = singleListCase({0.0, 0.05, 0.1}, 3000e-12, 400);
     const Trial& t = c.trials[1];
     ASSERT_LE(t.wc, 0.0);
@@ -975,7 +1060,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, ClosedEyeWithPeakToPeakAdaptationUsesT
                              fmt(eq.Gain_dB) + " dB is added at the equalizer output.\n");
 }
 
-TEST(FIRwMultipleStepRespListsEvaluation, NoListWithLevelAdaptationEvaluatesTheChannelAlone) {
+TEST(FIRwMultipleStepRespListsEvaluation, NoListWithLevelAdaptationEvaluatesTheChannelAlone)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 150);
     ch.insert(ch.begin(), 3, 0.0);
@@ -989,14 +1075,15 @@ TEST(FIRwMultipleStepRespListsEvaluation, NoListWithLevelAdaptationEvaluatesTheC
     std::vector<double> expected = trimZeros(scaledChannel(ch));
     EXPECT_TRUE(bitwiseEqual(eq.EqualizedResponse, expected));
     double sum = 0.0;
-    for (double s : expected) sum += s;
+    for (double s : expected)
+        sum += s;
     EXPECT_EQ(eq.Gain, 2.0 / sum);
     double bc, wc;
     referenceEye(expected, 0.5, &bc, &wc);
     EXPECT_EQ(eq.BestEyeRatio, wc / bc);
     EXPECT_EQ(msg.str(), "For the selected EQ states the open eye ratio = " + fmt(wc / bc) +
-                             "\nTo adapt channel+equalizer loss for 2 level at 0 Hz, a gain of " + fmt(eq.Gain_dB) +
-                             " dB is added at the equalizer output.\n");
+                             "\nTo adapt channel+equalizer loss for 2 level at 0 Hz, a gain of " +
+                             fmt(eq.Gain_dB) + " dB is added at the equalizer output.\n");
     for (double x : {1.0, -0.5, 0.25}) {
         eq.Input = x;
         eq.Run(msg);
@@ -1005,7 +1092,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, NoListWithLevelAdaptationEvaluatesTheC
     }
 }
 
-TEST(FIRwMultipleStepRespListsEvaluation, NoListAndNoAdaptationIsAPureGain) {
+TEST(FIRwMultipleStepRespListsEvaluation, NoListAndNoAdaptationIsAPureGain)
+{
     Table t = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 150);
     FIRwMultipleStepRespLists eq;
@@ -1022,7 +1110,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, NoListAndNoAdaptationIsAPureGain) {
     EXPECT_EQ(eq.SampleCount, 1);
 }
 
-TEST(FIRwMultipleStepRespListsEvaluation, SkipFinalEvaluationStillPreparesRun) {
+TEST(FIRwMultipleStepRespListsEvaluation, SkipFinalEvaluationStillPreparesRun)
+{
     SingleListCase c = singleListCase(kEmphasis, 200e-12, 150);
     FIRwMultipleStepRespLists eq;
     configure(eq, &c.channel, &c.table, 8);
@@ -1044,7 +1133,8 @@ TEST(FIRwMultipleStepRespListsEvaluation, SkipFinalEvaluationStillPreparesRun) {
     }
 }
 
-TEST(FIRwMultipleStepRespListsRun, TwoListStagesAndRebuildWithTheStoredIndexes) {
+TEST(FIRwMultipleStepRespListsRun, TwoListStagesAndRebuildWithTheStoredIndexes)
+{
     TwoListCase c;
     FIRwMultipleStepRespLists eq;
     configure(eq, &c.channel, &c.t1, 6, &c.t2, 4);
@@ -1063,7 +1153,8 @@ TEST(FIRwMultipleStepRespListsRun, TwoListStagesAndRebuildWithTheStoredIndexes) 
     std::vector<double> both(taps1.size() + taps2.size() - 1, 0.0);
     for (size_t t = 0; t < both.size(); ++t)
         for (size_t i = 0; i < taps2.size() && i <= t; ++i)
-            if (t - i < taps1.size()) both[t] += taps2[i] * taps1[t - i];
+            if (t - i < taps1.size())
+                both[t] += taps2[i] * taps1[t - i];
     auto stream = [&](FIRwMultipleStepRespLists& s) {
         for (size_t t = 0; t < both.size(); ++t) {
             s.Input = t == 0 ? 1.0 : 0.0;
@@ -1089,7 +1180,8 @@ TEST(FIRwMultipleStepRespListsRun, TwoListStagesAndRebuildWithTheStoredIndexes) 
     EXPECT_NEAR(eq.Gain, gain, 1e-12 * gain);
 }
 
-TEST(FIRwMultipleStepRespListsSearch, FourListsExhaustiveAndSequential) {
+TEST(FIRwMultipleStepRespListsSearch, FourListsExhaustiveAndSequential)
+{
     Table t1 = makeTable({0.0, 0.5});
     Table t2 = makeTable({0, 0}, {80e-12, 20e-12});
     Table t3 = makeTable({0.2, 0.0});
@@ -1132,8 +1224,9 @@ TEST(FIRwMultipleStepRespListsSearch, FourListsExhaustiveAndSequential) {
             EXPECT_EQ(eq.StateCount, 16);
             EXPECT_TRUE(bitwiseEqual(eq.EqualizedResponse, ref.response));
             EXPECT_EQ(eq.BestEyeRatio, ref.ratio);
-            EXPECT_EQ(msg.str(), "Optimization of EQ over count = 16 states resulting in max open eye ratio = " +
-                                     fmt(best) + " with optimized states\n" + line);
+            EXPECT_EQ(msg.str(),
+                      "Optimization of EQ over count = 16 states resulting in max open eye ratio = " +
+                          fmt(best) + " with optimized states\n" + line);
         } else {
             // Coordinate ascent ends in a state no single-list change improves.
             const std::vector<int> got = {eq.EQ1_StepRespIndex, eq.EQ2_StepRespIndex, eq.EQ3_StepRespIndex,
@@ -1150,7 +1243,8 @@ TEST(FIRwMultipleStepRespListsSearch, FourListsExhaustiveAndSequential) {
     }
 }
 
-TEST(FIRwMultipleStepRespListsSearch, SequentialClosedEyeWording) {
+TEST(FIRwMultipleStepRespListsSearch, SequentialClosedEyeWording)
+{
     Table t1 = makeTable({0.0, 0.05});
     Table t2 = makeTable({0, 0}, {30e-12, 60e-12});
     std::vector<double> ch = makeChannel(3000e-12, 400);

@@ -31,9 +31,13 @@ struct StepTable {
 // A driver edge r(t) = 1 - exp(-t / 20 ps); state k subtracts a_k of the edge
 // delayed by one bit (de-emphasis) in list "kind" 0, or adds a pre-shoot of
 // b_k one bit earlier in kind 1.
-double edge(double t) { return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 20e-12); }
+double edge(double t)
+{
+    return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 20e-12);
+}
 
-double stateValue(int kind, int k, double t) {
+double stateValue(int kind, int k, double t)
+{
     const double tb = 1.0 / kBitRate;
     if (kind == 0) {
         const double a = 0.07 * (k - 1);
@@ -43,11 +47,14 @@ double stateValue(int kind, int k, double t) {
     return (1.0 + b) * edge(t - tb) - b * edge(t - 2 * tb);
 }
 
-void fillTable(StepTable& t, int kind, int states, int arrangement, int rows = 200, double dt = 2.5e-12) {
+void fillTable(StepTable& t, int kind, int states, int arrangement, int rows = 200, double dt = 2.5e-12)
+{
     if (arrangement == 1) {
-        for (int r = 0; r < rows; ++r) t.columns[0].push_back(r * dt);
+        for (int r = 0; r < rows; ++r)
+            t.columns[0].push_back(r * dt);
         for (int k = 1; k <= states; ++k)
-            for (int r = 0; r < rows; ++r) t.columns[k].push_back(stateValue(kind, k, r * dt));
+            for (int r = 0; r < rows; ++r)
+                t.columns[k].push_back(stateValue(kind, k, r * dt));
     } else {
         for (int k = 1; k <= states; ++k)
             for (int r = 0; r < rows; ++r) {
@@ -58,24 +65,29 @@ void fillTable(StepTable& t, int kind, int states, int arrangement, int rows = 2
 }
 
 // A lossy channel in gain per sample: a slow rise with a long tail.
-std::vector<double> lossyChannel(int n = 60, double tau = 2.5) {
+std::vector<double> lossyChannel(int n = 60, double tau = 2.5)
+{
     std::vector<double> h(n);
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
         h[i] = (i / tau) * std::exp(-i / tau);
         sum += h[i];
     }
-    for (double& v : h) v /= sum;
+    for (double& v : h)
+        v /= sum;
     return h;
 }
 
-std::vector<double> timesSampleRate(const std::vector<double>& h) {
+std::vector<double> timesSampleRate(const std::vector<double>& h)
+{
     std::vector<double> v(h);
-    for (double& s : v) s *= kSampleRate;
+    for (double& s : v)
+        s *= kSampleRate;
     return v;
 }
 
-std::vector<double> stateTaps(StepTable& t, int states, int index, int arrangement) {
+std::vector<double> stateTaps(StepTable& t, int states, int index, int arrangement)
+{
     InterpolateStepRespData in;
     in.BitRate = kBitRate;
     in.SamplesPerBit = kSpb;
@@ -91,35 +103,42 @@ std::vector<double> stateTaps(StepTable& t, int states, int index, int arrangeme
 }
 
 // Full linear convolution, summed over ascending index of c.
-std::vector<double> naiveConvolution(const std::vector<double>& c, const std::vector<double>& x) {
+std::vector<double> naiveConvolution(const std::vector<double>& c, const std::vector<double>& x)
+{
     std::vector<double> y(c.size() + x.size() - 1, 0.0);
     for (size_t t = 0; t < y.size(); ++t) {
         double s = 0.0;
         for (size_t i = 0; i < c.size() && i <= t; ++i)
-            if (t - i < x.size()) s += c[i] * x[t - i];
+            if (t - i < x.size())
+                s += c[i] * x[t - i];
         y[t] = s;
     }
     return y;
 }
 
-double eyeRatio(const std::vector<double>& h, double level, double* bc = nullptr, double* wc = nullptr) {
+double eyeRatio(const std::vector<double>& h, double level, double* bc = nullptr, double* wc = nullptr)
+{
     ImpulseOperations ops;
     double b = 0.0, w = 0.0;
     std::stringstream m;
     EXPECT_TRUE(ops.determineEyeBcWcUpperLevels(h, kSpb, level, &b, &w, m));
-    if (bc) *bc = b;
-    if (wc) *wc = w;
+    if (bc)
+        *bc = b;
+    if (wc)
+        *wc = w;
     return w / b;
 }
 
-std::vector<double> mix(const std::vector<double>& a, const std::vector<double>& b, double r) {
+std::vector<double> mix(const std::vector<double>& a, const std::vector<double>& b, double r)
+{
     std::vector<double> t(std::max(a.size(), b.size()), 0.0);
     for (size_t k = 0; k < t.size(); ++k)
         t[k] = r * (k < a.size() ? a[k] : 0.0) + (1.0 - r) * (k < b.size() ? b[k] : 0.0);
     return t;
 }
 
-std::string fmt(double v) {
+std::string fmt(double v)
+{
     std::ostringstream s;
     s << v;
     return s.str();
@@ -129,7 +148,8 @@ struct Fixture {
     StepTable t1, t2;
     std::vector<double> channel;
     FIRwParallelStepRespLists p;
-    Fixture(int n1, int n2, int arrangement = 0) {
+    Fixture(int n1, int n2, int arrangement = 0)
+    {
         fillTable(t1, 0, n1, arrangement);
         fillTable(t2, 1, n2, arrangement);
         channel = timesSampleRate(lossyChannel());
@@ -149,16 +169,16 @@ struct Fixture {
 
 }  // namespace
 
-TEST(FIRwParallelStepRespLists, SetupReportsFaultsInOrder) {
+TEST(FIRwParallelStepRespLists, SetupReportsFaultsInOrder)
+{
     FIRwParallelStepRespLists p;
     std::stringstream msg;
     EXPECT_FALSE(p.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ChannelImpulse vector size must be > 0.\n"
-              "EQ1_NumStepResp must be an integer >= 1.\n"
-              "EQ1_StepRespIndex must be an integer in the range [1, 0].\n"
-              "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n"
-              "EQ1_StepResp_data_values vector size must be > 0.\n");
+    EXPECT_EQ(msg.str(), "ChannelImpulse vector size must be > 0.\n"
+                         "EQ1_NumStepResp must be an integer >= 1.\n"
+                         "EQ1_StepRespIndex must be an integer in the range [1, 0].\n"
+                         "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n"
+                         "EQ1_StepResp_data_values vector size must be > 0.\n");
 
     std::vector<double> ch(3, 1.0);
     FIRwParallelStepRespLists q;
@@ -174,30 +194,30 @@ TEST(FIRwParallelStepRespLists, SetupReportsFaultsInOrder) {
     q.AdaptRatio = 3;
     std::stringstream msg2;
     EXPECT_FALSE(q.Setup(nullptr, msg2));
-    EXPECT_EQ(msg2.str(),
-              "BitRate must be > 0.\n"
-              "SamplesPerBit must be and integer >= 4.\n"
-              "EQ2_NumStepResp must be an integer >= 0.\n"
-              "AdaptForChLoss must be an integer in the range [0, 3].\n"
-              "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n"
-              "LogicLevel must be > 0.\n"
-              "AdaptStepRespIndex must be an integer either 0 or 1.\n"
-              "EQ1_StepResp_data_values vector size must be > 0.\n"
-              "RatioA1 must be in the range [0, 1].\n"
-              "AdaptRatio must be either 0 or 1.\n");
+    EXPECT_EQ(msg2.str(), "BitRate must be > 0.\n"
+                          "SamplesPerBit must be and integer >= 4.\n"
+                          "EQ2_NumStepResp must be an integer >= 0.\n"
+                          "AdaptForChLoss must be an integer in the range [0, 3].\n"
+                          "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n"
+                          "LogicLevel must be > 0.\n"
+                          "AdaptStepRespIndex must be an integer either 0 or 1.\n"
+                          "EQ1_StepResp_data_values vector size must be > 0.\n"
+                          "RatioA1 must be in the range [0, 1].\n"
+                          "AdaptRatio must be either 0 or 1.\n");
 }
 
-TEST(FIRwParallelStepRespLists, SecondListAndRatioListChecks) {
+TEST(FIRwParallelStepRespLists, SecondListAndRatioListChecks)
+{
     {
         Fixture f(3, 2);
-        f.p.EQ2_StepRespIndex = 3;   // EQ1's index is fine and nothing else failed
+        f.p.EQ2_StepRespIndex = 3;  // EQ1's index is fine and nothing else failed
         std::stringstream msg;
         EXPECT_FALSE(f.p.Setup(nullptr, msg));
         EXPECT_EQ(msg.str(), "EQ2_StepRespIndex must be an integer in the range [1, 2].\n");
     }
     {
         Fixture f(3, 2);
-        f.p.EQ1_StepRespIndex = 4;   // reported even with the search on; EQ2 then not checked
+        f.p.EQ1_StepRespIndex = 4;  // reported even with the search on; EQ2 then not checked
         f.p.EQ2_StepRespIndex = 3;
         f.p.AdaptStepRespIndex = 1;
         std::stringstream msg;
@@ -249,7 +269,8 @@ TEST(FIRwParallelStepRespLists, SecondListAndRatioListChecks) {
     }
 }
 
-TEST(FIRwParallelStepRespLists, ScaledChannelKeepsOneLeadingZero) {
+TEST(FIRwParallelStepRespLists, ScaledChannelKeepsOneLeadingZero)
+{
     Fixture f(2, 2);
     f.channel = {0.0, 0.0, 0.0, 2.0 * kSampleRate, 1.0 * kSampleRate, 0.0, 0.0};
     std::stringstream msg;
@@ -260,7 +281,8 @@ TEST(FIRwParallelStepRespLists, ScaledChannelKeepsOneLeadingZero) {
     EXPECT_DOUBLE_EQ(f.p.ScaledChannel[2], 1.0);
 }
 
-TEST(FIRwParallelStepRespLists, ConvolutionMatchesTheStreamedFir) {
+TEST(FIRwParallelStepRespLists, ConvolutionMatchesTheStreamedFir)
+{
     Fixture f(3, 2);
     std::stringstream msg;
     ASSERT_TRUE(f.p.Setup(nullptr, msg));
@@ -289,12 +311,14 @@ TEST(FIRwParallelStepRespLists, ConvolutionMatchesTheStreamedFir) {
         for (size_t j = 0; j < 2 * L && ref.size() < L; ++j) {
             fir.Input = j < taps.size() ? taps[j] : 0.0;
             fir.Run(scratch);
-            if (ref.empty() && fir.Output == 0.0) continue;
+            if (ref.empty() && fir.Output == 0.0)
+                continue;
             ref.push_back(fir.Output);
         }
         ASSERT_EQ(v.size(), ref.size()) << "fft " << fft;
         double peak = 0.0;
-        for (double s : ref) peak = std::max(peak, std::fabs(s));
+        for (double s : ref)
+            peak = std::max(peak, std::fabs(s));
         for (size_t k = 0; k < ref.size(); ++k) {
             if (fft == 0)
                 EXPECT_EQ(v[k], ref[k]) << k;
@@ -313,7 +337,8 @@ TEST(FIRwParallelStepRespLists, ConvolutionMatchesTheStreamedFir) {
     EXPECT_FALSE(f.p.convolveEQ(1, 2, one, msg));
 }
 
-TEST(FIRwParallelStepRespLists, TruncateAndInversionRules) {
+TEST(FIRwParallelStepRespLists, TruncateAndInversionRules)
+{
     FIRwParallelStepRespLists p;
     std::vector<double> v = {0.0, 0.0, 1.0, 0.0, 2.0, 0.0, 0.0};
     p.truncateEQ(v);
@@ -322,34 +347,37 @@ TEST(FIRwParallelStepRespLists, TruncateAndInversionRules) {
     p.truncateEQ(z);
     EXPECT_EQ(z, std::vector<double>(1, 0.0));
 
-    EXPECT_FALSE(p.chInverted({1.0, -1.0}));   // the first of equal magnitudes counts
+    EXPECT_FALSE(p.chInverted({1.0, -1.0}));  // the first of equal magnitudes counts
     EXPECT_TRUE(p.chInverted({-1.0, 1.0}));
     EXPECT_TRUE(p.chInverted({0.5, -2.0, 1.0}));
     EXPECT_FALSE(p.chInverted({}));
 }
 
-TEST(FIRwParallelStepRespLists, RunMixesBothListsWithGain) {
+TEST(FIRwParallelStepRespLists, RunMixesBothListsWithGain)
+{
     Fixture f(4, 3, 1);
     f.p.EQ1_StepRespIndex = 3;
     f.p.EQ2_StepRespIndex = 2;
     f.p.RatioA1 = 0.25;
     f.p.Gain_dB = 6.0;
-    f.p.SuppressMessages = 1;   // does not silence the final evaluation
+    f.p.SuppressMessages = 1;  // does not silence the final evaluation
     std::stringstream msg;
     ASSERT_TRUE(f.p.Setup(nullptr, msg));
     ASSERT_TRUE(f.p.Initialize(msg));
 
     // Final evaluation against the brute-force combination.
     const std::vector<double> h1 = stateTaps(f.t1, 4, 3, 1), h2 = stateTaps(f.t2, 3, 2, 1);
-    const std::vector<double> t = mix(naiveConvolution(f.p.ScaledChannel, h1),
-                                      naiveConvolution(f.p.ScaledChannel, h2), 0.25);
+    const std::vector<double> t =
+        mix(naiveConvolution(f.p.ScaledChannel, h1), naiveConvolution(f.p.ScaledChannel, h2), 0.25);
     const double ratio = eyeRatio(t, 0.5);
     ASSERT_GT(ratio, 0.0);
     EXPECT_NEAR(f.p.BestEyeRatio, ratio, 1e-12);
     EXPECT_EQ(msg.str(), "For the selected EQ states, the open eye ratio = " + fmt(f.p.BestEyeRatio) + "\n");
     double sumT = 0.0, sumE = 0.0;
-    for (double s : t) sumT += s;
-    for (double s : f.p.EqualizedResponse) sumE += s;
+    for (double s : t)
+        sumT += s;
+    for (double s : f.p.EqualizedResponse)
+        sumE += s;
     EXPECT_NEAR(sumE, sumT, 1e-12);
 
     // Unit impulse through Run: Gain x (0.25 h1 + 0.75 h2).
@@ -366,7 +394,8 @@ TEST(FIRwParallelStepRespLists, RunMixesBothListsWithGain) {
     EXPECT_EQ(f.p.SampleCount, static_cast<std::int64_t>(n));
 }
 
-TEST(FIRwParallelStepRespLists, RatioOneIsTheFirstListAlone) {
+TEST(FIRwParallelStepRespLists, RatioOneIsTheFirstListAlone)
+{
     Fixture f(4, 3);
     f.p.EQ1_StepRespIndex = 2;
     f.p.EQ2_StepRespIndex = 3;
@@ -383,7 +412,8 @@ TEST(FIRwParallelStepRespLists, RatioOneIsTheFirstListAlone) {
     EXPECT_NEAR(f.p.BestEyeRatio, eyeRatio(naiveConvolution(f.p.ScaledChannel, h1), 0.5), 1e-12);
 }
 
-TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent) {
+TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent)
+{
     const int n1 = 6, n2 = 4;
     Fixture f(n1, n2);
     f.p.AdaptStepRespIndex = 1;
@@ -394,8 +424,10 @@ TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent) {
 
     // Every combination's ratio, by naive convolution.
     std::vector<std::vector<double>> r1(n1 + 1), r2(n2 + 1);
-    for (int k = 1; k <= n1; ++k) r1[k] = naiveConvolution(f.p.ScaledChannel, stateTaps(f.t1, n1, k, 0));
-    for (int k = 1; k <= n2; ++k) r2[k] = naiveConvolution(f.p.ScaledChannel, stateTaps(f.t2, n2, k, 0));
+    for (int k = 1; k <= n1; ++k)
+        r1[k] = naiveConvolution(f.p.ScaledChannel, stateTaps(f.t1, n1, k, 0));
+    for (int k = 1; k <= n2; ++k)
+        r2[k] = naiveConvolution(f.p.ScaledChannel, stateTaps(f.t2, n2, k, 0));
     const std::vector<double>& list = f.p.RatioA1List;
     auto ratioOf = [&](int i1, int i2, int c) { return eyeRatio(mix(r1[i1], r2[i2], list[c]), 0.5); };
 
@@ -423,7 +455,8 @@ TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent) {
             }
         }
         ++cycles;
-        if (i1 == p1 && i2 == p2 && c == pc) break;
+        if (i1 == p1 && i2 == p2 && c == pc)
+            break;
     }
     // The reference must not hinge on rounding: every other trial ratio is
     // clearly apart from the best one.
@@ -442,8 +475,9 @@ TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent) {
     const std::string expected = "Optimization of EQ with " + std::to_string(cycles) +
                                  " cycles resulted in max open eye ratio = " + fmt(best) +
                                  " with optimized states\n"
-                                 "EQ1_StepRespIndex = " + std::to_string(i1) +
-                                 ",  EQ2_StepRespIndex = " + std::to_string(i2) + ",  RatioA1 = " + fmt(list[c]) +
+                                 "EQ1_StepRespIndex = " +
+                                 std::to_string(i1) + ",  EQ2_StepRespIndex = " + std::to_string(i2) +
+                                 ",  RatioA1 = " + fmt(list[c]) +
                                  "\nFor the selected EQ states, the open eye ratio = " + fmt(best) + "\n";
     EXPECT_EQ(msg.str(), expected);
     EXPECT_NEAR(f.p.BestEyeRatio, best, 1e-12);
@@ -458,9 +492,11 @@ TEST(FIRwParallelStepRespLists, SearchMatchesBruteForceCoordinateAscent) {
     EXPECT_EQ(quiet.str().rfind("For the selected EQ states, the open eye ratio = ", 0), 0u);
 }
 
-TEST(FIRwParallelStepRespLists, InvertedChannelChoosesTheSameStates) {
+TEST(FIRwParallelStepRespLists, InvertedChannelChoosesTheSameStates)
+{
     Fixture pos(6, 4), neg(6, 4);
-    for (double& s : neg.channel) s = -s;
+    for (double& s : neg.channel)
+        s = -s;
     for (Fixture* f : {&pos, &neg}) {
         f->p.AdaptStepRespIndex = 1;
         f->p.AdaptRatio = 1;
@@ -477,7 +513,8 @@ TEST(FIRwParallelStepRespLists, InvertedChannelChoosesTheSameStates) {
     EXPECT_EQ(pos.p.EqualizedResponse, neg.p.EqualizedResponse);
 }
 
-TEST(FIRwParallelStepRespLists, SingleRatioValueIsUsedAndPrinted) {
+TEST(FIRwParallelStepRespLists, SingleRatioValueIsUsedAndPrinted)
+{
     Fixture f(3, 2);
     f.p.AdaptStepRespIndex = 1;
     f.p.AdaptRatio = 1;
@@ -490,7 +527,8 @@ TEST(FIRwParallelStepRespLists, SingleRatioValueIsUsedAndPrinted) {
     EXPECT_NE(msg.str().find(",  RatioA1 = 0.3\n"), std::string::npos) << msg.str();
 }
 
-TEST(FIRwParallelStepRespLists, GainAdaptations) {
+TEST(FIRwParallelStepRespLists, GainAdaptations)
+{
     const std::vector<double> channel = lossyChannel();
     for (int type = 1; type <= 3; ++type) {
         Fixture f(3, 2);
@@ -508,7 +546,8 @@ TEST(FIRwParallelStepRespLists, GainAdaptations) {
         std::string line;
         if (type == 1) {
             double sum = 0.0;
-            for (double s : t) sum += s;
+            for (double s : t)
+                sum += s;
             expected = 1.0 / sum;
             line = "To adapt for channel+equalizer loss at 0 Hz, a gain of ";
         } else if (type == 2) {
@@ -521,14 +560,15 @@ TEST(FIRwParallelStepRespLists, GainAdaptations) {
         }
         EXPECT_NEAR(f.p.Gain, expected, 1e-9 * std::fabs(expected)) << "type " << type;
         EXPECT_DOUBLE_EQ(f.p.Gain_dB, 20.0 * std::log10(f.p.Gain));
-        const std::string eyeLine = ratio > 0.0 ? "For the selected EQ states, the open eye ratio = " +
-                                                      fmt(f.p.BestEyeRatio) + "\n"
-                                                : std::string("For the selected EQ states, the eye is closed.\n");
+        const std::string eyeLine =
+            ratio > 0.0 ? "For the selected EQ states, the open eye ratio = " + fmt(f.p.BestEyeRatio) + "\n"
+                        : std::string("For the selected EQ states, the eye is closed.\n");
         EXPECT_EQ(msg.str(), eyeLine + line + fmt(f.p.Gain_dB) + " dB is added at the equalizer output.\n");
     }
 }
 
-TEST(FIRwParallelStepRespLists, ClosedEyeGainIsTwiceLogicLevelOverBestCase) {
+TEST(FIRwParallelStepRespLists, ClosedEyeGainIsTwiceLogicLevelOverBestCase)
+{
     Fixture f(2, 2);
     // Heavy loss: a tail much longer than a bit.
     f.channel = timesSampleRate(lossyChannel(400, 60.0));
@@ -547,7 +587,8 @@ TEST(FIRwParallelStepRespLists, ClosedEyeGainIsTwiceLogicLevelOverBestCase) {
     EXPECT_EQ(msg.str().rfind("For the selected EQ states, the eye is closed.\n", 0), 0u);
 }
 
-TEST(FIRwParallelStepRespLists, SilentChannelKeepsFirstStatesAndReportsClosedEye) {
+TEST(FIRwParallelStepRespLists, SilentChannelKeepsFirstStatesAndReportsClosedEye)
+{
     Fixture f(3, 2);
     f.channel.assign(50, 0.0);
     f.p.AdaptStepRespIndex = 1;
@@ -563,18 +604,20 @@ TEST(FIRwParallelStepRespLists, SilentChannelKeepsFirstStatesAndReportsClosedEye
     EXPECT_EQ(f.p.RatioA1, 0.4);
     EXPECT_EQ(f.p.BestEyeRatio, 0.0);
     EXPECT_EQ(f.p.Gain, 1.0);
-    EXPECT_EQ(msg.str(),
-              "Optimization of EQ with 1 cycles resulted in a closed eye with optimized states\n"
-              "EQ1_StepRespIndex = 1,  EQ2_StepRespIndex = 1,  RatioA1 = 0.4\n"
-              "For the selected EQ states, the eye is closed.\n"
-              "To adapt for channel+equalizer loss relative to the LogicLevel = 0.5, a gain of 0 dB is added at "
-              "the equalizer output.\n");
+    EXPECT_EQ(
+        msg.str(),
+        "Optimization of EQ with 1 cycles resulted in a closed eye with optimized states\n"
+        "EQ1_StepRespIndex = 1,  EQ2_StepRespIndex = 1,  RatioA1 = 0.4\n"
+        "For the selected EQ states, the eye is closed.\n"
+        "To adapt for channel+equalizer loss relative to the LogicLevel = 0.5, a gain of 0 dB is added at "
+        "the equalizer output.\n");
     f.p.Input = 0.0;
     f.p.Run(msg);
     EXPECT_EQ(f.p.Output, 0.0);
 }
 
-TEST(FIRwParallelStepRespLists, ListFailuresAreReported) {
+TEST(FIRwParallelStepRespLists, ListFailuresAreReported)
+{
     // Tables of 3 rows pass the section's check but not a list's.
     StepTable s1, s2;
     fillTable(s1, 0, 2, 0, 3);

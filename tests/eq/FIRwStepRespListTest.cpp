@@ -26,7 +26,8 @@ const double kTs = 1.0 / kBitRate / kSpb;
 struct Table {
     std::vector<std::vector<double>> cols;
     std::vector<double>* slot = nullptr;
-    std::vector<double>** ptr() {
+    std::vector<double>** ptr()
+    {
         slot = cols.data();
         return &slot;
     }
@@ -34,27 +35,32 @@ struct Table {
 
 // Driver-like step responses: a rise with a decaying overshoot whose size
 // grows with the state's emphasis.
-Table makeTable(const std::vector<double>& emphasis, int rows = 60, double dt = 25e-12) {
+Table makeTable(const std::vector<double>& emphasis, int rows = 60, double dt = 25e-12)
+{
     Table t;
     t.cols.assign(emphasis.size() + 1, std::vector<double>(rows));
     for (int j = 0; j < rows; ++j) {
         const double time = j * dt;
         t.cols[0][j] = time;
         for (size_t k = 0; k < emphasis.size(); ++k)
-            t.cols[k + 1][j] = (1.0 - std::exp(-time / 30e-12)) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
+            t.cols[k + 1][j] =
+                (1.0 - std::exp(-time / 30e-12)) * (1.0 + emphasis[k] * std::exp(-time / 200e-12));
     }
     return t;
 }
 
 // Low-pass channel, one sample per simulation step.
-std::vector<double> makeChannel(double tau, int length, double scale = 1.0) {
+std::vector<double> makeChannel(double tau, int length, double scale = 1.0)
+{
     std::vector<double> h(length);
-    for (int i = 0; i < length; ++i) h[i] = scale * (std::exp(-i * kTs / tau) - std::exp(-i * kTs / (tau / 4)));
+    for (int i = 0; i < length; ++i)
+        h[i] = scale * (std::exp(-i * kTs / tau) - std::exp(-i * kTs / (tau / 4)));
     return h;
 }
 
 // Taps of one state, obtained from the interpolation on its own.
-std::vector<double> stateTaps(Table& table, int n, int index) {
+std::vector<double> stateTaps(Table& table, int n, int index)
+{
     InterpolateStepRespData in;
     in.BitRate = kBitRate;
     in.SamplesPerBit = kSpb;
@@ -73,19 +79,22 @@ std::vector<double> stateTaps(Table& table, int n, int index) {
 
 // Full linear convolution of x with the taps plus one trailing zero, each
 // output summed over ascending tap index (the direct-form FIR order).
-std::vector<double> naiveConvolution(const std::vector<double>& x, const std::vector<double>& taps) {
+std::vector<double> naiveConvolution(const std::vector<double>& x, const std::vector<double>& taps)
+{
     std::vector<double> y(x.size() + taps.size(), 0.0);
     for (size_t t = 0; t < y.size(); ++t) {
         double s = 0.0;
         for (size_t i = 0; i < taps.size() && i <= t; ++i)
-            if (t - i < x.size()) s += taps[i] * x[t - i];
+            if (t - i < x.size())
+                s += taps[i] * x[t - i];
         y[t] = s;
     }
     return y;
 }
 
 // Upper eye levels at the eye centre, from the eye curves directly.
-void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc) {
+void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc)
+{
     ImpulseToWorstCaseEye eye;
     std::vector<double> wu, wl, bu, bl;
     eye.Impulse = &h;
@@ -107,11 +116,14 @@ void referenceEye(const std::vector<double>& h, double level, double* bc, double
             best = wu[k];
             bestAt = k;
         }
-        if (wu[k - 1] <= 0 && wu[k] > 0) rise = k;
-        if (wu[k] <= 0 && wu[k - 1] > 0) fall = k - 1;
+        if (wu[k - 1] <= 0 && wu[k] > 0)
+            rise = k;
+        if (wu[k] <= 0 && wu[k - 1] > 0)
+            fall = k - 1;
     }
     int c = bestAt;
-    if (rise >= 0 && fall >= 0) c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
+    if (rise >= 0 && fall >= 0)
+        c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
     *wc = wu[c];
     *bc = bu[c];
 }
@@ -121,10 +133,12 @@ struct Reference {
     int argmax = 0;  // 1-based, first met on ties
 };
 
-Reference referenceSearch(Table& table, int n, const std::vector<double>& channel, double level) {
+Reference referenceSearch(Table& table, int n, const std::vector<double>& channel, double level)
+{
     Reference r;
     size_t length = channel.size();
-    while (length > 1 && channel[length - 1] == 0.0) --length;
+    while (length > 1 && channel[length - 1] == 0.0)
+        --length;
     double largest = 0.0, sign = 1.0;
     for (size_t i = 0; i < length; ++i)
         if (std::fabs(channel[i]) > largest) {
@@ -132,7 +146,8 @@ Reference referenceSearch(Table& table, int n, const std::vector<double>& channe
             sign = channel[i] < 0 ? -1.0 : 1.0;
         }
     std::vector<double> x(length);
-    for (size_t i = 0; i < length; ++i) x[i] = (sign < 0 ? -kTs : kTs) * channel[i];
+    for (size_t i = 0; i < length; ++i)
+        x[i] = (sign < 0 ? -kTs : kTs) * channel[i];
     double best = -1e40;
     for (int k = 1; k <= n; ++k) {
         double bc = 0, wc = 0;
@@ -148,13 +163,15 @@ Reference referenceSearch(Table& table, int n, const std::vector<double>& channe
     return r;
 }
 
-std::string fmt(double v) {
+std::string fmt(double v)
+{
     std::ostringstream s;
     s << v;
     return s.str();
 }
 
-void configure(FIRwStepRespList& list, Table& table, int n, std::vector<double>* channel) {
+void configure(FIRwStepRespList& list, Table& table, int n, std::vector<double>* channel)
+{
     list.ChannelImpulse = channel;
     list.BitRate = kBitRate;
     list.SamplesPerBit = kSpb;
@@ -168,7 +185,8 @@ const std::vector<double> kEmphasis = {0.0, 0.15, 0.3, 0.45, 0.6, 0.75, 0.9, 1.0
 
 }  // namespace
 
-TEST(FIRwStepRespListSetup, EveryFailingCheckWritesItsLineInOrder) {
+TEST(FIRwStepRespListSetup, EveryFailingCheckWritesItsLineInOrder)
+{
     FIRwStepRespList list;
     Table table = makeTable(kEmphasis);
     list.StepResp_data_values = table.ptr();
@@ -182,13 +200,12 @@ TEST(FIRwStepRespListSetup, EveryFailingCheckWritesItsLineInOrder) {
     list.AdaptStepRespIndex = 0;
     std::stringstream msg;
     EXPECT_FALSE(list.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ChannelImpulse vector size must be > 0.\n"
-              "BitRate must be > 0.\n"
-              "SamplesPerBit must be and integer >= 4.\n"
-              "StepRespIndex must be an integer in the range [1, 4].\n"
-              "AdaptForLogicLevel must be an integer either 0 or 1.\n"
-              "LogicLevel must be > 0.\n");
+    EXPECT_EQ(msg.str(), "ChannelImpulse vector size must be > 0.\n"
+                         "BitRate must be > 0.\n"
+                         "SamplesPerBit must be and integer >= 4.\n"
+                         "StepRespIndex must be an integer in the range [1, 4].\n"
+                         "AdaptForLogicLevel must be an integer either 0 or 1.\n"
+                         "LogicLevel must be > 0.\n");
 
     FIRwStepRespList other;
     std::vector<double> empty;
@@ -200,12 +217,12 @@ TEST(FIRwStepRespListSetup, EveryFailingCheckWritesItsLineInOrder) {
     std::stringstream msg2;
     EXPECT_FALSE(other.Setup(nullptr, msg2));
     // The index range is checked only without the index adaptation.
-    EXPECT_EQ(msg2.str(),
-              "ChannelImpulse vector size must be > 0.\n"
-              "AdaptStepRespIndex must be an integer either 0 or 1.\n");
+    EXPECT_EQ(msg2.str(), "ChannelImpulse vector size must be > 0.\n"
+                          "AdaptStepRespIndex must be an integer either 0 or 1.\n");
 }
 
-TEST(FIRwStepRespListSetup, IndexAdaptationIgnoresAndResetsTheIndex) {
+TEST(FIRwStepRespListSetup, IndexAdaptationIgnoresAndResetsTheIndex)
+{
     FIRwStepRespList list;
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(300e-12, 80);
@@ -218,7 +235,8 @@ TEST(FIRwStepRespListSetup, IndexAdaptationIgnoresAndResetsTheIndex) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwStepRespListSetup, GainFromDecibelsOrUnityWithLevelAdaptation) {
+TEST(FIRwStepRespListSetup, GainFromDecibelsOrUnityWithLevelAdaptation)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(300e-12, 80);
     FIRwStepRespList a;
@@ -237,7 +255,8 @@ TEST(FIRwStepRespListSetup, GainFromDecibelsOrUnityWithLevelAdaptation) {
     EXPECT_EQ(b.Gain, 1.0);
 }
 
-TEST(FIRwStepRespListAdaptation, ChoosesTheBruteForceArgmaxWithExactRatio) {
+TEST(FIRwStepRespListAdaptation, ChoosesTheBruteForceArgmaxWithExactRatio)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 120);
     const Reference ref = referenceSearch(table, 8, ch, 0.5);
@@ -255,15 +274,17 @@ TEST(FIRwStepRespListAdaptation, ChoosesTheBruteForceArgmaxWithExactRatio) {
     EXPECT_EQ(list.BestEyeRatio, ref.ratio[ref.argmax - 1]);
     EXPECT_FALSE(list.ChannelInverted);
     EXPECT_EQ(list.ChannelLength, 120);
-    EXPECT_EQ(msg.str(),
-              "Adaptation of the channel+equalizer for best eye opening results in step response data index = " +
-                  std::to_string(ref.argmax) + " with eye opening ratio = " + fmt(ref.ratio[ref.argmax - 1]) +
-                  "\n");
+    EXPECT_EQ(
+        msg.str(),
+        "Adaptation of the channel+equalizer for best eye opening results in step response data index = " +
+            std::to_string(ref.argmax) + " with eye opening ratio = " + fmt(ref.ratio[ref.argmax - 1]) +
+            "\n");
     // The list is left set up for the chosen state.
     EXPECT_EQ(list.Taps(), stateTaps(table, 8, ref.argmax));
 }
 
-TEST(FIRwStepRespListAdaptation, TiesGoToTheLowerIndex) {
+TEST(FIRwStepRespListAdaptation, TiesGoToTheLowerIndex)
+{
     // The best state is duplicated right after itself: the two tie.
     Table base = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 120);
@@ -282,11 +303,13 @@ TEST(FIRwStepRespListAdaptation, TiesGoToTheLowerIndex) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwStepRespListAdaptation, InvertedChannelChoosesTheSameState) {
+TEST(FIRwStepRespListAdaptation, InvertedChannelChoosesTheSameState)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 120);
     std::vector<double> neg(ch);
-    for (double& s : neg) s = -s;
+    for (double& s : neg)
+        s = -s;
     FIRwStepRespList a, b;
     configure(a, table, 8, &ch);
     configure(b, table, 8, &neg);
@@ -300,24 +323,28 @@ TEST(FIRwStepRespListAdaptation, InvertedChannelChoosesTheSameState) {
     EXPECT_EQ(ma.str(), mb.str());
 }
 
-TEST(FIRwStepRespListAdaptation, ClosedEyeKeepsTheLeastClosedState) {
+TEST(FIRwStepRespListAdaptation, ClosedEyeKeepsTheLeastClosedState)
+{
     Table table = makeTable({0.0, 0.05, 0.1});
     // A very slow channel: no state opens the eye.
     std::vector<double> ch = makeChannel(3000e-12, 400);
     const Reference ref = referenceSearch(table, 3, ch, 0.5);
-    for (double r : ref.ratio) ASSERT_LE(r, 0.0);
+    for (double r : ref.ratio)
+        ASSERT_LE(r, 0.0);
     FIRwStepRespList list;
     configure(list, table, 3, &ch);
     list.AdaptStepRespIndex = 1;
     std::stringstream msg;
     ASSERT_TRUE(list.Setup(nullptr, msg) && list.Initialize(msg)) << msg.str();
     EXPECT_EQ(list.StepRespIndex, ref.argmax);
-    EXPECT_EQ(msg.str(),
-              "Adaptation of the channel+equalizer for best eye opening results in step response data index = " +
-                  std::to_string(ref.argmax) + ", but the eye is still closed.\n");
+    EXPECT_EQ(
+        msg.str(),
+        "Adaptation of the channel+equalizer for best eye opening results in step response data index = " +
+            std::to_string(ref.argmax) + ", but the eye is still closed.\n");
 }
 
-TEST(FIRwStepRespListAdaptation, TrailingZerosOfTheChannelAreNotConvolved) {
+TEST(FIRwStepRespListAdaptation, TrailingZerosOfTheChannelAreNotConvolved)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(300e-12, 100);
     std::vector<double> padded(ch);
@@ -335,7 +362,8 @@ TEST(FIRwStepRespListAdaptation, TrailingZerosOfTheChannelAreNotConvolved) {
     EXPECT_EQ(a.BestEyeRatio, b.BestEyeRatio);
 }
 
-TEST(FIRwStepRespListAdaptation, AllZeroChannelKeepsTheFirstStateWithoutNaN) {
+TEST(FIRwStepRespListAdaptation, AllZeroChannelKeepsTheFirstStateWithoutNaN)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch(50, 0.0);
     FIRwStepRespList list;
@@ -349,14 +377,16 @@ TEST(FIRwStepRespListAdaptation, AllZeroChannelKeepsTheFirstStateWithoutNaN) {
     EXPECT_EQ(list.ChannelLength, 1);
     EXPECT_EQ(list.Gain, 1.0);
     EXPECT_EQ(list.Gain_dB, 0.0);
-    EXPECT_EQ(msg.str(),
-              "Adaptation of the channel+equalizer for best eye opening results in step response data index = 1, "
-              "but the eye is still closed.\n"
-              "To adapt for channel+equalizer loss relative to the LogicLevel = 0.5, a gain of 0 dB is added at "
-              "the equalizer output.\n");
+    EXPECT_EQ(
+        msg.str(),
+        "Adaptation of the channel+equalizer for best eye opening results in step response data index = 1, "
+        "but the eye is still closed.\n"
+        "To adapt for channel+equalizer loss relative to the LogicLevel = 0.5, a gain of 0 dB is added at "
+        "the equalizer output.\n");
 }
 
-TEST(FIRwStepRespListAdaptation, FailingStateReportsItsMessagesAndKeepsTheBestSoFar) {
+TEST(FIRwStepRespListAdaptation, FailingStateReportsItsMessagesAndKeepsTheBestSoFar)
+{
     // Separate-columns layout; state 3 has only two rows with positive time.
     Table good = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 120);
@@ -367,7 +397,8 @@ TEST(FIRwStepRespListAdaptation, FailingStateReportsItsMessagesAndKeepsTheBestSo
         table.cols.push_back(good.cols[0]);
         table.cols.push_back(good.cols[k]);
     }
-    for (size_t j = 3; j < rows; ++j) table.cols[4][j] = 0.0;
+    for (size_t j = 3; j < rows; ++j)
+        table.cols[4][j] = 0.0;
     FIRwStepRespList list;
     configure(list, table, 3, &ch);
     list.ColumnArrangement = 0;
@@ -379,7 +410,8 @@ TEST(FIRwStepRespListAdaptation, FailingStateReportsItsMessagesAndKeepsTheBestSo
     EXPECT_EQ(list.StepRespIndex, ref.argmax);
 }
 
-TEST(FIRwStepRespListGain, OpenEyeBringsTheMeanUpperLevelToLogicLevel) {
+TEST(FIRwStepRespListGain, OpenEyeBringsTheMeanUpperLevelToLogicLevel)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(200e-12, 120);
     const Reference ref = referenceSearch(table, 8, ch, 0.4);
@@ -396,9 +428,10 @@ TEST(FIRwStepRespListGain, OpenEyeBringsTheMeanUpperLevelToLogicLevel) {
     const double gain = 0.4 / ((ref.bc[k - 1] + ref.wc[k - 1]) * 0.5);
     EXPECT_DOUBLE_EQ(list.Gain, gain);
     EXPECT_DOUBLE_EQ(list.Gain_dB, 20 * std::log10(gain));
-    EXPECT_EQ(msg.str(), "Channel+equalizer eye opening ratio = " + fmt(ref.wc[k - 1] / ref.bc[k - 1]) +
-                             ".\nTo adapt for channel+equalizer loss relative to the LogicLevel = 0.4, a gain of " +
-                             fmt(list.Gain_dB) + " dB is added at the equalizer output.\n");
+    EXPECT_EQ(msg.str(),
+              "Channel+equalizer eye opening ratio = " + fmt(ref.wc[k - 1] / ref.bc[k - 1]) +
+                  ".\nTo adapt for channel+equalizer loss relative to the LogicLevel = 0.4, a gain of " +
+                  fmt(list.Gain_dB) + " dB is added at the equalizer output.\n");
 
     // The trial convolution left no state behind: streaming a unit impulse
     // gives the taps times the gain, from time 0 in steps of the sample interval.
@@ -412,7 +445,8 @@ TEST(FIRwStepRespListGain, OpenEyeBringsTheMeanUpperLevelToLogicLevel) {
     EXPECT_EQ(list.SampleCount, static_cast<std::int64_t>(taps.size() + 3));
 }
 
-TEST(FIRwStepRespListGain, ClosedEyeUsesTheBestCaseLevel) {
+TEST(FIRwStepRespListGain, ClosedEyeUsesTheBestCaseLevel)
+{
     Table table = makeTable({0.0, 0.05});
     std::vector<double> ch = makeChannel(3000e-12, 400);
     const Reference ref = referenceSearch(table, 2, ch, 0.5);
@@ -424,12 +458,14 @@ TEST(FIRwStepRespListGain, ClosedEyeUsesTheBestCaseLevel) {
     std::stringstream msg;
     ASSERT_TRUE(list.Setup(nullptr, msg) && list.Initialize(msg));
     EXPECT_DOUBLE_EQ(list.Gain, 0.5 / ref.bc[0]);
-    EXPECT_EQ(msg.str(), "Channel+equalizer eye is closed.\nTo adapt for channel+equalizer loss relative to the "
-                         "LogicLevel = 0.5, a gain of " +
-                             fmt(list.Gain_dB) + " dB is added at the equalizer output.\n");
+    EXPECT_EQ(msg.str(),
+              "Channel+equalizer eye is closed.\nTo adapt for channel+equalizer loss relative to the "
+              "LogicLevel = 0.5, a gain of " +
+                  fmt(list.Gain_dB) + " dB is added at the equalizer output.\n");
 }
 
-TEST(FIRwStepRespListRun, StreamsTheChosenTapsTimesGain) {
+TEST(FIRwStepRespListRun, StreamsTheChosenTapsTimesGain)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(300e-12, 60);
     FIRwStepRespList list;
@@ -447,7 +483,8 @@ TEST(FIRwStepRespListRun, StreamsTheChosenTapsTimesGain) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwStepRespListRun, ConvolveChImpFIRGivesTheFullConvolutionPlusOneSample) {
+TEST(FIRwStepRespListRun, ConvolveChImpFIRGivesTheFullConvolutionPlusOneSample)
+{
     Table table = makeTable(kEmphasis);
     std::vector<double> ch = makeChannel(300e-12, 30);
     FIRwStepRespList list;
@@ -460,11 +497,13 @@ TEST(FIRwStepRespListRun, ConvolveChImpFIRGivesTheFullConvolutionPlusOneSample) 
     list.convolveChImpFIR(v, 30, msg);
     const std::vector<double> y = naiveConvolution(ch, list.Taps());
     ASSERT_EQ(v.size(), y.size());
-    for (size_t i = 0; i < y.size(); ++i) EXPECT_EQ(v[i], y[i]) << i;
+    for (size_t i = 0; i < y.size(); ++i)
+        EXPECT_EQ(v[i], y[i]) << i;
     EXPECT_EQ(v.back(), 0.0);
 }
 
-TEST(FIRwStepRespListRun, RawRowsWithoutInterpolation) {
+TEST(FIRwStepRespListRun, RawRowsWithoutInterpolation)
+{
     Table table = makeTable(kEmphasis, 10);
     std::vector<double> ch(1, 1.0);
     FIRwStepRespList list;
@@ -484,7 +523,8 @@ TEST(FIRwStepRespListRun, RawRowsWithoutInterpolation) {
     }
 }
 
-TEST(FIRwStepRespListSetup, UseFileGetsTheClassLineOnce) {
+TEST(FIRwStepRespListSetup, UseFileGetsTheClassLineOnce)
+{
     const std::string path = ::testing::TempDir() + "firwstepresplist_use.txt";
     {
         std::ofstream use(path);

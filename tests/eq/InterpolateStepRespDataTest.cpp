@@ -22,7 +22,8 @@ struct Table {
 
     explicit Table(const std::vector<std::vector<double>>& cols)
     {
-        for (size_t c = 0; c < cols.size(); ++c) array[c] = cols[c];
+        for (size_t c = 0; c < cols.size(); ++c)
+            array[c] = cols[c];
         columns = array;
     }
     std::vector<double>** slot() { return &columns; }
@@ -52,7 +53,8 @@ std::string readFile(const std::string& path)
 double sum(const std::vector<double>& v)
 {
     double s = 0.0;
-    for (double x : v) s += x;
+    for (double x : v)
+        s += x;
     return s;
 }
 
@@ -77,7 +79,8 @@ TEST(InterpolateStepRespData, HandWorkedRampSharedTimeAxis)
     // Step on the grid: 0, 1, ..., 7; differences 0, 1 x 7, scaled by 8 / 7.
     ASSERT_EQ(s.OutputData.size(), 8u);
     EXPECT_EQ(s.OutputData[0], 0.0);
-    for (size_t i = 1; i < 8; ++i) EXPECT_DOUBLE_EQ(s.OutputData[i], 8.0 / 7.0);
+    for (size_t i = 1; i < 8; ++i)
+        EXPECT_DOUBLE_EQ(s.OutputData[i], 8.0 / 7.0);
     EXPECT_EQ(s.OutputTime, (std::vector<double>{0, 0.5, 1, 1.5, 2, 2.5, 3, 3.5}));
 
     for (int i = 0; i < 8; ++i) {
@@ -205,7 +208,8 @@ TEST(InterpolateStepRespData, PointCountTruncatesAndStepHoldsFinalValue)
     ASSERT_EQ(s.OutputData.size(), 10u);
     EXPECT_EQ(s.OutputTime.back(), 4.5);
     EXPECT_NEAR(s.OutputData[2], 1.0 / 1.09, 1e-12);  // linear value at 1 s
-    for (int i = 0; i < 12; ++i) s.Run();
+    for (int i = 0; i < 12; ++i)
+        s.Run();
     EXPECT_EQ(s.Time, 4.5);
     EXPECT_EQ(s.Output, s.OutputData.back());  // the step holds its last level
 }
@@ -219,7 +223,8 @@ TEST(InterpolateStepRespData, SettledStepLosesTrailingZeroTaps)
     ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg)) << msg.str();
     EXPECT_EQ(s.OutputData, (std::vector<double>{0, 0.25, 0.25, 0.25, 0.25}));
     EXPECT_EQ(s.OutputTime.size(), 14u);
-    for (int i = 0; i < 6; ++i) s.Run();
+    for (int i = 0; i < 6; ++i)
+        s.Run();
     EXPECT_EQ(s.Output, 0.0);
     EXPECT_EQ(s.Time, 6.5);
 
@@ -274,14 +279,13 @@ TEST(InterpolateStepRespData, ParameterFaultsAllReportedInOrder)
     s.DifferentiateData = 2;
     s.StepData = 3;
     EXPECT_FALSE(s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "BitRate must be a positive number.\n"
-              "SamplesPerBit must be a positive integer.\n"
-              "Step response index must be an integer in the range [1, 2].\n"
-              "EnableInterpolation must be an integer in the range [0, 1].\n"
-              "InterpolationType must be an integer in the range [0, 2].\n"
-              "DifferentiateData must be an integer in the range [0, 1].\n"
-              "StepData must be an integer in the range [0, 1].\n");
+    EXPECT_EQ(msg.str(), "BitRate must be a positive number.\n"
+                         "SamplesPerBit must be a positive integer.\n"
+                         "Step response index must be an integer in the range [1, 2].\n"
+                         "EnableInterpolation must be an integer in the range [0, 1].\n"
+                         "InterpolationType must be an integer in the range [0, 2].\n"
+                         "DifferentiateData must be an integer in the range [0, 1].\n"
+                         "StepData must be an integer in the range [0, 1].\n");
 
     msg.str("");
     InterpolateStepRespData n;
@@ -289,11 +293,10 @@ TEST(InterpolateStepRespData, ParameterFaultsAllReportedInOrder)
     n.BitRate = std::nan("");
     n.StepResp_data_values = nullptr;
     EXPECT_FALSE(n.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "BitRate must be a positive number.\n"
-              "Step response index must be an integer in the range [1, 0].\n"
-              "NumStepResp must be an integer > 0.\n"
-              "StepResp_data_values must not be an empty array.\n");
+    EXPECT_EQ(msg.str(), "BitRate must be a positive number.\n"
+                         "Step response index must be an integer in the range [1, 0].\n"
+                         "NumStepResp must be an integer > 0.\n"
+                         "StepResp_data_values must not be an empty array.\n");
 }
 
 TEST(InterpolateStepRespData, TableShapeFaults)
@@ -316,7 +319,8 @@ TEST(InterpolateStepRespData, TableShapeFaults)
     Table ragged({{0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2, 3}, {0, 1, 2}});
     configure(s, ragged, 2, 1, 0);
     EXPECT_FALSE(s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(), "Number of rows for StepResp_data_values[3] is not the same as for StepResp_data_values[0].\n");
+    EXPECT_EQ(msg.str(),
+              "Number of rows for StepResp_data_values[3] is not the same as for StepResp_data_values[0].\n");
 
     // Shared axis: only columns up to NumStepResp.
     msg.str("");
@@ -331,7 +335,8 @@ TEST(InterpolateStepRespData, BadTimeAxesAreRejected)
     InterpolateStepRespData s;
     configure(s, repeated, 1, 1, 1);
     EXPECT_FALSE(s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(), "xData[3] = 1  <= xData[2] = 1. X-axis data must be in non-repeating ascending order.");
+    EXPECT_EQ(msg.str(),
+              "xData[3] = 1  <= xData[2] = 1. X-axis data must be in non-repeating ascending order.");
 
     // Times in picoseconds where seconds are expected: no int point count.
     msg.str("");
@@ -339,7 +344,8 @@ TEST(InterpolateStepRespData, BadTimeAxesAreRejected)
     InterpolateStepRespData p;  // 28 Gb/s x 32
     configure(p, ps, 1, 1, 1, 28e9, 32);
     EXPECT_FALSE(p.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(), "The last step response time divided by the sample interval must be < 2147483647.\n");
+    EXPECT_EQ(msg.str(),
+              "The last step response time divided by the sample interval must be < 2147483647.\n");
 
     // A time axis ending before one sample interval gives no points.
     msg.str("");
@@ -361,8 +367,7 @@ TEST(InterpolateStepRespData, UseFileLineWrittenOnce)
         ASSERT_TRUE(s.Setup(&log, msg)) << msg.str();
         ASSERT_TRUE(s.Setup(&log, msg)) << msg.str();
     }
-    EXPECT_EQ(readFile(path),
-              "Veltramodels20200612::InterpolateStepRespData\n"
-              "Veltramodels20200612::InterpolateData\n");
+    EXPECT_EQ(readFile(path), "Veltramodels20200612::InterpolateStepRespData\n"
+                              "Veltramodels20200612::InterpolateData\n");
     std::remove(path.c_str());
 }

@@ -30,13 +30,18 @@ struct StepTable {
     std::vector<double>** slot() { return &array; }
 };
 
-double edge(double t) { return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 20e-12); }
+double edge(double t)
+{
+    return t <= 0.0 ? 0.0 : 1.0 - std::exp(-t / 20e-12);
+}
 
 // kind 0: de-emphasis a_k = 0.04 (k - 1) one bit after the edge; kind 1: a
 // pre-shoot of 0.05 k one bit before a delayed edge.
-void fillTable(StepTable& t, int kind, int states, int rows = 200, double dt = 2.5e-12) {
+void fillTable(StepTable& t, int kind, int states, int rows = 200, double dt = 2.5e-12)
+{
     const double tb = 1.0 / kBitRate;
-    for (int r = 0; r < rows; ++r) t.columns[0].push_back(r * dt);
+    for (int r = 0; r < rows; ++r)
+        t.columns[0].push_back(r * dt);
     for (int k = 1; k <= states; ++k) {
         for (int r = 0; r < rows; ++r) {
             const double x = r * dt;
@@ -48,23 +53,28 @@ void fillTable(StepTable& t, int kind, int states, int rows = 200, double dt = 2
 }
 
 // A lossy channel in gain per sample, followed by exact zeros.
-std::vector<double> lossyChannel(int n = 60, double tau = 2.5, int trailingZeros = 7) {
+std::vector<double> lossyChannel(int n = 60, double tau = 2.5, int trailingZeros = 7)
+{
     std::vector<double> h(n + trailingZeros, 0.0);
     double sum = 0.0;
     for (int i = 0; i < n; ++i) {
         h[i] = (i / tau) * std::exp(-i / tau);
         sum += h[i];
     }
-    for (int i = 0; i < n; ++i) h[i] /= sum;
+    for (int i = 0; i < n; ++i)
+        h[i] /= sum;
     return h;
 }
 
-std::vector<double> trimTrailing(std::vector<double> v) {
-    while (v.size() > 1 && v.back() == 0.0) v.pop_back();
+std::vector<double> trimTrailing(std::vector<double> v)
+{
+    while (v.size() > 1 && v.back() == 0.0)
+        v.pop_back();
     return v;
 }
 
-std::vector<double> stateTaps(StepTable& t, int states, int index) {
+std::vector<double> stateTaps(StepTable& t, int states, int index)
+{
     InterpolateStepRespData in;
     in.BitRate = kBitRate;
     in.SamplesPerBit = kSpb;
@@ -79,20 +89,26 @@ std::vector<double> stateTaps(StepTable& t, int states, int index) {
     return in.OutputData;
 }
 
-std::vector<double> naiveConvolution(const std::vector<double>& a, const std::vector<double>& b) {
-    if (a.empty() || b.empty()) return {};
+std::vector<double> naiveConvolution(const std::vector<double>& a, const std::vector<double>& b)
+{
+    if (a.empty() || b.empty())
+        return {};
     std::vector<double> y(a.size() + b.size() - 1, 0.0);
     for (size_t i = 0; i < a.size(); ++i)
-        for (size_t j = 0; j < b.size(); ++j) y[i + j] += a[i] * b[j];
+        for (size_t j = 0; j < b.size(); ++j)
+            y[i + j] += a[i] * b[j];
     return y;
 }
 
-std::vector<double> scaled(std::vector<double> v, double g) {
-    for (double& s : v) s *= g;
+std::vector<double> scaled(std::vector<double> v, double g)
+{
+    for (double& s : v)
+        s *= g;
     return v;
 }
 
-double eyeRatio(const std::vector<double>& h) {
+double eyeRatio(const std::vector<double>& h)
+{
     ImpulseOperations ops;
     double bc = 0.0, wc = 0.0;
     std::stringstream m;
@@ -100,22 +116,27 @@ double eyeRatio(const std::vector<double>& h) {
     return wc / bc;
 }
 
-std::string fmt(double v) {
+std::string fmt(double v)
+{
     std::ostringstream s;
     s << v;
     return s.str();
 }
 
-void expectClose(const std::vector<double>& got, const std::vector<double>& want, double rel = 1e-12) {
+void expectClose(const std::vector<double>& got, const std::vector<double>& want, double rel = 1e-12)
+{
     ASSERT_EQ(got.size(), want.size());
     double peak = 0.0;
-    for (double s : want) peak = std::max(peak, std::fabs(s));
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_NEAR(got[i], want[i], rel * peak) << "sample " << i;
+    for (double s : want)
+        peak = std::max(peak, std::fabs(s));
+    for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_NEAR(got[i], want[i], rel * peak) << "sample " << i;
 }
 
 // (dB, wrapped phase) of bin k of an N-point DFT of x scaled by 1/N, as the
 // section reports it: dB with the 1/N undone, phase compared modulo 360.
-void expectSpectrumBin(const std::complex<double>& got, const std::vector<double>& x, size_t N, size_t k) {
+void expectSpectrumBin(const std::complex<double>& got, const std::vector<double>& x, size_t N, size_t k)
+{
     std::complex<double> X(0.0, 0.0);
     for (size_t n = 0; n < x.size(); ++n)
         X += x[n] * std::exp(std::complex<double>(0.0, -2.0 * kPi * double(k) * double(n % N) / double(N)));
@@ -129,7 +150,8 @@ void expectSpectrumBin(const std::complex<double>& got, const std::vector<double
     }
 }
 
-void expectUnwrapped(const std::vector<std::complex<double>>& s) {
+void expectUnwrapped(const std::vector<std::complex<double>>& s)
+{
     for (size_t i = 1; i < s.size(); ++i) {
         const double d = s[i].imag() - s[i - 1].imag();
         ASSERT_LE(std::fabs(d), 180.0) << "bin " << i;
@@ -141,7 +163,8 @@ struct Section {
     StepTable t1, t2;
     RxLTI_StepResp_AMI s;
     std::vector<double> channel;
-    explicit Section(int lists = 1) {
+    explicit Section(int lists = 1)
+    {
         fillTable(t1, 0, 16);
         fillTable(t2, 1, 5);
         channel = lossyChannel();
@@ -163,7 +186,8 @@ struct Section {
 
 }  // namespace
 
-TEST(RxLTI_StepResp_AMI, SetupReportsEveryFaultInOrder) {
+TEST(RxLTI_StepResp_AMI, SetupReportsEveryFaultInOrder)
+{
     RxLTI_StepResp_AMI s;
     s.InputGain = 0.0;
     s.AdaptForOutputLevel = 4;
@@ -174,18 +198,17 @@ TEST(RxLTI_StepResp_AMI, SetupReportsEveryFaultInOrder) {
     s.SectionTopology = 2;
     std::stringstream msg;
     EXPECT_FALSE(s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ERROR:  Front end InputGain must not be zero.\n"
-              "ERROR:  Front end AdaptForOutputLevel must be an integer in the range [0, 3].\n"
-              "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
-              "ERROR:  Front end TxDataLevelPtoP must be > 0.\n"
-              "ERROR:  Front end FEType must be an integer in the range [0, 4].\n"
-              "ERROR:  Front end NumData1 must be >= 0.\n"
-              "ERROR:  Front end NumData2 must be > 0.\n"
-              "ERROR:  Front end Data2Index must be an integer in the range [1, 0].\n"
-              "ERROR:  Front end NumData3 must be > 0.\n"
-              "ERROR:  Front end Data3Index must be an integer in the range [1, 0].\n"
-              "ERROR:  SectionTopology must be 0 or 1.\n");
+    EXPECT_EQ(msg.str(), "ERROR:  Front end InputGain must not be zero.\n"
+                         "ERROR:  Front end AdaptForOutputLevel must be an integer in the range [0, 3].\n"
+                         "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
+                         "ERROR:  Front end TxDataLevelPtoP must be > 0.\n"
+                         "ERROR:  Front end FEType must be an integer in the range [0, 4].\n"
+                         "ERROR:  Front end NumData1 must be >= 0.\n"
+                         "ERROR:  Front end NumData2 must be > 0.\n"
+                         "ERROR:  Front end Data2Index must be an integer in the range [1, 0].\n"
+                         "ERROR:  Front end NumData3 must be > 0.\n"
+                         "ERROR:  Front end Data3Index must be an integer in the range [1, 0].\n"
+                         "ERROR:  SectionTopology must be 0 or 1.\n");
 
     RxLTI_StepResp_AMI neg;
     neg.AdaptForOutputLevel = -1;
@@ -193,22 +216,21 @@ TEST(RxLTI_StepResp_AMI, SetupReportsEveryFaultInOrder) {
     neg.FEType = -1;
     std::stringstream msg2;
     EXPECT_FALSE(neg.Setup(nullptr, msg2));
-    EXPECT_EQ(msg2.str(),
-              "ERROR:  Front end AdaptForOutputLevel must be an integer in the range [0, 3].\n"
-              "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
-              "ERROR:  Front end FEType must be an integer in the range [0, 4].\n");
+    EXPECT_EQ(msg2.str(), "ERROR:  Front end AdaptForOutputLevel must be an integer in the range [0, 3].\n"
+                          "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
+                          "ERROR:  Front end FEType must be an integer in the range [0, 4].\n");
 }
 
-TEST(RxLTI_StepResp_AMI, SetupListChecks) {
+TEST(RxLTI_StepResp_AMI, SetupListChecks)
+{
     Section a(4);
     a.s.NumData3 = 2;
     a.s.Data1Index = 17;
     std::stringstream msg;
     EXPECT_FALSE(a.s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ERROR:  Front end Data1Index must be an integer in the range [1, 16].\n"
-              "ERROR:  Front end NumData4 must be > 0.\n"
-              "ERROR:  Front end Data4Index must be an integer in the range [1, 0].\n");
+    EXPECT_EQ(msg.str(), "ERROR:  Front end Data1Index must be an integer in the range [1, 16].\n"
+                         "ERROR:  Front end NumData4 must be > 0.\n"
+                         "ERROR:  Front end Data4Index must be an integer in the range [1, 0].\n");
 
     Section b(3);
     b.s.NumData3 = 3;
@@ -232,7 +254,8 @@ TEST(RxLTI_StepResp_AMI, SetupListChecks) {
     EXPECT_EQ(c.s.NumData2, 0);
 }
 
-TEST(RxLTI_StepResp_AMI, SetupTopologyChecks) {
+TEST(RxLTI_StepResp_AMI, SetupTopologyChecks)
+{
     {
         Section a(2);
         a.s.SectionTopology = 1;
@@ -262,7 +285,7 @@ TEST(RxLTI_StepResp_AMI, SetupTopologyChecks) {
         EXPECT_EQ(msg.str(), "ERROR:  Section1Ratio must be a value in the range [0, 1].\n");
     }
     {
-        Section a(1);   // list 2 is cleared for FEType 1
+        Section a(1);  // list 2 is cleared for FEType 1
         a.s.SectionTopology = 1;
         a.s.NumData2 = 3;
         std::stringstream msg;
@@ -271,7 +294,8 @@ TEST(RxLTI_StepResp_AMI, SetupTopologyChecks) {
     }
 }
 
-TEST(RxLTI_StepResp_AMI, UseFileGetsItsLineOnce) {
+TEST(RxLTI_StepResp_AMI, UseFileGetsItsLineOnce)
+{
     const std::string path = ::testing::TempDir() + "rxlti_use_file.txt";
     {
         std::ofstream use(path);
@@ -287,7 +311,8 @@ TEST(RxLTI_StepResp_AMI, UseFileGetsItsLineOnce) {
     std::remove(path.c_str());
 }
 
-TEST(RxLTI_StepResp_AMI, NoEqualizationIsTheTrimmedChannelTimesGain) {
+TEST(RxLTI_StepResp_AMI, NoEqualizationIsTheTrimmedChannelTimesGain)
+{
     RxLTI_StepResp_AMI s;
     s.BitRate = kBitRate;
     s.SamplesPerBit = kSpb;
@@ -307,7 +332,8 @@ TEST(RxLTI_StepResp_AMI, NoEqualizationIsTheTrimmedChannelTimesGain) {
     EXPECT_DOUBLE_EQ(s.FreqStep, 0.5 * kSampleRate / 4095);
     EXPECT_DOUBLE_EQ(s.Frequencies[10], 10 * s.FreqStep);
     ASSERT_EQ(s.OutputSpectrum.size(), 4096u);
-    for (size_t k : {0u, 1u, 17u, 1000u, 4095u}) expectSpectrumBin(s.OutputSpectrum[k], s.OutputImpulse, 8192, k);
+    for (size_t k : {0u, 1u, 17u, 1000u, 4095u})
+        expectSpectrumBin(s.OutputSpectrum[k], s.OutputImpulse, 8192, k);
     expectUnwrapped(s.OutputSpectrum);
     // The section alone passes a unit impulse: 0 dB, 0 degrees everywhere.
     EXPECT_EQ(s.SectionImpulse, std::vector<double>(1, 1.0));
@@ -330,7 +356,8 @@ TEST(RxLTI_StepResp_AMI, NoEqualizationIsTheTrimmedChannelTimesGain) {
     EXPECT_TRUE(quiet.Frequencies.empty());
 }
 
-TEST(RxLTI_StepResp_AMI, NonFiniteChannelSampleSpoilsOnlyTheOutputSpectrum) {
+TEST(RxLTI_StepResp_AMI, NonFiniteChannelSampleSpoilsOnlyTheOutputSpectrum)
+{
     RxLTI_StepResp_AMI s;
     s.ChannelImpulse = {1.0, std::nan(""), 0.5};
     std::stringstream msg;
@@ -344,7 +371,8 @@ TEST(RxLTI_StepResp_AMI, NonFiniteChannelSampleSpoilsOnlyTheOutputSpectrum) {
     }
 }
 
-TEST(RxLTI_StepResp_AMI, LevelControlOnly) {
+TEST(RxLTI_StepResp_AMI, LevelControlOnly)
+{
     RxLTI_StepResp_AMI s;
     s.BitRate = kBitRate;
     s.SamplesPerBit = kSpb;
@@ -357,7 +385,8 @@ TEST(RxLTI_StepResp_AMI, LevelControlOnly) {
     ASSERT_TRUE(s.Initialize(msg));
     EXPECT_EQ(msg.str(), "\nFront end (FE) model with only AGC used.\n");
     ASSERT_EQ(s.OutputImpulse.size(), trimmed.size());
-    for (size_t i = 0; i < trimmed.size(); ++i) EXPECT_DOUBLE_EQ(s.OutputImpulse[i], 1.5 * trimmed[i]);
+    for (size_t i = 0; i < trimmed.size(); ++i)
+        EXPECT_DOUBLE_EQ(s.OutputImpulse[i], 1.5 * trimmed[i]);
     s.Input = 2.0;
     ASSERT_TRUE(s.Run(msg));
     EXPECT_EQ(s.Output, 3.0);
@@ -375,13 +404,16 @@ TEST(RxLTI_StepResp_AMI, LevelControlOnly) {
     ASSERT_TRUE(dc.Setup(nullptr, msg2));
     ASSERT_TRUE(dc.Initialize(msg2));
     double sum = 0.0;
-    for (double v : dc.OutputImpulse) sum += v;
+    for (double v : dc.OutputImpulse)
+        sum += v;
     EXPECT_NEAR(sum, 0.8, 1e-12);
     EXPECT_NEAR(dc.AGC.ScalarGain, 0.8 / 1.5, 1e-12);
-    EXPECT_EQ(msg2.str(), "\nFront end (FE) model with only AGC used.\nAGC scalar gain = " + fmt(dc.AGC.ScalarGain) + ".\n");
+    EXPECT_EQ(msg2.str(), "\nFront end (FE) model with only AGC used.\nAGC scalar gain = " +
+                              fmt(dc.AGC.ScalarGain) + ".\n");
 }
 
-TEST(RxLTI_StepResp_AMI, SearchPicksTheBruteForceStateAndOutputIsTheConvolution) {
+TEST(RxLTI_StepResp_AMI, SearchPicksTheBruteForceStateAndOutputIsTheConvolution)
+{
     Section sec;
     sec.s.AdaptDataIndex = 1;
     sec.s.InputGain = 1.5;
@@ -393,7 +425,8 @@ TEST(RxLTI_StepResp_AMI, SearchPicksTheBruteForceStateAndOutputIsTheConvolution)
     int best = 0;
     for (int k = 1; k <= 16; ++k) {
         ratios.push_back(eyeRatio(naiveConvolution(scaled(trimmed, 1.5), stateTaps(sec.t1, 16, k))));
-        if (best == 0 || ratios.back() > ratios[best - 1]) best = k;
+        if (best == 0 || ratios.back() > ratios[best - 1])
+            best = k;
     }
     for (int k = 1; k <= 16; ++k) {
         if (k != best) {
@@ -419,14 +452,17 @@ TEST(RxLTI_StepResp_AMI, SearchPicksTheBruteForceStateAndOutputIsTheConvolution)
     // chosen taps, times the gain.
     const double gain = std::pow(10.0, 3.0 / 20.0);
     const std::vector<double> taps = stateTaps(sec.t1, 16, best);
-    expectClose(sec.s.OutputImpulse, trimTrailing(scaled(naiveConvolution(scaled(trimmed, 1.5), taps), gain)));
+    expectClose(sec.s.OutputImpulse,
+                trimTrailing(scaled(naiveConvolution(scaled(trimmed, 1.5), taps), gain)));
 
     // The section alone: the chosen taps times the gain; its spectrum is
     // that of an independently computed DFT.
     expectClose(sec.s.SectionImpulse, trimTrailing(scaled(taps, gain)));
     ASSERT_EQ(sec.s.SectionSpectrum.size(), 4096u);
-    for (size_t k : {0u, 3u, 250u, 2049u}) expectSpectrumBin(sec.s.SectionSpectrum[k], sec.s.SectionImpulse, 8192, k);
-    for (size_t k : {1u, 100u, 4000u}) expectSpectrumBin(sec.s.OutputSpectrum[k], sec.s.OutputImpulse, 8192, k);
+    for (size_t k : {0u, 3u, 250u, 2049u})
+        expectSpectrumBin(sec.s.SectionSpectrum[k], sec.s.SectionImpulse, 8192, k);
+    for (size_t k : {1u, 100u, 4000u})
+        expectSpectrumBin(sec.s.OutputSpectrum[k], sec.s.OutputImpulse, 8192, k);
     expectUnwrapped(sec.s.SectionSpectrum);
     expectUnwrapped(sec.s.OutputSpectrum);
 
@@ -450,7 +486,8 @@ TEST(RxLTI_StepResp_AMI, SearchPicksTheBruteForceStateAndOutputIsTheConvolution)
     EXPECT_EQ(inv.s.OutputImpulse, scaled(sec.s.OutputImpulse, -1.0));
 }
 
-TEST(RxLTI_StepResp_AMI, FixedStateAndSingleState) {
+TEST(RxLTI_StepResp_AMI, FixedStateAndSingleState)
+{
     Section sec;
     sec.s.Data1Index = 5;
     std::stringstream msg;
@@ -459,8 +496,9 @@ TEST(RxLTI_StepResp_AMI, FixedStateAndSingleState) {
     const std::vector<double> trimmed = trimTrailing(sec.channel);
     const std::vector<double> response = naiveConvolution(trimmed, stateTaps(sec.t1, 16, 5));
     expectClose(sec.s.OutputImpulse, trimTrailing(response));
-    EXPECT_NE(msg.str().find("For the selected EQ states the open eye ratio = " + fmt(sec.s.BestEyeRatio) + "\n"),
-              std::string::npos);
+    EXPECT_NE(
+        msg.str().find("For the selected EQ states the open eye ratio = " + fmt(sec.s.BestEyeRatio) + "\n"),
+        std::string::npos);
     EXPECT_NEAR(sec.s.BestEyeRatio, eyeRatio(response), 1e-12);
 
     // One state: the index is 1, searched or not.
@@ -472,7 +510,8 @@ TEST(RxLTI_StepResp_AMI, FixedStateAndSingleState) {
     EXPECT_EQ(one.s.Data1Index, 1);
 }
 
-TEST(RxLTI_StepResp_AMI, CascadeOutputIsTheWholeResponse) {
+TEST(RxLTI_StepResp_AMI, CascadeOutputIsTheWholeResponse)
+{
     Section sec(2);
     sec.s.Data1Index = 3;
     sec.s.Data2Index = 4;
@@ -483,15 +522,16 @@ TEST(RxLTI_StepResp_AMI, CascadeOutputIsTheWholeResponse) {
     const std::vector<double> trimmed = trimTrailing(sec.channel);
     // Not cut after the channel plus the last list's taps: every list's
     // taps extend the response.
-    const std::vector<double> want =
-        trimTrailing(scaled(naiveConvolution(naiveConvolution(trimmed, taps1), taps2), std::pow(10.0, -2.0 / 20.0)));
+    const std::vector<double> want = trimTrailing(
+        scaled(naiveConvolution(naiveConvolution(trimmed, taps1), taps2), std::pow(10.0, -2.0 / 20.0)));
     ASSERT_GT(want.size(), trimmed.size() + taps2.size());
     expectClose(sec.s.OutputImpulse, want);
     EXPECT_EQ(sec.s.Data1Index, 3);
     EXPECT_EQ(sec.s.Data2Index, 4);
 }
 
-TEST(RxLTI_StepResp_AMI, ParallelRatioOneEqualsTheFirstListAlone) {
+TEST(RxLTI_StepResp_AMI, ParallelRatioOneEqualsTheFirstListAlone)
+{
     for (int adapt = 0; adapt <= 1; ++adapt) {
         Section alone(1), parallel(2);
         for (Section* s : {&alone, &parallel}) {
@@ -519,7 +559,8 @@ TEST(RxLTI_StepResp_AMI, ParallelRatioOneEqualsTheFirstListAlone) {
     }
 }
 
-TEST(RxLTI_StepResp_AMI, ParallelMixesBothListsAndWritesTheRatioBack) {
+TEST(RxLTI_StepResp_AMI, ParallelMixesBothListsAndWritesTheRatioBack)
+{
     Section fixed(2);
     fixed.s.SectionTopology = 1;
     fixed.s.Section1Ratio = 0.4;
@@ -556,7 +597,8 @@ TEST(RxLTI_StepResp_AMI, ParallelMixesBothListsAndWritesTheRatioBack) {
     expectClose(searched.s.SectionImpulse, trimTrailing(g));
 }
 
-TEST(RxLTI_StepResp_AMI, AllZeroChannelComesBackAsZerosWithSuccess) {
+TEST(RxLTI_StepResp_AMI, AllZeroChannelComesBackAsZerosWithSuccess)
+{
     // Cascade with the search on and eye-level gain adaptation.
     Section sec;
     sec.s.AdaptDataIndex = 1;
@@ -569,7 +611,8 @@ TEST(RxLTI_StepResp_AMI, AllZeroChannelComesBackAsZerosWithSuccess) {
     EXPECT_LE(sec.s.BestEyeRatio, 0.0);
     EXPECT_TRUE(std::isfinite(sec.s.Cascade.Gain));
     ASSERT_EQ(sec.s.OutputSpectrum.size(), 4096u);
-    for (const auto& z : sec.s.OutputSpectrum) EXPECT_TRUE(std::isfinite(z.real()) && std::isfinite(z.imag()));
+    for (const auto& z : sec.s.OutputSpectrum)
+        EXPECT_TRUE(std::isfinite(z.real()) && std::isfinite(z.imag()));
     sec.s.Input = 1.0;
     EXPECT_TRUE(sec.s.Run(msg));
     EXPECT_TRUE(std::isfinite(sec.s.Output));
@@ -606,7 +649,8 @@ TEST(RxLTI_StepResp_AMI, AllZeroChannelComesBackAsZerosWithSuccess) {
     EXPECT_EQ(none.OutputImpulse, std::vector<double>(1, 0.0));
 }
 
-TEST(RxLTI_StepResp_AMI, EmptyChannelGivesAnEmptyOutput) {
+TEST(RxLTI_StepResp_AMI, EmptyChannelGivesAnEmptyOutput)
+{
     Section sec;
     sec.s.AdaptDataIndex = 1;
     sec.s.ChannelImpulse.clear();
@@ -635,7 +679,8 @@ TEST(RxLTI_StepResp_AMI, EmptyChannelGivesAnEmptyOutput) {
     }
 }
 
-TEST(RxLTI_StepResp_AMI, NonFiniteChannelSamplesEndWithoutCrashOrHang) {
+TEST(RxLTI_StepResp_AMI, NonFiniteChannelSamplesEndWithoutCrashOrHang)
+{
     for (double bad : {std::nan(""), HUGE_VAL}) {
         for (int topology = 0; topology <= 1; ++topology) {
             Section sec(2);
@@ -654,23 +699,24 @@ TEST(RxLTI_StepResp_AMI, NonFiniteChannelSamplesEndWithoutCrashOrHang) {
     }
 }
 
-TEST(RxLTI_StepResp_AMI, CascadeFailureIsReported) {
+TEST(RxLTI_StepResp_AMI, CascadeFailureIsReported)
+{
     Section sec;
     std::vector<double>* none = nullptr;
     sec.s.StepResp_data_values1 = &none;
     std::stringstream msg;
     ASSERT_TRUE(sec.s.Setup(nullptr, msg));
     EXPECT_FALSE(sec.s.Initialize(msg));
-    EXPECT_EQ(msg.str(),
-              "\nGenerating front end (FE) model based on step response data.\n"
-              "EQ1_StepResp_data_values vector size must be > 0.\n"
-              "\nERROR:  Front end (FE) model generation failed.\n");
+    EXPECT_EQ(msg.str(), "\nGenerating front end (FE) model based on step response data.\n"
+                         "EQ1_StepResp_data_values vector size must be > 0.\n"
+                         "\nERROR:  Front end (FE) model generation failed.\n");
     sec.s.Input = 1.0;
     EXPECT_FALSE(sec.s.Run(msg));
     EXPECT_EQ(sec.s.Output, 0.0);
 }
 
-TEST(RxLTI_StepResp_AMI, SkipFlagsAndFinalize) {
+TEST(RxLTI_StepResp_AMI, SkipFlagsAndFinalize)
+{
     Section skip;
     skip.s.AdaptDataIndex = 1;
     skip.s.SkipOutputImpulse = 1;
@@ -693,12 +739,13 @@ TEST(RxLTI_StepResp_AMI, SkipFlagsAndFinalize) {
     EXPECT_FALSE(noSpectrum.s.Run(msg2));
 }
 
-TEST(RxLTI_StepResp_AMI, FrequencyStepSetsTheSpectrumSize) {
+TEST(RxLTI_StepResp_AMI, FrequencyStepSetsTheSpectrumSize)
+{
     RxLTI_StepResp_AMI s;
     s.BitRate = kBitRate;
     s.SamplesPerBit = kSpb;
     s.ChannelImpulse = {1.0, 0.5};
-    s.FreqStep = 1e6;   // floor(4e10 / 1e6 + 0.5) + 1 = 40001 -> 2^15 points
+    s.FreqStep = 1e6;  // floor(4e10 / 1e6 + 0.5) + 1 = 40001 -> 2^15 points
     std::stringstream msg;
     ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg));
     EXPECT_EQ(s.Frequencies.size(), 32768u);
@@ -721,7 +768,8 @@ TEST(RxLTI_StepResp_AMI, FrequencyStepSetsTheSpectrumSize) {
     expectSpectrumBin(s.OutputSpectrum[77], s.OutputImpulse, 16384, 77);
 }
 
-TEST(RxLTI_StepResp_AMI, ConvertSpectrumUnwrapsPhase) {
+TEST(RxLTI_StepResp_AMI, ConvertSpectrumUnwrapsPhase)
+{
     RxLTI_StepResp_AMI s;
     const double deg = 180.0 / kPi;
     std::vector<std::complex<double>> z = {{0.0, 1.0}, {-1.0, 0.01}, {-1.0, -0.01}, {1.0, 0.0}};
@@ -735,7 +783,7 @@ TEST(RxLTI_StepResp_AMI, ConvertSpectrumUnwrapsPhase) {
     const double p1 = std::atan2(0.01, -1.0) * deg;
     EXPECT_NEAR(z[1].real(), 10.0 * std::log10(1.0001) + offset, 1e-12);
     EXPECT_NEAR(z[1].imag(), p1, 1e-12);
-    EXPECT_NEAR(z[2].imag(), 360.0 - p1, 1e-12);   // across the +-180 seam
+    EXPECT_NEAR(z[2].imag(), 360.0 - p1, 1e-12);  // across the +-180 seam
     EXPECT_NEAR(z[3].imag(), 360.0, 1e-12);
     EXPECT_NEAR(z[3].real(), offset, 1e-12);
 

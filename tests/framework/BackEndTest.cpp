@@ -190,7 +190,8 @@ TEST(BackEnd, TableChecks)
     be.ColumnArrangement1 = 2;
     be.EnableCorners = 1;
     be.CornerCase = 3;
-    EXPECT_EQ(check(be, false), "ColumnArrangement1 must be either 0 or 1.\nCornerCase must be either 0, 1 or 2.\n");
+    EXPECT_EQ(check(be, false),
+              "ColumnArrangement1 must be either 0 or 1.\nCornerCase must be either 0, 1 or 2.\n");
 
     Base_SerDesTxBE_CTLE c;
     stepRespModel(c);
@@ -219,7 +220,7 @@ TEST(BackEnd, PeakingChecks)
     be.ModelType = 1;
     be.NumData1 = 2;
     be.AdaptForChannel = 1;
-    be.FPeak = 6e9;   // below SymbolRate / 4
+    be.FPeak = 6e9;  // below SymbolRate / 4
     EXPECT_EQ(check(be, false), "FPeak must be > SymbolRate/4.0.\ndBPeakList must have at least 1 value.\n");
 
     Base_SerDesTxBE_CTLE range;
@@ -235,7 +236,7 @@ TEST(BackEnd, PeakingChecks)
     size.NumData1 = 3;
     size.AdaptForChannel = 1;
     size.TxBE_vPeakList = {0.1};
-    size.TxBE_vWidthMode = 5;   // not looked at after the size fault
+    size.TxBE_vWidthMode = 5;  // not looked at after the size fault
     EXPECT_EQ(check(size, false), "TxBE_vPeakList array size must equal TxBE_NumData1 ( 3 ).\n");
 
     Base_SerDesTxBE_CTLE values;
@@ -310,7 +311,7 @@ TEST(BackEnd, PoleZeroSetChecks)
     first.AdaptForChannel = 1;
     first.G_Data1 = {1.0, 1.0};
     first.PZ_Data1 = new std::vector<std::complex<double>>[2];
-    first.PZ_Data1[0] = {{1e9, 2e9}, {-2e9, 0}};   // 2 zeros, 1 pole
+    first.PZ_Data1[0] = {{1e9, 2e9}, {-2e9, 0}};  // 2 zeros, 1 pole
     first.PZ_Data1[1] = {{-1e9, 2e9}, {0, 0}};
     EXPECT_EQ(check(first, false), "Number of poles must be greater then number of zeros in PZ_Data1[0].\n");
 
@@ -367,8 +368,9 @@ TEST(BackEnd, PoleZeroSetsFromFile)
     three.AdaptForChannel = 1;
     three.ModelBuilderDirName = dir;
     three.PZ_Data1Text = name;
-    EXPECT_EQ(check(three, false), "\nERROR:  PZ data file contains 2 data sets which is not the same as expected 3.\n"
-                                   "G_Data1 array size must equal 3.\nPZ_Data1 array must not be empty.\n");
+    EXPECT_EQ(check(three, false),
+              "\nERROR:  PZ data file contains 2 data sets which is not the same as expected 3.\n"
+              "G_Data1 array size must equal 3.\nPZ_Data1 array must not be empty.\n");
     std::remove(path.c_str());
     rmdir(dir);
 }
@@ -478,7 +480,7 @@ TEST(BackEnd, ChecksRunOnceAndFlagRule)
     core.msg.str("");
     EXPECT_FALSE(core.Setup());
     EXPECT_EQ(core.msg.str(), "SymbolRate must be > 0.\n");
-    EXPECT_EQ(core.ModelType, -1);   // the model-specific check never ran
+    EXPECT_EQ(core.ModelType, -1);  // the model-specific check never ran
 }
 
 TEST(BackEnd, SetupCopiesIntoFrontEndAndCore)
@@ -532,7 +534,8 @@ SpectrumList spectrumList(const std::vector<double>& a)
     SpectrumList s;
     s.v.reset(new std::vector<double>[2 * a.size() + 1]);
     const double f0 = 8e9, tau = 100e-12, ui = 1.0 / kSymbolRate;
-    for (int i = 0; i <= 6000; ++i) s.v[0].push_back(i * 10e6);
+    for (int i = 0; i <= 6000; ++i)
+        s.v[0].push_back(i * 10e6);
     for (size_t k = 0; k < a.size(); ++k) {
         for (double f : s.v[0]) {
             const double g = std::exp(-0.5 * (f / f0) * (f / f0));
@@ -578,12 +581,13 @@ TEST(BackEnd, SpectrumDataBecomesStepResponses)
     ASSERT_TRUE(be.Setup()) << be.msg.str();
     EXPECT_EQ(be.ModelType, 3);
     EXPECT_EQ(be.ColumnArrangement1, 1);
-    ASSERT_NE(be.Data1, typ.get());   // the slot now holds the converted list
+    ASSERT_NE(be.Data1, typ.get());  // the slot now holds the converted list
     EXPECT_EQ(be.Data1_Fast, fast.get());
     const std::vector<double>* list = be.Data1;
     const size_t n = list[0].size();
     ASSERT_GT(n, 20u);
-    for (int k = 1; k <= 3; ++k) ASSERT_EQ(list[k].size(), n);
+    for (int k = 1; k <= 3; ++k)
+        ASSERT_EQ(list[k].size(), n);
     EXPECT_EQ(list[0][5], 5.0 / (kSps * kSymbolRate));
     for (int k = 1; k <= 3; ++k)
         for (size_t i = 0; i < n; i += 3)
@@ -625,7 +629,7 @@ TEST(BackEnd, SpectrumWithoutSearchConvertsTheSelectedState)
 TEST(BackEnd, FailedSpectrumConversion)
 {
     SpectrumList bad = spectrumList({0.0});
-    bad.v[0][3] = bad.v[0][2];   // frequencies not ascending
+    bad.v[0][3] = bad.v[0][2];  // frequencies not ascending
     Base_SerDesTxBE_CTLE be;
     be.SymbolRate = kSymbolRate;
     be.SamplesPerSymbol = kSps;
@@ -637,7 +641,7 @@ TEST(BackEnd, FailedSpectrumConversion)
     EXPECT_EQ(be.msg.str(), "Frequency values must be >= 0 and strictly ascending.\n");
     EXPECT_EQ(be.ModelType, 3);
     EXPECT_EQ(be.ColumnArrangement1, 1);
-    EXPECT_EQ(be.Data1, nullptr);   // the spectra are not offered as steps
+    EXPECT_EQ(be.Data1, nullptr);  // the spectra are not offered as steps
     // The next cycle fails cleanly in the section.
     be.msg.str("");
     EXPECT_TRUE(be.Setup());
@@ -646,4 +650,4 @@ TEST(BackEnd, FailedSpectrumConversion)
     EXPECT_NE(be.msg.str().find("EQ1_StepResp_data_values vector size must be > 0.\n"), std::string::npos);
 }
 
-} // namespace
+}  // namespace

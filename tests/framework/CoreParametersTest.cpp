@@ -121,7 +121,7 @@ TEST(CoreParameters, Pam4Thresholds)
     EXPECT_FALSE(c.setupCoreParameters());
     EXPECT_EQ(c.msg.str(), "PAM4_LowerThreshold must be less than PAM4_CenterThreshold.\n");
 
-    Base_SerDes_CoreParameters d;   // the order only matters with PAM4 on
+    Base_SerDes_CoreParameters d;  // the order only matters with PAM4 on
     d.PAM4_LowerThreshold = 0.2;
     EXPECT_TRUE(d.setupCoreParameters());
 
@@ -156,7 +156,7 @@ TEST(CoreParameters, JitterConversionOnlyAfterCleanChecks)
     Base_SerDes_CoreParameters c;
     c.SamplesPerSymbol = 1;
     c.EnableTxJitter = 2;
-    c.Tx_Dj = -0.1;   // not examined: no conversion, no term checks
+    c.Tx_Dj = -0.1;  // not examined: no conversion, no term checks
     EXPECT_FALSE(c.setupCoreParameters());
     EXPECT_EQ(c.EnableTxJitter, 2);
     EXPECT_EQ(c.Tx_Dj, -0.1);
@@ -168,7 +168,7 @@ TEST(CoreParameters, JitterOffClearsTerms)
     Base_SerDes_CoreParameters c;
     c.Tx_Rj = -3.0;
     c.Rx_Sj = 7.0;
-    c.Tx_Sj_Frequency = -1.0;   // not examined while jitter is off
+    c.Tx_Sj_Frequency = -1.0;  // not examined while jitter is off
     EXPECT_TRUE(c.setupCoreParameters());
     EXPECT_EQ(c.Tx_Rj, 0.0);
     EXPECT_EQ(c.Rx_Sj, 0.0);
@@ -227,7 +227,7 @@ TEST(CoreParameters, CornerChecks)
     EXPECT_EQ(e.msg.str(), "EnableCorners must be either 0 or 1.\n");
 
     Base_SerDes_CoreParameters f;
-    f.CornerCase = 9;   // ignored while corners are off
+    f.CornerCase = 9;  // ignored while corners are off
     f.EnableCorners = 0;
     EXPECT_TRUE(f.setupCoreParameters());
 }
@@ -252,7 +252,8 @@ TEST(CoreParameters, ModelGeneratorNames)
 
 TEST(CoreParameters, CornerDisplay)
 {
-    const char* expected[] = {"CornerCase = Typical (0)\n", "CornerCase = Slow (1)\n", "CornerCase = Fast (2)\n"};
+    const char* expected[] = {"CornerCase = Typical (0)\n", "CornerCase = Slow (1)\n",
+                              "CornerCase = Fast (2)\n"};
     for (int k = 0; k < 3; ++k) {
         Base_SerDes_CoreParameters c;
         c.CornerCase = k;
@@ -280,7 +281,8 @@ TEST(CoreParameters, RealOutputsGetTheirTimes)
     ASSERT_EQ(c.ImpulseOut.size(), 4u);
     EXPECT_DOUBLE_EQ(c.ImpulseOut[3].real(), 1.5e-11);
     EXPECT_EQ(c.ImpulseOut[3].real(), 3.0 / 1e10 / 20.0);
-    for (size_t i = 0; i < imp.size(); ++i) EXPECT_EQ(c.ImpulseOut[i].imag(), imp[i]);
+    for (size_t i = 0; i < imp.size(); ++i)
+        EXPECT_EQ(c.ImpulseOut[i].imag(), imp[i]);
     ASSERT_EQ(c.EqImpulseOut.size(), 2u);
     EXPECT_EQ(c.EqImpulseOut[1], std::complex<double>(1.0 / 1e10 / 20.0, -1.0));
     EXPECT_EQ(c.ImpulseSpectrumOut, s1);
@@ -312,7 +314,7 @@ TEST(CoreParameters, ImpulseOnlyKeepsOtherOutputs)
 TEST(CoreParameters, ComplexOutputsCopiedPairByPair)
 {
     Base_SerDes_CoreParameters c;
-    c.SymbolRate = 1e10;   // ignored: the pairs carry their own times
+    c.SymbolRate = 1e10;  // ignored: the pairs carry their own times
     std::vector<std::complex<double>> imp = {{1e-9, 0.5}, {3e-9, -0.5}};
     std::vector<std::complex<double>> eq = {{0.0, 1.0}};
     std::vector<std::complex<double>> s = {{-3, 45}};
@@ -345,9 +347,11 @@ TEST(DeembeddingFilter, NormalisedSymmetricLowPass)
         EXPECT_DOUBLE_EQ(deembeddingFilter[i], DeembedingFilterTaps[i] / rawSum);
     // Largest taps in the middle; the gain falls off towards half the sample rate.
     EXPECT_EQ(deembeddingFilter[106], deembeddingFilter[107]);
-    for (int i = 0; i < NumDeembedingFilterTaps; ++i) EXPECT_LE(deembeddingFilter[i], deembeddingFilter[106]);
+    for (int i = 0; i < NumDeembedingFilterTaps; ++i)
+        EXPECT_LE(deembeddingFilter[i], deembeddingFilter[106]);
     double nyquistGain = 0.0;
-    for (int i = 0; i < NumDeembedingFilterTaps; ++i) nyquistGain += (i % 2 ? -1.0 : 1.0) * deembeddingFilter[i];
+    for (int i = 0; i < NumDeembedingFilterTaps; ++i)
+        nyquistGain += (i % 2 ? -1.0 : 1.0) * deembeddingFilter[i];
     EXPECT_LT(std::fabs(nyquistGain), 1e-4);
 }
 
@@ -367,9 +371,10 @@ TEST(DeembeddingFilter, ConcurrentConstructionSeesOneFilling)
                 c.setupCoreParameters();
             }
         });
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     EXPECT_EQ(deembeddingFilter, before);
-    EXPECT_EQ(deembeddingFilter.data(), data);   // never refilled
+    EXPECT_EQ(deembeddingFilter.data(), data);  // never refilled
 }
 
 TEST(BufferParameter, ReadsNameAndValueLines)
@@ -409,4 +414,4 @@ TEST(BufferParameter, WrongOrMissingNameFails)
     EXPECT_EQ(m4.str(), "Buf missing " + longName + ".\n");
 }
 
-} // namespace
+}  // namespace

@@ -84,7 +84,7 @@ TEST(FrontEnd, SectionSettingsAndTypicalTable)
     EXPECT_EQ(s.ColumnArrangement1, 1);
     ASSERT_EQ(s.StepResp_data_values1, &fe.Data1_Selected);
     EXPECT_EQ(fe.Data1_Selected, t.get());
-    EXPECT_EQ(fe.msg.str(), "");   // corners off: no corner line
+    EXPECT_EQ(fe.msg.str(), "");  // corners off: no corner line
 
     // With the search on the section starts from state 1.
     fe.AdaptForChannel = 1;
@@ -254,10 +254,12 @@ TEST(FrontEnd, FixedStateEndToEnd)
 
     const std::vector<double> taps = tapsOf(deEmphasisStep(a[2]));
     std::vector<double> ref = convolve(be.ImpulseIn, taps);
-    for (double& v : ref) v *= 1.5;
+    for (double& v : ref)
+        v *= 1.5;
     ASSERT_GE(be.ImpulseOut.size(), ref.size());
     double peak = 0.0;
-    for (double v : ref) peak = std::fmax(peak, std::fabs(v));
+    for (double v : ref)
+        peak = std::fmax(peak, std::fabs(v));
     for (size_t i = 0; i < be.ImpulseOut.size(); ++i) {
         const double expected = i < ref.size() ? ref[i] : 0.0;
         EXPECT_NEAR(be.ImpulseOut[i].imag(), expected, 1e-12 * peak) << i;
@@ -290,7 +292,7 @@ TEST(FrontEnd, SearchPicksLargestOpenEyeRatio)
 {
     const std::vector<double> a = {0.0, 0.08, 0.16, 0.24, 0.32, 0.4};
     Table t = makeTable(a);
-    const std::vector<double> channel = lossyChannel(240, 2.0);   // best state 5 of 6
+    const std::vector<double> channel = lossyChannel(240, 2.0);  // best state 5 of 6
     int best = 0;
     double bestRatio = -1e40;
     std::vector<double> ratios;
@@ -337,7 +339,8 @@ TEST(FrontEnd, SearchPicksLargestOpenEyeRatio)
     ASSERT_TRUE(be.Run());
     const std::vector<double> ref = convolve(channel, tapsOf(deEmphasisStep(a[best - 1])));
     ASSERT_GE(be.ImpulseOut.size(), ref.size());
-    for (size_t i = 0; i < ref.size(); ++i) EXPECT_NEAR(be.ImpulseOut[i].imag(), ref[i], 1e-12) << i;
+    for (size_t i = 0; i < ref.size(); ++i)
+        EXPECT_NEAR(be.ImpulseOut[i].imag(), ref[i], 1e-12) << i;
     EXPECT_TRUE(be.Finalize());
 
     // Turning the search off keeps the chosen state for the next cycle.
@@ -347,7 +350,8 @@ TEST(FrontEnd, SearchPicksLargestOpenEyeRatio)
     EXPECT_EQ(be.Data1Index, best);
     EXPECT_EQ(be.msg.str().find("Optimization"), std::string::npos);
     ASSERT_TRUE(be.Run());
-    for (size_t i = 0; i < ref.size(); ++i) EXPECT_NEAR(be.ImpulseOut[i].imag(), ref[i], 1e-12) << i;
+    for (size_t i = 0; i < ref.size(); ++i)
+        EXPECT_NEAR(be.ImpulseOut[i].imag(), ref[i], 1e-12) << i;
 
     // An inverted channel chooses the same state.
     Base_SerDesTxBE_CTLE inv;
@@ -359,7 +363,8 @@ TEST(FrontEnd, SearchPicksLargestOpenEyeRatio)
     inv.Data1 = t.get();
     inv.AdaptForChannel = 1;
     inv.ImpulseIn = channel;
-    for (double& v : inv.ImpulseIn) v = -v;
+    for (double& v : inv.ImpulseIn)
+        v = -v;
     ASSERT_TRUE(inv.Setup());
     ASSERT_TRUE(inv.Initialize());
     EXPECT_EQ(inv.Data1Index, best);
@@ -384,7 +389,8 @@ TEST(FrontEnd, AllZeroChannel)
         ASSERT_TRUE(be.Setup()) << be.msg.str();
         ASSERT_TRUE(be.Initialize()) << be.msg.str();
         ASSERT_TRUE(be.Run());
-        for (const auto& p : be.ImpulseOut) EXPECT_EQ(p.imag(), 0.0);
+        for (const auto& p : be.ImpulseOut)
+            EXPECT_EQ(p.imag(), 0.0);
         if (adapt == 1) {
             EXPECT_EQ(be.Data1Index, 1);
             EXPECT_EQ(be.msg.str(), "Back end (BE) model based on step response data.\n"
@@ -413,7 +419,7 @@ TEST(FrontEnd, FrontEndWordingAndGainOnlyStage)
     Base_SerDesTxBE_CTLE be;
     be.SymbolRate = kSymbolRate;
     be.SamplesPerSymbol = kSps;
-    be.DefaultModelType = 0;   // gain only
+    be.DefaultModelType = 0;  // gain only
     be.OutputGain = 2.0;
     be.ImpulseIn = {0.0, 0.5, 0.25, 0.0};
     ASSERT_TRUE(be.Setup()) << be.msg.str();
@@ -458,7 +464,8 @@ TEST(FrontEnd, AutoGainControlLine)
     ASSERT_TRUE(be.Run());
     const std::vector<double> ref = convolve(be.ImpulseIn, taps);
     double peak = 0.0;
-    for (double v : ref) peak = std::fmax(peak, std::fabs(v));
+    for (double v : ref)
+        peak = std::fmax(peak, std::fabs(v));
     for (size_t i = 0; i < ref.size(); ++i)
         EXPECT_NEAR(be.ImpulseOut[i].imag(), gain * ref[i], 1e-6 * gain * peak) << i;
 }
@@ -485,8 +492,8 @@ TEST(FrontEnd, TwoListCountAndIndexLines)
     const std::string text = be.msg.str();
     EXPECT_NE(text.find("Optimization of EQ over count = 8 states resulting in "), std::string::npos) << text;
     const RxLTI_StepResp_AMI& s = be.Container->StepResp_AMI;
-    const std::string tail =
-        "Data1Index = " + std::to_string(s.Data1Index) + "\nData2Index = " + std::to_string(s.Data2Index) + "\n";
+    const std::string tail = "Data1Index = " + std::to_string(s.Data1Index) +
+                             "\nData2Index = " + std::to_string(s.Data2Index) + "\n";
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail) << text;
     EXPECT_EQ(be.Data1Index, s.Data1Index);
     EXPECT_EQ(be.Data2Index, s.Data2Index);
@@ -511,7 +518,8 @@ TEST(FrontEnd, GetModelImpulse)
     EXPECT_EQ(fe.msg.str(), "");
     const std::vector<double> taps = tapsOf(deEmphasisStep(a[1]));
     ASSERT_EQ(imp.size(), taps.size());
-    for (size_t i = 0; i < taps.size(); ++i) EXPECT_NEAR(imp[i], taps[i], 1e-15) << i;
+    for (size_t i = 0; i < taps.size(); ++i)
+        EXPECT_NEAR(imp[i], taps[i], 1e-15) << i;
 
     // A coarse threshold cuts the small tail of the edge.
     std::vector<double> cut(200, 0.0);
@@ -519,10 +527,12 @@ TEST(FrontEnd, GetModelImpulse)
     ASSERT_TRUE(fe.Initialize());
     ASSERT_TRUE(fe.GetModelImpulse(0.5, cut));
     double h = 0.0;
-    for (double v : taps) h = std::fmax(h, std::fabs(v));
+    for (double v : taps)
+        h = std::fmax(h, std::fabs(v));
     size_t last = 0;
     for (size_t i = 0; i < taps.size(); ++i)
-        if (std::fabs(taps[i]) > 0.5 * h) last = i;
+        if (std::fabs(taps[i]) > 0.5 * h)
+            last = i;
     EXPECT_EQ(cut.size(), last + 1);
 
     // After Finalize nothing is built any more.
@@ -555,7 +565,7 @@ TEST(FrontEnd, RepeatedCyclesGiveTheSameOutput)
             EXPECT_EQ(be.ImpulseOut, first);
         }
         EXPECT_TRUE(be.Finalize());
-        EXPECT_TRUE(be.Finalize());   // a second Finalize is harmless
+        EXPECT_TRUE(be.Finalize());  // a second Finalize is harmless
     }
     EXPECT_FALSE(first.empty());
 }
@@ -579,4 +589,4 @@ TEST(FrontEnd, EmptyChannelGivesEmptyOutput)
     EXPECT_EQ(be.Data1Index, 1);
 }
 
-} // namespace
+}  // namespace

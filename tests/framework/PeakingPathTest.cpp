@@ -65,11 +65,13 @@ std::vector<double> referenceImpulse(const State& s, size_t n)
         const double w = 2.0 * kFs * std::tan(kTwoPi * f / (2.0 * kFs));
         num = polyMul(num, (w + 2.0 * kFs) / w, (w - 2.0 * kFs) / w);
     }
-    for (size_t k = s.zerosHz.size(); k < s.polesHz.size(); ++k) num = polyMul(num, 1.0, 1.0);
+    for (size_t k = s.zerosHz.size(); k < s.polesHz.size(); ++k)
+        num = polyMul(num, 1.0, 1.0);
     std::vector<double> h(n, 0.0);
     for (size_t i = 0; i < n; ++i) {
         double y = i < num.size() ? num[i] : 0.0;
-        for (size_t k = 1; k < den.size() && k <= i; ++k) y -= den[k] * h[i - k];
+        for (size_t k = 1; k < den.size() && k <= i; ++k)
+            y -= den[k] * h[i - k];
         h[i] = y / den[0];
     }
     return h;
@@ -84,7 +86,8 @@ std::vector<double> channel()
     const double a = std::exp(-kTwoPi * 1.5e9 / kFs);
     for (size_t n = 4; n < length; ++n) {
         h[n] += (1.0 - a) * std::pow(a, static_cast<double>(n - 4));
-        if (n >= 4 + 3 * kSps) h[n] += 0.12 * (1.0 - a) * std::pow(a, static_cast<double>(n - 4 - 3 * kSps));
+        if (n >= 4 + 3 * kSps)
+            h[n] += 0.12 * (1.0 - a) * std::pow(a, static_cast<double>(n - 4 - 3 * kSps));
     }
     return h;
 }
@@ -93,7 +96,8 @@ std::vector<double> convolve(const std::vector<double>& a, const std::vector<dou
 {
     std::vector<double> y(a.size() + b.size() - 1, 0.0);
     for (size_t i = 0; i < a.size(); ++i)
-        for (size_t j = 0; j < b.size(); ++j) y[i + j] += a[i] * b[j];
+        for (size_t j = 0; j < b.size(); ++j)
+            y[i + j] += a[i] * b[j];
     return y;
 }
 
@@ -102,8 +106,10 @@ std::vector<double> convolve(const std::vector<double>& a, const std::vector<dou
 std::vector<double> reference(const State& s, double outputGain)
 {
     std::vector<double> ch = channel();
-    while (ch.back() == 0.0) ch.pop_back();
-    for (double& v : ch) v *= outputGain;
+    while (ch.back() == 0.0)
+        ch.pop_back();
+    for (double& v : ch)
+        v *= outputGain;
     return convolve(ch, referenceImpulse(s, 6000));
 }
 
@@ -121,9 +127,11 @@ int bestState(const std::vector<State>& states, double* ratio)
 {
     int best = 0;
     std::vector<double> r;
-    for (const State& s : states) r.push_back(eyeRatio(reference(s, 1.0)));
+    for (const State& s : states)
+        r.push_back(eyeRatio(reference(s, 1.0)));
     for (size_t k = 1; k < r.size(); ++k)
-        if (r[k] > r[best]) best = static_cast<int>(k);
+        if (r[k] > r[best])
+            best = static_cast<int>(k);
     // The test is meant to tell the states apart clearly.
     for (size_t k = 0; k < r.size(); ++k)
         if (static_cast<int>(k) != best) {
@@ -142,7 +150,8 @@ void expectImpulse(const Base_SerDesTxBE_CTLE& be, const std::vector<double>& wa
     ASSERT_GE(be.ImpulseOut.size(), ch.size() - 6);
     ASSERT_LE(be.ImpulseOut.size(), want.size() + 1);
     double peak = 0.0;
-    for (double v : want) peak = std::max(peak, std::fabs(v));
+    for (double v : want)
+        peak = std::max(peak, std::fabs(v));
     for (size_t i = 0; i < be.ImpulseOut.size(); ++i) {
         ASSERT_NEAR(be.ImpulseOut[i].imag(), i < want.size() ? want[i] : 0.0, 1e-11 * peak) << i;
         ASSERT_DOUBLE_EQ(be.ImpulseOut[i].real(), static_cast<double>(i) / kFs) << i;
@@ -205,7 +214,8 @@ void runEndToEnd(const std::vector<State>& states, const std::string& statusLine
     ASSERT_TRUE(be.GetModelImpulse(0.0, own)) << be.msg.str();
     const std::vector<double> h = referenceImpulse(states[best - 1], 400);
     ASSERT_EQ(own.size(), 400u);
-    for (size_t i = 0; i < own.size(); ++i) ASSERT_NEAR(own[i], h[i], 1e-12 * std::fabs(h[0]) + 1e-12) << i;
+    for (size_t i = 0; i < own.size(); ++i)
+        ASSERT_NEAR(own[i], h[i], 1e-12 * std::fabs(h[0]) + 1e-12) << i;
 
     // Later columns: search off, the chosen state kept.
     EXPECT_TRUE(be.Finalize());
@@ -241,9 +251,8 @@ TEST(PeakingPath, PoleZeroFileEndToEnd)
              "1.0 [6, 50] [1.2] [] []\n"
              "0.9 [5, 40] [2] [] []\n";
     }
-    const std::vector<State> states = {{1.0, {4e9, 30e9}, {}},
-                                       {1.0, {6e9, 50e9}, {1.2e9}},
-                                       {0.9, {5e9, 40e9}, {2e9}}};
+    const std::vector<State> states = {
+        {1.0, {4e9, 30e9}, {}}, {1.0, {6e9, 50e9}, {1.2e9}}, {0.9, {5e9, 40e9}, {2e9}}};
     runEndToEnd(states, "Back end (BE) model based on set of poles and zeros data.\n", fileModel);
     std::remove((g_dir + "/" + g_name).c_str());
 }
@@ -314,7 +323,7 @@ TEST(PeakingPath, TxPeakingRecords)
     ASSERT_NE(r, nullptr);
     // Width as the half-amplitude decay time: tau = 30 ps / ln 2.
     const double p1 = std::log(2.0) / (kTwoPi * 30e-12);
-    const double a[3] = {0.0, 0.25, 0.65};   // 0.004 is taken as 0
+    const double a[3] = {0.0, 0.25, 0.65};  // 0.004 is taken as 0
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(r[i].gain, 1.0);
         ASSERT_EQ(r[i].poles.size(), 2u);
@@ -340,8 +349,9 @@ TEST(PeakingPath, TxPeakingWidthRaisedToTwoSamples)
     fe.vPeakList = {0.3};
     fe.vWidth = 0.05;
     ASSERT_TRUE(fe.Setup()) << fe.msg.str();
-    EXPECT_EQ(fe.msg.str(), "vWidth is set less than 0.07 which is the lower limit allowed for SamplesPerSymbol = 32 "
-                            "and will be set to this lower limit.\n");
+    EXPECT_EQ(fe.msg.str(),
+              "vWidth is set less than 0.07 which is the lower limit allowed for SamplesPerSymbol = 32 "
+              "and will be set to this lower limit.\n");
     EXPECT_DOUBLE_EQ(fe.vWidth, 0.07);
     const PZ_Data* r = fe.Container->PZ_Records;
     ASSERT_NE(r, nullptr);
@@ -376,7 +386,8 @@ TEST(PeakingPath, TxPeakingDesignerFailure)
     narrow.vPeakList = {0.2};
     narrow.vWidth = 0.01;
     EXPECT_FALSE(narrow.Setup());
-    EXPECT_EQ(narrow.msg.str(), "vWidth must span at least one sample (vWidth x SamplesPerSymbol >= 1).\n" + end);
+    EXPECT_EQ(narrow.msg.str(),
+              "vWidth must span at least one sample (vWidth x SamplesPerSymbol >= 1).\n" + end);
 
     // Through the back end the same failure ends Setup.
     Base_SerDesTxBE_CTLE be;
@@ -388,4 +399,4 @@ TEST(PeakingPath, TxPeakingDesignerFailure)
     EXPECT_EQ(text.substr(text.size() - end.size()), end) << text;
 }
 
-} // namespace
+}  // namespace

@@ -56,8 +56,10 @@ TEST(PoleZeroPath, RecordsFromSetsAndGainAtZeroHz)
     ASSERT_TRUE(be.Run());
     // The set's gain is its gain at 0 Hz: the output sums to channel x gain.
     double in = 0.0, out = 0.0;
-    for (double v : be.ImpulseIn) in += v;
-    for (const auto& p : be.ImpulseOut) out += p.imag();
+    for (double v : be.ImpulseIn)
+        in += v;
+    for (const auto& p : be.ImpulseOut)
+        out += p.imag();
     EXPECT_NEAR(out, 1.1 * in, 1e-3 * in);
     EXPECT_TRUE(be.Finalize());
     EXPECT_EQ(be.Container->PZ_Records, nullptr);
@@ -67,7 +69,8 @@ TEST(PoleZeroPath, RecordsFromSetsAndGainAtZeroHz)
     ASSERT_TRUE(be.Initialize()) << be.msg.str();
     ASSERT_TRUE(be.Run());
     double out2 = 0.0;
-    for (const auto& p : be.ImpulseOut) out2 += p.imag();
+    for (const auto& p : be.ImpulseOut)
+        out2 += p.imag();
     EXPECT_DOUBLE_EQ(out2, out);
 }
 
@@ -155,7 +158,7 @@ TEST(PoleZeroPath, PeakingDesignerFailures)
     fe.ModelType = 1;
     fe.PeakingModel = 0;
     fe.NumData1 = 1;
-    fe.dBPeakList = {80.0};   // beyond the designer's table
+    fe.dBPeakList = {80.0};  // beyond the designer's table
     EXPECT_FALSE(fe.Setup());
     const std::string text = fe.msg.str();
     const std::string end = "\nERROR:  Generating peaking filter poles and zero failed.\n";
@@ -190,4 +193,4 @@ TEST(PoleZeroPath, PeakingDesignerFailures)
                                   "vWidthMode must be an integer in the range [0, 1].\n");
 }
 
-} // namespace
+}  // namespace

@@ -39,14 +39,16 @@ TEST(SpectrumDataToImpulse, RecoversFirFromGridSpectrum)
     s.FFT_Exponent = 10;
     s.TaperFraction = 0.0;
     s.SampleRate = fs;
-    for (int k = 0; k <= 512; ++k) s.Frequency.push_back(k * fs / 1024.0);
+    for (int k = 0; k <= 512; ++k)
+        s.Frequency.push_back(k * fs / 1024.0);
     dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
     std::stringstream msg;
     ASSERT_TRUE(convert(s, msg)) << msg.str();
     EXPECT_EQ(msg.str(), "");
     ASSERT_EQ(s.NumSamples, 5);
     ASSERT_EQ(s.Impulse.size(), 5u);
-    for (size_t n = 0; n < h.size(); ++n) EXPECT_NEAR(s.Impulse[n], h[n], 1e-12) << n;
+    for (size_t n = 0; n < h.size(); ++n)
+        EXPECT_NEAR(s.Impulse[n], h[n], 1e-12) << n;
 }
 
 // A delayed Gaussian low-pass, tabulated on a coarse, uneven grid that does
@@ -54,9 +56,9 @@ TEST(SpectrumDataToImpulse, RecoversFirFromGridSpectrum)
 // sampled Gaussian pulse.
 TEST(SpectrumDataToImpulse, DelayedGaussianWithFrontEndSettings)
 {
-    const double fs = 25e9 * 32;             // 800 GS/s
-    const double f0 = 20e9;                  // Gaussian width in frequency
-    const double tau = 100e-12;              // delay
+    const double fs = 25e9 * 32;  // 800 GS/s
+    const double f0 = 20e9;       // Gaussian width in frequency
+    const double tau = 100e-12;   // delay
     const double sigmaT = 1.0 / (2.0 * kPi * f0);
     SpectrumDataToImpulse s;
     s.SampleRate = fs;
@@ -68,7 +70,7 @@ TEST(SpectrumDataToImpulse, DelayedGaussianWithFrontEndSettings)
     }
     std::stringstream msg;
     ASSERT_TRUE(convert(s, msg)) << msg.str();
-    ASSERT_GT(s.NumSamples, 110);   // the pulse reaches 1e-6 of its peak 5.3 sigma after the delay
+    ASSERT_GT(s.NumSamples, 110);  // the pulse reaches 1e-6 of its peak 5.3 sigma after the delay
     ASSERT_EQ(static_cast<size_t>(s.NumSamples), s.Impulse.size());
     // The settled tail (tiny echoes of the data spacing included) is cut.
     EXPECT_LT(s.NumSamples, 120);
@@ -82,11 +84,12 @@ TEST(SpectrumDataToImpulse, DelayedGaussianWithFrontEndSettings)
         sum += s.Impulse[n];
     }
     EXPECT_LT(maxErr, 2e-4 * peak);
-    EXPECT_NEAR(sum, 1.0, 1e-4);   // gain at 0 Hz
+    EXPECT_NEAR(sum, 1.0, 1e-4);  // gain at 0 Hz
     // Peak at the delay.
     int arg = 0;
     for (int n = 1; n < s.NumSamples; ++n)
-        if (s.Impulse[n] > s.Impulse[arg]) arg = n;
+        if (s.Impulse[n] > s.Impulse[arg])
+            arg = n;
     EXPECT_EQ(arg, static_cast<int>(std::lround(tau * fs)));
 }
 
@@ -131,23 +134,26 @@ TEST(SpectrumDataToImpulse, ZeroHzEstimateAndScale)
     s.RealPart = {0.9, 0.8};
     s.ImagPart = {0.0, 0.0};
     s.SpectrumScale = 2.0;
-    s.EnforceCausality = 0;   // keep every sample: their sum is the 0 Hz value
+    s.EnforceCausality = 0;  // keep every sample: their sum is the 0 Hz value
     std::stringstream msg;
     ASSERT_TRUE(convert(s, msg));
     double sum = 0.0;
-    for (double v : s.Impulse) sum += v;
-    EXPECT_NEAR(sum, 2.0 * 1.0, 1e-9);   // 0 Hz extrapolated linearly to 1.0, times 2
+    for (double v : s.Impulse)
+        sum += v;
+    EXPECT_NEAR(sum, 2.0 * 1.0, 1e-9);  // 0 Hz extrapolated linearly to 1.0, times 2
 
     s.ExtrapolationType = 1;
     ASSERT_TRUE(convert(s, msg));
     sum = 0.0;
-    for (double v : s.Impulse) sum += v;
+    for (double v : s.Impulse)
+        sum += v;
     EXPECT_NEAR(sum, 2.0 * 0.9, 1e-9);
 
     s.ExtrapolationType = 0;
     ASSERT_TRUE(convert(s, msg));
     sum = 0.0;
-    for (double v : s.Impulse) sum += v;
+    for (double v : s.Impulse)
+        sum += v;
     EXPECT_NEAR(sum, 0.0, 1e-9);
     EXPECT_EQ(msg.str(), "");
 }
@@ -219,7 +225,8 @@ TEST(SpectrumDataToImpulse, RealImagInterpolation)
     s.TaperFraction = 0.0;
     s.InterpolationType = 0;
     s.SampleRate = fs;
-    for (int k = 0; k <= 256; ++k) s.Frequency.push_back(k * fs / 512.0);
+    for (int k = 0; k <= 256; ++k)
+        s.Frequency.push_back(k * fs / 512.0);
     dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
     std::stringstream msg;
     ASSERT_TRUE(convert(s, msg));
@@ -240,9 +247,10 @@ TEST(SpectrumDataToImpulse, BulkDelayTakenOutBeforeInterpolation)
     s.FFT_Exponent = 14;
     s.InterpolationType = 0;
     for (int i = 0; i <= 2000; ++i) {
-        const double f = i * 20e6;   // the phase turns 0.25 rad per point
+        const double f = i * 20e6;  // the phase turns 0.25 rad per point
         s.Frequency.push_back(f);
-        const std::complex<double> h = std::exp(-0.5 * (f / f0) * (f / f0)) * std::polar(1.0, -2.0 * kPi * f * tau);
+        const std::complex<double> h =
+            std::exp(-0.5 * (f / f0) * (f / f0)) * std::polar(1.0, -2.0 * kPi * f * tau);
         s.RealPart.push_back(h.real());
         s.ImagPart.push_back(h.imag());
     }
@@ -269,12 +277,13 @@ TEST(SpectrumDataToImpulse, LengthLimitedByDataSpacing)
     const double fs = 64e9;
     std::vector<double> h(50, 0.0);
     h[0] = 1.0;
-    h[45] = 0.5;   // 45 samples: beyond the 32 that 1 GHz spacing resolves (half of 64)
+    h[45] = 0.5;  // 45 samples: beyond the 32 that 1 GHz spacing resolves (half of 64)
     SpectrumDataToImpulse s;
     s.SampleRate = fs;
     s.FFT_Exponent = 10;
     s.TaperFraction = 0.0;
-    for (int k = 0; k <= 32; ++k) s.Frequency.push_back(k * 1e9);
+    for (int k = 0; k <= 32; ++k)
+        s.Frequency.push_back(k * 1e9);
     dtft(h, s.Frequency, fs, s.RealPart, s.ImagPart);
     std::stringstream msg;
     ASSERT_TRUE(convert(s, msg));
@@ -282,4 +291,4 @@ TEST(SpectrumDataToImpulse, LengthLimitedByDataSpacing)
     EXPECT_GT(s.Impulse[0], 0.5);
 }
 
-} // namespace
+}  // namespace

@@ -60,7 +60,7 @@ TEST(TxVPeak, HandDesign)
     EXPECT_EQ(a.msg.str(), "");
     EXPECT_NEAR(a.d.P1, 5.3051647697298e9, 1.0);
     EXPECT_NEAR(a.d.Z, 5.3051647697298e9 / 1.5, 1.0);
-    EXPECT_NEAR(a.d.P2, 5.3051647697298e10, 10.0);   // below 320e9 / 4
+    EXPECT_NEAR(a.d.P2, 5.3051647697298e10, 10.0);  // below 320e9 / 4
     EXPECT_EQ(a.d.Container.PoleVector, (std::vector<double>{a.d.P1, a.d.P2}));
     EXPECT_EQ(a.d.Container.ZeroVector, (std::vector<double>{a.d.Z}));
 
@@ -82,22 +82,24 @@ TEST(TxVPeak, HandDesign)
 TEST(TxVPeak, ZeroAmplitudeCancelsAndIsFlat)
 {
     for (int mode : {0, 1})
-    for (double width : {0.02, 0.1, 0.3, 0.4}) {
-        Design d(0.0, width, mode, 64);
-        ASSERT_TRUE(d.ok) << d.msg.str();
-        EXPECT_EQ(d.d.Z, d.d.P1) << width;
-        // Only the edge pole is left: within 0.15 dB up to half the symbol rate.
-        for (double f : {0.0, 1e9, 2.5e9, 5e9}) {
-            EXPECT_LE(magnitude(d.d, f), 1.0 + 1e-15);
-            EXPECT_GT(magnitude(d.d, f), std::pow(10.0, -0.15 / 20.0)) << mode << " " << width << " " << f;
+        for (double width : {0.02, 0.1, 0.3, 0.4}) {
+            Design d(0.0, width, mode, 64);
+            ASSERT_TRUE(d.ok) << d.msg.str();
+            EXPECT_EQ(d.d.Z, d.d.P1) << width;
+            // Only the edge pole is left: within 0.15 dB up to half the symbol rate.
+            for (double f : {0.0, 1e9, 2.5e9, 5e9}) {
+                EXPECT_LE(magnitude(d.d, f), 1.0 + 1e-15);
+                EXPECT_GT(magnitude(d.d, f), std::pow(10.0, -0.15 / 20.0))
+                    << mode << " " << width << " " << f;
+            }
+            // The filter cancels the pair (marked -1) and its step never overshoots.
+            EXPECT_EQ(d.d.Container.ZeroVector[0], -1.0);
+            EXPECT_EQ(d.d.Container.PoleVector[0], -1.0);
+            std::vector<double> y = stepResponse(d.d, 400);
+            for (double v : y)
+                EXPECT_LE(v, 1.0 + 1e-12);
+            EXPECT_NEAR(y.back(), 1.0, 1e-12);
         }
-        // The filter cancels the pair (marked -1) and its step never overshoots.
-        EXPECT_EQ(d.d.Container.ZeroVector[0], -1.0);
-        EXPECT_EQ(d.d.Container.PoleVector[0], -1.0);
-        std::vector<double> y = stepResponse(d.d, 400);
-        for (double v : y) EXPECT_LE(v, 1.0 + 1e-12);
-        EXPECT_NEAR(y.back(), 1.0, 1e-12);
-    }
 }
 
 TEST(TxVPeak, LargerAmplitudeGivesMoreHighFrequencyBoost)
@@ -140,8 +142,7 @@ TEST(TxVPeak, TracksTheHeldPulseInTheDataBand)
             ASSERT_TRUE(d.ok) << d.msg.str();
             for (int k = 1; k <= 50; ++k) {
                 const double f = 5e9 * k / 50.0;
-                const double pulse =
-                    std::abs(1.0 + a * (1.0 - std::polar(1.0, -2.0 * kPi * f * width * ui)));
+                const double pulse = std::abs(1.0 + a * (1.0 - std::polar(1.0, -2.0 * kPi * f * width * ui)));
                 EXPECT_NEAR(magnitude(d.d, f) / pulse, 1.0, 0.1) << width << " " << a << " " << f;
             }
         }
@@ -159,7 +160,8 @@ TEST(TxVPeak, OvershootAreaAndPeak)
         ASSERT_TRUE(flat.ok);
         std::vector<double> y0 = stepResponse(flat.d, 3000);
         double area0 = 0.0;
-        for (double v : y0) area0 += (v - 1.0) / fs;
+        for (double v : y0)
+            area0 += (v - 1.0) / fs;
         for (double a : {0.1, 0.3, 0.65}) {
             Design d(a, 0.3, mode, sps);
             ASSERT_TRUE(d.ok);
@@ -274,4 +276,4 @@ TEST(TxVPeak, UseFileLineOnce)
     EXPECT_EQ(text.str(), "Veltramodels20200612::Base_SerDesTxVPeak\nVeltramodels20200612::SPolesZeros\n");
 }
 
-} // namespace
+}  // namespace

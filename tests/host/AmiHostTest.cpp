@@ -76,11 +76,13 @@ TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
 {
     const std::string dir = scratchDir();
     expectOneLineError(host({"--frobnicate"}), "unknown option '--frobnicate' (see --help)");
-    expectOneLineError(host({"Preemphasis=3"}),
-                       "unknown parameter 'Preemphasis' (parameters of FakeTx: AutoInit, PreEmphasis, CornerCase, "
-                       "OutputGain)");
+    expectOneLineError(
+        host({"Preemphasis=3"}),
+        "unknown parameter 'Preemphasis' (parameters of FakeTx: AutoInit, PreEmphasis, CornerCase, "
+        "OutputGain)");
     expectOneLineError(host({"PreEmphasis=three"}), "value 'three' of PreEmphasis is not an integer");
-    expectOneLineError(host({"stray"}), "unexpected argument 'stray' (model parameters are given as NAME=VALUE)");
+    expectOneLineError(host({"stray"}),
+                       "unexpected argument 'stray' (model parameters are given as NAME=VALUE)");
     expectOneLineError(host({"=3"}), "unexpected argument '=3' (model parameters are given as NAME=VALUE)");
     expectOneLineError(host({"--bit-rate", "12.8G"}), "malformed number '12.8G' for --bit-rate");
     expectOneLineError(host({"--bit-rate=0"}), "--bit-rate (Gb/s) must be in [0.001, 1000], got 0");
@@ -89,7 +91,8 @@ TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
     expectOneLineError(host({"--out"}), "option --out needs a value");
     expectOneLineError(host({"--plot"}), "--plot needs --out DIR");
     expectOneLineError(host({"--sweep=1"}), "option --sweep takes no value");
-    expectOneLineError(host({"--channel", dir + "/none.csv"}), "cannot open channel file '" + dir + "/none.csv'");
+    expectOneLineError(host({"--channel", dir + "/none.csv"}),
+                       "cannot open channel file '" + dir + "/none.csv'");
     expectOneLineError(host({"--ami", dir + "/none.ami"}), "cannot open .ami file '" + dir + "/none.ami'");
     const HostRun noModel = host({"--model", dir + "/none.so"});
     EXPECT_EQ(noModel.status, 2);
@@ -99,13 +102,16 @@ TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
     const std::string bad = writeFile(dir, "bad.csv", "0,1e9\n1e-12,2e9\n2e-12,1.0.0\n");
     expectOneLineError(host({"--channel", bad}), bad + ":3: malformed number '1.0.0'");
     const std::string one = writeFile(dir, "one.txt", "1e9\n0\n");
-    expectOneLineError(host({"--channel", one}), "channel file '" + one + "' has one column: give --sample-interval");
-    expectOneLineError(host({"--channel", one, "--sample-interval", "1e-12", "--bit-rate", "12.8"}),
-                       "bit time / sample interval is 78.125; the eye analysis needs a whole number of samples per "
-                       "bit (>= 2): check --bit-rate");
+    expectOneLineError(host({"--channel", one}),
+                       "channel file '" + one + "' has one column: give --sample-interval");
+    expectOneLineError(
+        host({"--channel", one, "--sample-interval", "1e-12", "--bit-rate", "12.8"}),
+        "bit time / sample interval is 78.125; the eye analysis needs a whole number of samples per "
+        "bit (>= 2): check --bit-rate");
     expectOneLineError(host({"--channel", one, "--length", "1"}),
                        "--length applies to the embedded channel only, not to --channel files");
-    expectOneLineError(host({"--sample-interval", "1e-12"}), "--sample-interval applies to --channel files only");
+    expectOneLineError(host({"--sample-interval", "1e-12"}),
+                       "--sample-interval applies to --channel files only");
     expectOneLineError(host({"--aggressor-file", bad}), bad + ":3: malformed number '1.0.0'");
     // Directories where files belong, a file where the output directory
     // belongs: refused before the model runs (nothing on stdout).
@@ -115,7 +121,9 @@ TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
     // A file that is not a library.
     const HostRun notLib = host({"--model", FAKE_AMI});
     EXPECT_EQ(notLib.status, 2);
-    EXPECT_EQ(notLib.err.rfind(std::string("ami-host: error: cannot load model library '") + FAKE_AMI + "'", 0), 0u);
+    EXPECT_EQ(
+        notLib.err.rfind(std::string("ami-host: error: cannot load model library '") + FAKE_AMI + "'", 0),
+        0u);
 }
 
 TEST(AmiHost, RunsAModelOnAFileChannelAndWritesItsOutput)
@@ -123,8 +131,8 @@ TEST(AmiHost, RunsAModelOnAFileChannelAndWritesItsOutput)
     const std::string dir = scratchDir();
     std::vector<double> h;
     const std::string ch = channelFile(dir, 400, &h);
-    const HostRun r = host({"--channel", ch, "--bit-rate", "10", "--out", dir + "/out", "PreEmphasis=8",
-                        "OutputGain=0.5"});
+    const HostRun r =
+        host({"--channel", ch, "--bit-rate", "10", "--out", dir + "/out", "PreEmphasis=8", "OutputGain=0.5"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     EXPECT_NE(r.out.find("Parameters: (FakeTx (AutoInit 0)(PreEmphasis 8)(CornerCase 0)(OutputGain 0.5))\n"),
@@ -135,7 +143,8 @@ TEST(AmiHost, RunsAModelOnAFileChannelAndWritesItsOutput)
                          "PreEmphasis state: 8 (selected)\n"),
               std::string::npos)
         << r.out;
-    EXPECT_EQ(readFile(dir + "/out/message.txt"), "Fake Tx model\nCornerCase = 0\nThe selected PreEmphasis state = 8\n");
+    EXPECT_EQ(readFile(dir + "/out/message.txt"),
+              "Fake Tx model\nCornerCase = 0\nThe selected PreEmphasis state = 8\n");
     EXPECT_EQ(readFile(dir + "/out/parameters.txt"),
               "(FakeTx (AutoInit 0)(PreEmphasis 8)(CornerCase 0)(OutputGain 0.5))\n");
     EXPECT_EQ(readFile(dir + "/out/summary.txt"), r.out);
@@ -180,7 +189,9 @@ TEST(AmiHost, ModelFailureIsReportedWithStatusOne)
     const std::string dir = scratchDir();
     const HostRun r = host({"--channel", channelFile(dir, 200), "--bit-rate", "10", "PreEmphasis=20"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "ami-host: note: PreEmphasis=20 lies outside the .ami file's Range; passed to the model as given\n");
+    EXPECT_EQ(
+        r.err,
+        "ami-host: note: PreEmphasis=20 lies outside the .ami file's Range; passed to the model as given\n");
     EXPECT_NE(r.out.find("AMI_Init returned 0\n"), std::string::npos);
     EXPECT_NE(r.out.find("  Fake: PreEmphasis out of range\n"), std::string::npos);
     EXPECT_NE(r.out.find("The model reported a failure"), std::string::npos);
@@ -192,8 +203,8 @@ TEST(AmiHost, AddsCrosstalkColumns)
     std::vector<double> h;
     const std::string ch = channelFile(dir, 300, &h);
     const std::string xt = writeFile(dir, "xt.txt", "0 1e8\n6.25e-12 -1e8\n");
-    const HostRun r = host({"--channel", ch, "--bit-rate", "10", "--aggressors", "2", "--aggressor-file", xt, "--out",
-                        dir + "/o", "--save-channel", dir + "/saved.csv"});
+    const HostRun r = host({"--channel", ch, "--bit-rate", "10", "--aggressors", "2", "--aggressor-file", xt,
+                            "--out", dir + "/o", "--save-channel", dir + "/saved.csv"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("300 rows x 4 columns (3 aggressors)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("crosstalk 3 worst case [mV]"), std::string::npos);
@@ -213,7 +224,7 @@ TEST(AmiHost, AddsCrosstalkColumns)
     for (size_t n = 0; n < h.size(); ++n)
         ASSERT_NEAR(d.Columns[3][n], AmiHost::syntheticAggressor(h, 2, 16)[n], 0.0);
     ASSERT_TRUE(ChannelFile::Read(dir + "/o/impulse.csv", d, error)) << error;
-    EXPECT_EQ(d.Columns.size(), 8u);   // in and out of four columns
+    EXPECT_EQ(d.Columns.size(), 8u);  // in and out of four columns
 }
 
 TEST(AmiHost, OneColumnFilesInVoltsPerSecondOrGainPerSample)
@@ -221,8 +232,8 @@ TEST(AmiHost, OneColumnFilesInVoltsPerSecondOrGainPerSample)
     const std::string dir = scratchDir();
     const std::string f = writeFile(dir, "g.txt", "0\n0.25\n0.5\n0.25\n0\n0\n0\n0\n");
     for (bool perSample : {false, true}) {
-        std::vector<std::string> args = {"--channel", f, "--sample-interval", "1e-11", "--bit-rate", "25",
-                                         "--save-channel", dir + "/s.csv"};
+        std::vector<std::string> args = {"--channel",  f,    "--sample-interval", "1e-11",
+                                         "--bit-rate", "25", "--save-channel",    dir + "/s.csv"};
         if (perSample)
             args.push_back("--per-sample");
         const HostRun r = host(args);
@@ -233,15 +244,16 @@ TEST(AmiHost, OneColumnFilesInVoltsPerSecondOrGainPerSample)
         EXPECT_EQ(d.SampleInterval, 1e-11);
         ASSERT_EQ(d.Columns[0].size(), 8u);
         EXPECT_EQ(d.Columns[0][1], perSample ? 0.25 / 1e-11 : 0.25);
-        EXPECT_NE(r.out.find("sample interval 10 ps, bit time 40 ps (4 samples/bit)"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("sample interval 10 ps, bit time 40 ps (4 samples/bit)"), std::string::npos)
+            << r.out;
     }
 }
 
 TEST(AmiHost, SweepMarksTheAutoInitChoice)
 {
     const std::string dir = scratchDir();
-    const HostRun r = host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out", dir + "/s",
-                        "OutputGain=2"});
+    const HostRun r = host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out",
+                            dir + "/s", "OutputGain=2"});
     ASSERT_EQ(r.status, 0) << r.err;
     // The stand-in picks state 4 + CornerCase.
     EXPECT_NE(r.out.find("CornerCase 0 (Typical): AutoInit picks 4;"), std::string::npos) << r.out;
@@ -249,7 +261,8 @@ TEST(AmiHost, SweepMarksTheAutoInitChoice)
     std::istringstream csv(readFile(dir + "/s/sweep.csv"));
     std::string line;
     std::getline(csv, line);
-    EXPECT_EQ(line, "CornerCase,PreEmphasis,ami_init_return,main_cursor_V,eye_height_V,eye_width_UI,autoinit_pick");
+    EXPECT_EQ(line,
+              "CornerCase,PreEmphasis,ami_init_return,main_cursor_V,eye_height_V,eye_width_UI,autoinit_pick");
     size_t rows = 0;
     while (std::getline(csv, line)) {
         const std::vector<std::string> f = ChannelFile::fields(line);
@@ -257,7 +270,7 @@ TEST(AmiHost, SweepMarksTheAutoInitChoice)
         const int corner = static_cast<int>(rows / 16), state = static_cast<int>(rows % 16);
         EXPECT_EQ(f[0], std::to_string(corner));
         EXPECT_EQ(f[1], std::to_string(state));
-        EXPECT_EQ(f[2], "1");   // every call succeeded
+        EXPECT_EQ(f[2], "1");  // every call succeeded
         EXPECT_EQ(f[6], state == 4 + corner ? "1" : "0") << line;
         // OutputGain 2 doubles the channel's main cursor (about 0.5 V) at state 0.
         if (state == 0) {
@@ -286,7 +299,8 @@ TEST(AmiHost, HelpAndDefaults)
     EXPECT_EQ(r.out, AmiHost::usage());
     HostOptions o;
     std::string error;
-    ASSERT_TRUE(AmiHost::parseArguments({"A=1", "--bit-rate=25", "B==2", "--plot", "--out", "d"}, o, error)) << error;
+    ASSERT_TRUE(AmiHost::parseArguments({"A=1", "--bit-rate=25", "B==2", "--plot", "--out", "d"}, o, error))
+        << error;
     EXPECT_EQ(o.BitRate, 25e9);
     EXPECT_EQ(o.Overrides, (std::vector<std::pair<std::string, std::string>>{{"A", "1"}, {"B", "=2"}}));
     HostChannel ch;
@@ -311,15 +325,17 @@ TEST(AmiHostProgram, ExitStatusAndSingleErrorLine)
     };
     const std::vector<Case> cases = {
         {"--channel '" + bad + "'", 2, "ami-host: error: " + bad + ":2: malformed number 'x'"},
-        {"Foo=1", 2, "ami-host: error: unknown parameter 'Foo' (parameters of FakeTx: AutoInit, PreEmphasis, "
-                     "CornerCase, OutputGain)"},
+        {"Foo=1", 2,
+         "ami-host: error: unknown parameter 'Foo' (parameters of FakeTx: AutoInit, PreEmphasis, "
+         "CornerCase, OutputGain)"},
         {"--channel /nonexistent/c.csv", 2, "ami-host: error: cannot open channel file '/nonexistent/c.csv'"},
         {"--length nope", 2, "ami-host: error: malformed number 'nope' for --length"},
         {"--help", 0, ""},
     };
     for (const Case& c : cases) {
-        const std::string cmd = std::string("'") + AMIHOST_EXE + "' --model '" + FAKE_MODEL + "' --ami '" + FAKE_AMI +
-                                "' " + c.args + " > '" + dir + "/out.txt' 2> '" + dir + "/err.txt'";
+        const std::string cmd = std::string("'") + AMIHOST_EXE + "' --model '" + FAKE_MODEL + "' --ami '" +
+                                FAKE_AMI + "' " + c.args + " > '" + dir + "/out.txt' 2> '" + dir +
+                                "/err.txt'";
         const int raw = std::system(cmd.c_str());
         ASSERT_TRUE(WIFEXITED(raw)) << c.args;
         EXPECT_EQ(WEXITSTATUS(raw), c.status) << c.args;
@@ -341,14 +357,17 @@ TEST(AmiHostWithModel, EmbeddedChannelNeedsPreEmphasis)
     EXPECT_GE(state, 5);
     EXPECT_LE(state, 14);
     EXPECT_NE(automatic.out.find("(chosen by AutoInit)"), std::string::npos);
-    EXPECT_NE(automatic.out.find("  eye                                   open      open\n"), std::string::npos)
+    EXPECT_NE(automatic.out.find("  eye                                   open      open\n"),
+              std::string::npos)
         << automatic.out;
 
     const HostRun none = host({"AutoInit=0", "PreEmphasis=0"}, false);
     ASSERT_EQ(none.status, 0) << none.err;
-    EXPECT_NE(none.out.find("  eye                                   open    closed\n"), std::string::npos) << none.out;
+    EXPECT_NE(none.out.find("  eye                                   open    closed\n"), std::string::npos)
+        << none.out;
     const HostRun mid = host({"AutoInit=0", "PreEmphasis=7"}, false);
-    EXPECT_NE(mid.out.find("  eye                                   open      open\n"), std::string::npos) << mid.out;
+    EXPECT_NE(mid.out.find("  eye                                   open      open\n"), std::string::npos)
+        << mid.out;
 }
 
 TEST(AmiHostWithModel, PlotsArePngFiles)
@@ -360,8 +379,8 @@ TEST(AmiHostWithModel, PlotsArePngFiles)
     const std::string dir = scratchDir();
     const HostRun r = host({"--out", dir, "--plot", "--aggressors", "1"}, false);
     ASSERT_EQ(r.status, 0) << r.err;
-    const HostRun sweep = host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out", dir,
-                                "--plot"});
+    const HostRun sweep =
+        host({"--channel", channelFile(dir, 300), "--bit-rate", "10", "--sweep", "--out", dir, "--plot"});
     ASSERT_EQ(sweep.status, 0) << sweep.err;
     for (const char* png : {"/pulse.png", "/eye.png", "/sweep.png"}) {
         const std::string data = readFile(dir + png);

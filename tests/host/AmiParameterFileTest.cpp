@@ -21,14 +21,14 @@ TEST(AmiParameterFile, BuildsTheParameterStringFromDefaults)
     ASSERT_NE(cc, nullptr);
     EXPECT_EQ(cc->ListTips, (std::vector<std::string>{"Typical", "Slow", "Fast"}));
     EXPECT_FALSE(ami.find("Version")->Sent);
-    EXPECT_EQ(ami.find("AMI_Version"), nullptr);   // reserved parameters are not the model's
+    EXPECT_EQ(ami.find("AMI_Version"), nullptr);  // reserved parameters are not the model's
 
     std::string s;
     ASSERT_TRUE(ami.BuildParameterString({}, s, error)) << error;
     EXPECT_EQ(s, "(FakeTx (AutoInit 0)(PreEmphasis 2)(CornerCase 0)(OutputGain 1.0))");
     std::vector<std::string> notes;
-    ASSERT_TRUE(ami.BuildParameterString({{"OutputGain", "0.5"}, {"PreEmphasis", "7"}, {"PreEmphasis", "9"}}, s,
-                                         error, &notes));
+    ASSERT_TRUE(ami.BuildParameterString({{"OutputGain", "0.5"}, {"PreEmphasis", "7"}, {"PreEmphasis", "9"}},
+                                         s, error, &notes));
     EXPECT_EQ(s, "(FakeTx (AutoInit 0)(PreEmphasis 9)(CornerCase 0)(OutputGain 0.5))");
     EXPECT_TRUE(notes.empty());
 }
@@ -39,8 +39,9 @@ TEST(AmiParameterFile, RejectsUnknownNamesAndMalformedValues)
     std::string error, s = "unchanged";
     ASSERT_TRUE(ami.Load(FAKE_AMI, error));
     EXPECT_FALSE(ami.BuildParameterString({{"Preemphasis", "3"}}, s, error));
-    EXPECT_EQ(error, "unknown parameter 'Preemphasis' (parameters of FakeTx: AutoInit, PreEmphasis, CornerCase, "
-                     "OutputGain)");
+    EXPECT_EQ(error,
+              "unknown parameter 'Preemphasis' (parameters of FakeTx: AutoInit, PreEmphasis, CornerCase, "
+              "OutputGain)");
     EXPECT_EQ(s, "unchanged");
     EXPECT_FALSE(ami.BuildParameterString({{"Version", "x"}}, s, error));
     EXPECT_EQ(error, "parameter 'Version' has Usage Info and is not sent to the model");
@@ -60,16 +61,17 @@ TEST(AmiParameterFile, RejectsUnknownNamesAndMalformedValues)
 
 TEST(AmiParameterFile, HandlesBranchesStringsCommentsAndOlderFormats)
 {
-    const std::string text = "| header comment (\n"
-                             "(Rx (Description \"a | not a comment\")\n"
-                             " (Reserved_Parameters (AMI_Version (Usage Info)(Type String)(Value \"7.0\")))\n"
-                             " (Model_Specific\n"
-                             "  (Mode (Usage In) (Type String) (List \"fast\" \"slow\") (Description \"m\"))\n"
-                             "  (Ctle (Description \"group\")\n"
-                             "    (Gain (Usage In)(Type Float)(Format Range 2.5 0 10))\n"
-                             "    (Taps (Usage InOut)(Type Integer)(Increment 4 0 8 2)(Default 6)))\n"
-                             "  (Enable (Usage In)(Type Boolean)(Default False))\n"
-                             "  (Level (Usage Out)(Type Float)(Value 0))))\n";
+    const std::string text =
+        "| header comment (\n"
+        "(Rx (Description \"a | not a comment\")\n"
+        " (Reserved_Parameters (AMI_Version (Usage Info)(Type String)(Value \"7.0\")))\n"
+        " (Model_Specific\n"
+        "  (Mode (Usage In) (Type String) (List \"fast\" \"slow\") (Description \"m\"))\n"
+        "  (Ctle (Description \"group\")\n"
+        "    (Gain (Usage In)(Type Float)(Format Range 2.5 0 10))\n"
+        "    (Taps (Usage InOut)(Type Integer)(Increment 4 0 8 2)(Default 6)))\n"
+        "  (Enable (Usage In)(Type Boolean)(Default False))\n"
+        "  (Level (Usage Out)(Type Float)(Value 0))))\n";
     AmiParameterFile ami;
     std::string error;
     ASSERT_TRUE(ami.Parse(text, "rx.ami", error)) << error;
@@ -77,12 +79,14 @@ TEST(AmiParameterFile, HandlesBranchesStringsCommentsAndOlderFormats)
     std::string s;
     ASSERT_TRUE(ami.BuildParameterString({}, s, error)) << error;
     EXPECT_EQ(s, "(Rx (Mode \"fast\")(Ctle (Gain 2.5)(Taps 6))(Enable False))");
-    ASSERT_TRUE(ami.BuildParameterString({{"Ctle.Gain", "3"}, {"Mode", "slow"}, {"Enable", "True"}}, s, error));
+    ASSERT_TRUE(
+        ami.BuildParameterString({{"Ctle.Gain", "3"}, {"Mode", "slow"}, {"Enable", "True"}}, s, error));
     EXPECT_EQ(s, "(Rx (Mode \"slow\")(Ctle (Gain 3)(Taps 6))(Enable True))");
     EXPECT_FALSE(ami.BuildParameterString({{"Enable", "yes"}}, s, error));
     EXPECT_EQ(error, "value 'yes' of Enable is not True or False");
     EXPECT_FALSE(ami.BuildParameterString({{"Mode", "a\"b"}}, s, error));
-    EXPECT_EQ(AmiParameterFile::choices(*ami.find("Taps")), (std::vector<std::string>{"0", "2", "4", "6", "8"}));
+    EXPECT_EQ(AmiParameterFile::choices(*ami.find("Taps")),
+              (std::vector<std::string>{"0", "2", "4", "6", "8"}));
     EXPECT_TRUE(AmiParameterFile::choices(*ami.find("Gain")).empty());
     EXPECT_TRUE(AmiParameterFile::allowedValue(*ami.find("Gain"), "10"));
     EXPECT_FALSE(AmiParameterFile::allowedValue(*ami.find("Gain"), "10.5"));
@@ -93,7 +97,8 @@ TEST(AmiParameterFile, ReportsSyntaxErrorsWithLine)
 {
     AmiParameterFile ami;
     std::string error;
-    EXPECT_FALSE(ami.Parse("(A\n (Model_Specific\n  (X (Usage In)(Type Integer)(Value 1))\n", "a.ami", error));
+    EXPECT_FALSE(
+        ami.Parse("(A\n (Model_Specific\n  (X (Usage In)(Type Integer)(Value 1))\n", "a.ami", error));
     EXPECT_EQ(error, "a.ami:4: missing ')' (unbalanced parentheses)");
     EXPECT_FALSE(ami.Parse("(A (B \"open\n))", "b.ami", error));
     EXPECT_EQ(error, "b.ami:1: unterminated string");
@@ -128,7 +133,8 @@ TEST(AmiParameterFile, ReadsTheShippedModelFile)
     for (int i = 0; i < 16; ++i)
         states.push_back(std::to_string(i));
     EXPECT_EQ(AmiParameterFile::choices(*ami.find("PreEmphasis")), states);
-    EXPECT_EQ(AmiParameterFile::choices(*ami.find("CornerCase")), (std::vector<std::string>{"0", "1", "2", "3", "4"}));
+    EXPECT_EQ(AmiParameterFile::choices(*ami.find("CornerCase")),
+              (std::vector<std::string>{"0", "1", "2", "3", "4"}));
     EXPECT_EQ(ami.find("CornerCase")->ListTips,
               (std::vector<std::string>{"Typical", "Slow", "Fast", "Leakage", "TempInv"}));
     std::string s;

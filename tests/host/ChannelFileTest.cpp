@@ -12,7 +12,8 @@ TEST(ChannelFile, ReadsOneColumnOfSamples)
     const std::string dir = scratchDir();
     ChannelData d;
     std::string error;
-    ASSERT_TRUE(ChannelFile::Read(writeFile(dir, "a.txt", "# impulse in V/s\n1e9\n\n  -2.5e8\r\n+3\n"), d, error))
+    ASSERT_TRUE(
+        ChannelFile::Read(writeFile(dir, "a.txt", "# impulse in V/s\n1e9\n\n  -2.5e8\r\n+3\n"), d, error))
         << error;
     EXPECT_FALSE(d.HasTime);
     EXPECT_EQ(d.SampleInterval, 0.0);
@@ -35,7 +36,8 @@ TEST(ChannelFile, ReadsTimeAndValueColumnsWithHeaderAndCrosstalk)
     EXPECT_EQ(d.Columns[1], (std::vector<double>{0.5, 0.25, 0}));
 
     // Blank separated, with times printed to few digits.
-    ASSERT_TRUE(ChannelFile::Read(writeFile(dir, "c.txt", "0 1\n3.3333e-13 2\n6.6667e-13\t3\n1e-12 4\n"), d, error))
+    ASSERT_TRUE(
+        ChannelFile::Read(writeFile(dir, "c.txt", "0 1\n3.3333e-13 2\n6.6667e-13\t3\n1e-12 4\n"), d, error))
         << error;
     EXPECT_NEAR(d.SampleInterval, 1e-12 / 3, 1e-18);
 }
@@ -93,7 +95,7 @@ TEST(ChannelFile, CsvRoundTripIsExact)
     ChannelData d;
     ASSERT_TRUE(ChannelFile::Read(path, d, error)) << error;
     ASSERT_EQ(d.Columns.size(), 1u);
-    EXPECT_EQ(d.Columns[0], a);   // bit for bit
+    EXPECT_EQ(d.Columns[0], a);  // bit for bit
     EXPECT_EQ(d.SampleInterval, 2.44140625e-12);
     // Unequal columns leave empty fields.
     ASSERT_TRUE(ChannelFile::WriteCsv(path, {"x", "y"}, {{1, 2}, {3}}, error));

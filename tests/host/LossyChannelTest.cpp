@@ -82,7 +82,7 @@ TEST(LossyChannel, LossFollowsTheStatedModel)
     const double l1 = lc.lossDb(6.4e9);
     lc.LengthMetres *= 2;
     EXPECT_NEAR(lc.lossDb(6.4e9), 2 * l1, 1e-9 * l1);
-    lc.LengthMetres = 0.0254;   // one inch
+    lc.LengthMetres = 0.0254;  // one inch
 
     // Conductor only: the stated dB/inch at the reference frequency, growing
     // with sqrt(f).
@@ -94,7 +94,7 @@ TEST(LossyChannel, LossFollowsTheStatedModel)
     // Dielectric only: alpha = pi f sqrt(er) tan(d) / c0 at low loss.
     LossyChannel d = lc;
     d.ConductorLossDbPerInch = 0.0;
-    const double alpha = kPi * 1e9 * std::sqrt(d.EpsilonR) * d.LossTangent / 299792458.0 * 0.0254;   // Np/inch
+    const double alpha = kPi * 1e9 * std::sqrt(d.EpsilonR) * d.LossTangent / 299792458.0 * 0.0254;  // Np/inch
     EXPECT_NEAR(d.lossDb(1e9), alpha * 8.685889638, 0.002 * alpha * 8.685889638);
     // The wideband Debye loss grows almost in proportion to f.
     EXPECT_NEAR(d.lossDb(10e9) / d.lossDb(1e9), 10.0, 0.3);

@@ -17,9 +17,10 @@ TEST(NumberText, ParsesWholeDecimalNumbersOnly)
     EXPECT_TRUE(NumberText::parseDouble("-0.25", v));
     EXPECT_EQ(v, -0.25);
     v = 3.0;
-    for (const char* bad : {"", "1x", " 1", "1 ", "abc", "nan", "inf", "1e400", "--1", "+-1", "+", "0x10", "1,5"})
+    for (const char* bad :
+         {"", "1x", " 1", "1 ", "abc", "nan", "inf", "1e400", "--1", "+-1", "+", "0x10", "1,5"})
         EXPECT_FALSE(NumberText::parseDouble(bad, v)) << bad;
-    EXPECT_EQ(v, 3.0);   // untouched on failure
+    EXPECT_EQ(v, 3.0);  // untouched on failure
 
     long n = 9;
     EXPECT_TRUE(NumberText::parseLong("-15", n));

@@ -35,7 +35,7 @@ TEST(PulseEye, IdealChannelHasAFullEye)
     pe.SamplesPerBit = 8;
     pe.SampleInterval = 1e-12;
     std::vector<double> h(64, 0.0);
-    h[0] = 1.0 / pe.SampleInterval;   // an ideal wire, in V/s
+    h[0] = 1.0 / pe.SampleInterval;  // an ideal wire, in V/s
     const std::vector<double> p = pe.pulse(h);
     for (size_t n = 0; n < p.size(); ++n)
         EXPECT_NEAR(p[n], n < 8 ? 1.0 : 0.0, 1e-12);
@@ -117,7 +117,7 @@ TEST(PulseEye, ContoursAndCrosstalk)
     EXPECT_NEAR(m.EyeHeight, 0.65, 1e-15);
     const std::vector<EyeContourRow> rows = pe.contours(p, m);
     ASSERT_EQ(rows.size(), 9u);
-    const EyeContourRow& c = rows[4];   // the best phase
+    const EyeContourRow& c = rows[4];  // the best phase
     EXPECT_EQ(c.PhaseUI, 0.0);
     EXPECT_NEAR(c.WorstOne, 0.75, 1e-15);
     EXPECT_NEAR(c.WorstZero, 0.1, 1e-15);

@@ -15,7 +15,10 @@ namespace {
 // A line in an exactly sized heap buffer (length + 1 for the NUL), so that
 // AddressSanitizer sees any access outside it.
 struct Line {
-    explicit Line(const std::string& text) : length(static_cast<int>(text.size())), buf(new char[text.size() + 1]) {
+    explicit Line(const std::string& text)
+        : length(static_cast<int>(text.size())),
+          buf(new char[text.size() + 1])
+    {
         std::memcpy(buf, text.data(), text.size());
         buf[text.size()] = '\0';
     }
@@ -26,17 +29,22 @@ struct Line {
     char* buf;
 };
 
-TextFileReader makeReader(const char* delimiters, const char* comments) {
+TextFileReader makeReader(const char* delimiters, const char* comments)
+{
     TextFileReader reader;
     reader.setParameters(0, delimiters, comments);
     return reader;
 }
 
-std::string tempPath(const char* name) { return testing::TempDir() + name; }
+std::string tempPath(const char* name)
+{
+    return testing::TempDir() + name;
+}
 
-} // namespace
+}  // namespace
 
-TEST(TextFileReaderSetup, DefaultsAndSetParameters) {
+TEST(TextFileReaderSetup, DefaultsAndSetParameters)
+{
     TextFileReader reader;
     EXPECT_TRUE(reader.isaDelimiter(','));
     EXPECT_FALSE(reader.isaDelimiter(' '));
@@ -65,7 +73,8 @@ TEST(TextFileReaderSetup, DefaultsAndSetParameters) {
     EXPECT_EQ(reader.NumCommentChars, 0);
 }
 
-TEST(TextFileReaderSetup, CopiesOwnTheirCharacterSets) {
+TEST(TextFileReaderSetup, CopiesOwnTheirCharacterSets)
+{
     TextFileReader a = makeReader(";", "%");
     TextFileReader b(a);
     TextFileReader c;
@@ -77,7 +86,8 @@ TEST(TextFileReaderSetup, CopiesOwnTheirCharacterSets) {
     EXPECT_FALSE(c.isaDelimiter('|'));
 }
 
-TEST(TextFileReaderSetup, LogGetsClassLine) {
+TEST(TextFileReaderSetup, LogGetsClassLine)
+{
     const std::string path = tempPath("textreader_log.txt");
     {
         std::ofstream log(path);
@@ -93,7 +103,8 @@ TEST(TextFileReaderSetup, LogGetsClassLine) {
     std::remove(path.c_str());
 }
 
-TEST(TextFileReaderFile, GetlineSkipsHeaderEmptyAndCommentLines) {
+TEST(TextFileReaderFile, GetlineSkipsHeaderEmptyAndCommentLines)
+{
     const std::string path = tempPath("textreader_lines.txt");
     {
         std::ofstream out(path);
@@ -117,7 +128,8 @@ TEST(TextFileReaderFile, GetlineSkipsHeaderEmptyAndCommentLines) {
     std::remove(path.c_str());
 }
 
-TEST(TextFileReaderFields, TwoDoublesFromCommentedLine) {
+TEST(TextFileReaderFields, TwoDoublesFromCommentedLine)
+{
     TextFileReader reader = makeReader(" ,\t", "!");
     Line line("1.5, 2 ");
     int start = 0, end = 0;
@@ -137,7 +149,8 @@ TEST(TextFileReaderFields, TwoDoublesFromCommentedLine) {
     EXPECT_DOUBLE_EQ(slots[1].d, 1.5);
 }
 
-TEST(TextFileReaderFields, CommaListsWithEmptyAndMissingFields) {
+TEST(TextFileReaderFields, CommaListsWithEmptyAndMissingFields)
+{
     TextFileReader reader = makeReader(",", "");
     datatype_t slots[3];
     int start = 0, end = 0;
@@ -160,7 +173,8 @@ TEST(TextFileReaderFields, CommaListsWithEmptyAndMissingFields) {
     EXPECT_DOUBLE_EQ(slots[1].d, 0.0);
 }
 
-TEST(TextFileReaderFields, StringFields) {
+TEST(TextFileReaderFields, StringFields)
+{
     TextFileReader reader = makeReader(" ,\t", "!");
     datatype_t slots[3];
     int start = 0, end = 0;
@@ -191,7 +205,8 @@ TEST(TextFileReaderFields, StringFields) {
     EXPECT_STREQ(slots[1].s, "c");
 }
 
-TEST(TextFileReaderFields, IntegerCharAndBadType) {
+TEST(TextFileReaderFields, IntegerCharAndBadType)
+{
     TextFileReader reader = makeReader(",", "");
     datatype_t slots[4];
     int start = 0, end = 0;
@@ -208,7 +223,8 @@ TEST(TextFileReaderFields, IntegerCharAndBadType) {
     EXPECT_DOUBLE_EQ(slots[0].d, 1.0);
 }
 
-TEST(TextFileReaderFields, CommentsStopFields) {
+TEST(TextFileReaderFields, CommentsStopFields)
+{
     TextFileReader reader = makeReader(",", "!");
     datatype_t slots[2];
     int start = 0, end = 0;
@@ -228,7 +244,8 @@ TEST(TextFileReaderFields, CommentsStopFields) {
     EXPECT_EQ(start, adv.length + 1);
 }
 
-TEST(TextFileReaderFields, LastFieldAndOutOfRangeStarts) {
+TEST(TextFileReaderFields, LastFieldAndOutOfRangeStarts)
+{
     TextFileReader reader = makeReader(",", "");
     datatype_t slot;
     int end = 0;
@@ -261,7 +278,8 @@ TEST(TextFileReaderFields, LastFieldAndOutOfRangeStarts) {
     EXPECT_FALSE(reader.get_linedata(empty.buf, &start, &end, 0, "d", &slot));
 }
 
-TEST(TextFileReaderLines, DataLineTests) {
+TEST(TextFileReaderLines, DataLineTests)
+{
     TextFileReader reader = makeReader(" ,\t", "!");
     int pos = -1;
     Line a(" ,\t-1.0");
@@ -297,7 +315,8 @@ TEST(TextFileReaderLines, DataLineTests) {
     EXPECT_EQ(pos, 1);
 }
 
-TEST(TextFileReaderLines, IndexLine) {
+TEST(TextFileReaderLines, IndexLine)
+{
     TextFileReader reader = makeReader(" ,\t", "!");
     double value = -7.0;
     Line a("rate= 2.5e9, next");
@@ -318,7 +337,8 @@ TEST(TextFileReaderLines, IndexLine) {
     EXPECT_DOUBLE_EQ(value, -7.0);
 }
 
-TEST(TextFileReaderLists, RealAndIntegerLists) {
+TEST(TextFileReaderLists, RealAndIntegerLists)
+{
     TextFileReader reader = makeReader(",", "!");
     std::stringstream msg;
     std::vector<double> d{9.0};
@@ -367,7 +387,8 @@ TEST(TextFileReaderLists, RealAndIntegerLists) {
     EXPECT_EQ(d, (std::vector<double>{1.0}));
 }
 
-TEST(TextFileReaderLists, ComplexLists) {
+TEST(TextFileReaderLists, ComplexLists)
+{
     TextFileReader reader;
     std::stringstream msg;
     std::vector<std::complex<double>> c;
@@ -397,10 +418,12 @@ TEST(TextFileReaderLists, ComplexLists) {
     EXPECT_EQ(msg.str(), "ERROR:  Failed to find 'j' in the complex number for czeros[].\n");
     msg.str("");
     EXPECT_FALSE(reader.getLineValues("j", c, "czeros", msg));
-    EXPECT_EQ(msg.str(), "ERROR:  Failed to find real and imaginary parts of the complex number for czeros[].\n");
+    EXPECT_EQ(msg.str(),
+              "ERROR:  Failed to find real and imaginary parts of the complex number for czeros[].\n");
     msg.str("");
     EXPECT_FALSE(reader.getLineValues("2j", c, "czeros", msg));
-    EXPECT_EQ(msg.str(), "ERROR:  Failed to find real and imaginary parts of the complex number for czeros[].\n");
+    EXPECT_EQ(msg.str(),
+              "ERROR:  Failed to find real and imaginary parts of the complex number for czeros[].\n");
 
     // The vector is sized before the items are read.
     msg.str("");
@@ -413,17 +436,20 @@ TEST(TextFileReaderLists, ComplexLists) {
 // Every short line over an alphabet of the reader's special characters,
 // read with every type in exactly sized buffers: fields stay inside the
 // line and string fields are NUL-terminated inside it.
-TEST(TextFileReaderRobustness, ShortLinesStayInsideTheBuffer) {
+TEST(TextFileReaderRobustness, ShortLinesStayInsideTheBuffer)
+{
     TextFileReader reader = makeReader(" ,", "!");
     const char alphabet[] = {'1', ',', ' ', '"', '[', ']', '!', '\t', '-'};
     const int k = sizeof(alphabet);
     int checked = 0;
     for (int len = 0; len <= 4; ++len) {
         int combos = 1;
-        for (int i = 0; i < len; ++i) combos *= k;
+        for (int i = 0; i < len; ++i)
+            combos *= k;
         for (int code = 0; code < combos; ++code) {
             std::string text;
-            for (int i = 0, c = code; i < len; ++i, c /= k) text += alphabet[c % k];
+            for (int i = 0, c = code; i < len; ++i, c /= k)
+                text += alphabet[c % k];
             for (const char* types : {"sssss", "ddddd", "iiiic", "sdsd"}) {
                 Line line(text);
                 datatype_t slots[5];

@@ -167,7 +167,7 @@ TEST_F(AmiEntryPoints, CornerCaseOutsideTheTablesFailsInInitialize)
                      "\nGenerating front end (FE) model based on step response data.\n"
                      "EQ1_StepResp_data_values vector size must be > 0.\n"
                      "\nERROR:  Front end (FE) model generation failed.\n");
-    EXPECT_EQ(r.matrix, ch);   // the column was never written
+    EXPECT_EQ(r.matrix, ch);  // the column was never written
 }
 
 TEST_F(AmiEntryPoints, MissingParametersStopTheRun)
@@ -260,9 +260,10 @@ TEST_F(AmiEntryPoints, RowSizeZero)
     EXPECT_EQ(r.closeRet, 1);
     r = call(params(1, 3, 0), sentinel, 0, 2, kSampleInterval, kBitTime);
     EXPECT_EQ(r.ret, 1);
-    EXPECT_EQ(r.msg, kCornerTypical + kTxLine +
-                         "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
-                         "state; the first state is kept: PreEmphasis state = 15\n");
+    EXPECT_EQ(r.msg,
+              kCornerTypical + kTxLine +
+                  "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
+                  "state; the first state is kept: PreEmphasis state = 15\n");
     EXPECT_EQ(r.matrix, sentinel);
 }
 
@@ -326,8 +327,10 @@ TEST_F(AmiEntryPoints, ParameterValuesRejectedByTheModelChecks)
         double si;
         std::string expected;
     } cases[] = {
-        {params(0, 16, 0), kSampleInterval, setupError + "Data1Index must be an integer in the range [1, 16].\n"},
-        {params(0, -1, 0), kSampleInterval, setupError + "Data1Index must be an integer in the range [1, 16].\n"},
+        {params(0, 16, 0), kSampleInterval,
+         setupError + "Data1Index must be an integer in the range [1, 16].\n"},
+        {params(0, -1, 0), kSampleInterval,
+         setupError + "Data1Index must be an integer in the range [1, 16].\n"},
         {params(2, 5, 0), kSampleInterval, setupError + "AdaptForChannel must be either 0 or 1.\n"},
         {params(0, 5, 0, "0"), kSampleInterval, setupError + "OutputGain must not be zero.\n"},
         {params(0, 5, 0), kBitTime / 3.4, setupError + "SamplesPerSymbol must be >= 4.\n"},
@@ -378,9 +381,10 @@ TEST_F(AmiEntryPoints, AllZeroColumns)
     m.insert(m.end(), xt.begin(), xt.end());
     r = call(params(1, 0, 0), m, rows, 1, kSampleInterval, kBitTime);
     ASSERT_EQ(r.ret, 1) << r.msg;
-    EXPECT_EQ(r.msg, kCornerTypical + kTxLine +
-                         "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
-                         "state; the first state is kept: PreEmphasis state = 15\n");
+    EXPECT_EQ(r.msg,
+              kCornerTypical + kTxLine +
+                  "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
+                  "state; the first state is kept: PreEmphasis state = 15\n");
     for (long i = 0; i < rows; ++i)
         ASSERT_EQ(r.matrix[i], 0.0);
     expectColumnNear(r.matrix, rows, expectedColumn(xt, 0, 15, 32));
@@ -388,7 +392,9 @@ TEST_F(AmiEntryPoints, AllZeroColumns)
     // The checks still run on an all-zero column.
     r = call(params(0, 20, 0), zero, rows, 0, kSampleInterval, kBitTime);
     EXPECT_EQ(r.ret, 0);
-    EXPECT_EQ(r.msg, "Error occurred in VELMOR7700X::Setup().\nData1Index must be an integer in the range [1, 16].\n");
+    EXPECT_EQ(
+        r.msg,
+        "Error occurred in VELMOR7700X::Setup().\nData1Index must be an integer in the range [1, 16].\n");
 }
 
 TEST_F(AmiEntryPoints, BadHostArgumentsAreRefused)
@@ -445,7 +451,8 @@ TEST_F(AmiEntryPoints, BadHostArgumentsAreRefused)
         void* handle = nullptr;
         char* msg = nullptr;
         std::vector<double> m = ch;
-        const long ret = lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, nullptr, nullptr, &handle, &msg);
+        const long ret =
+            lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, nullptr, nullptr, &handle, &msg);
         EXPECT_EQ(ret, 0);
         ASSERT_NE(msg, nullptr);
         EXPECT_EQ(std::string(msg), missing("AutoInit", 0));
@@ -460,9 +467,12 @@ TEST_F(AmiEntryPoints, BadHostArgumentsAreRefused)
         char* msg = sentinelText;
         void* handle = &msg;
         std::vector<double> m = ch;
-        EXPECT_EQ(lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, text.data(), nullptr, nullptr, &msg), 0);
+        EXPECT_EQ(lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, text.data(), nullptr, nullptr, &msg),
+                  0);
         EXPECT_EQ(msg, sentinelText);
-        EXPECT_EQ(lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, text.data(), nullptr, &handle, nullptr), 0);
+        EXPECT_EQ(
+            lib.init(m.data(), rows, 0, kSampleInterval, kBitTime, text.data(), nullptr, &handle, nullptr),
+            0);
         EXPECT_EQ(handle, static_cast<void*>(&msg));
         EXPECT_EQ(m, ch);
     }
@@ -493,12 +503,14 @@ TEST_F(AmiEntryPoints, MessageStaysValidUntilCloseAndParametersOutIsNotWritten)
     for (int i = 0; i < 3; ++i) {
         char* out = outSentinel;
         std::vector<double> copy = m;
-        EXPECT_EQ(lib.init(copy.data(), rows, 0, kSampleInterval, kBitTime, text.data(), &out, &handles[i], &msgs[i]),
+        EXPECT_EQ(lib.init(copy.data(), rows, 0, kSampleInterval, kBitTime, text.data(), &out, &handles[i],
+                           &msgs[i]),
                   1);
         EXPECT_EQ(out, outSentinel);
     }
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(std::string(msgs[i]), "CornerCase = 1 (Slow)\n" + kTxLine + "The selected PreEmphasis state = 2\n");
+        EXPECT_EQ(std::string(msgs[i]),
+                  "CornerCase = 1 (Slow)\n" + kTxLine + "The selected PreEmphasis state = 2\n");
         EXPECT_NE(handles[i], nullptr);
     }
     for (int i = 0; i < 3; ++i)

@@ -199,7 +199,7 @@ TEST(AmiLibrary, ThousandInitCloseCyclesLeakNothing)
     const long rows = 256;
     const std::vector<double> one = lossyChannel(rows, 0.4, 1.0);
     std::vector<double> ch = one;
-    ch.insert(ch.end(), one.begin(), one.end());   // through channel and one aggressor
+    ch.insert(ch.end(), one.begin(), one.end());  // through channel and one aggressor
     const std::string good = params(0, 7, 0), bad = params(0, 7, 8), missingParam = "(VELMOR7700X)";
     auto cycle = [&](int i) {
         const std::string& p = i % 10 == 3 ? bad : (i % 10 == 7 ? missingParam : good);

@@ -22,9 +22,9 @@ namespace {
 // An s-expression node of the .ami file: an atom, or a list whose first
 // element is normally the name.
 struct Node {
-    std::string atom;                 // set for atoms (quoted strings keep no quotes)
+    std::string atom;  // set for atoms (quoted strings keep no quotes)
     bool quoted = false;
-    std::vector<Node> children;       // set for lists
+    std::vector<Node> children;  // set for lists
     bool isList = false;
 
     std::string name() const { return isList && !children.empty() ? children[0].atom : std::string(); }
@@ -48,7 +48,10 @@ struct Node {
 
 class AmiReader {
 public:
-    explicit AmiReader(const std::string& text) : s(text) {}
+    explicit AmiReader(const std::string& text)
+        : s(text)
+    {
+    }
 
     bool parse(Node& root, std::string& error)
     {
@@ -72,7 +75,7 @@ private:
         for (;;) {
             while (pos < s.size() && std::isspace(static_cast<unsigned char>(s[pos])))
                 ++pos;
-            if (pos < s.size() && s[pos] == '|') {   // comment to end of line
+            if (pos < s.size() && s[pos] == '|') {  // comment to end of line
                 while (pos < s.size() && s[pos] != '\n')
                     ++pos;
                 continue;
@@ -206,7 +209,7 @@ TEST(AmiParameterFile, ModelSpecificParametersMatchWhatAmiInitReads)
     const Node* autoInit = ms->child("AutoInit");
     EXPECT_EQ(autoInit->child("Type")->values().at(0), "Integer");
     EXPECT_EQ(autoInit->child("List")->values(), (std::vector<std::string>{"0", "1"}));
-    ASSERT_NE(autoInit->child("List_Tip"), nullptr);   // makes hosts send plain numbers
+    ASSERT_NE(autoInit->child("List_Tip"), nullptr);  // makes hosts send plain numbers
     EXPECT_EQ(autoInit->child("List_Tip")->values().size(), 2u);
 
     const Node* pre = ms->child("PreEmphasis");
@@ -228,7 +231,7 @@ TEST(AmiParameterFile, ModelSpecificParametersMatchWhatAmiInitReads)
     EXPECT_EQ(gain->child("Type")->values().at(0), "Float");
     const std::vector<std::string> grange = gain->child("Range")->values();
     ASSERT_EQ(grange.size(), 3u);
-    EXPECT_GT(std::stod(grange[1]), 0.0);   // zero is refused by the model
+    EXPECT_GT(std::stod(grange[1]), 0.0);  // zero is refused by the model
     EXPECT_LE(std::stod(grange[1]), std::stod(grange[0]));
     EXPECT_LE(std::stod(grange[0]), std::stod(grange[2]));
 
@@ -263,10 +266,12 @@ TEST(AmiParameterFile, DefaultsAndEveryAllowedValueRun)
         EXPECT_EQ(r.ret, 1) << "PreEmphasis " << p << ": " << r.msg;
     }
     for (int c = 0; c <= 4; ++c) {
-        r = call(parameterString(root, {{"CornerCase", std::to_string(c)}}), ch, rows, 0, kSampleInterval, kBitTime);
+        r = call(parameterString(root, {{"CornerCase", std::to_string(c)}}), ch, rows, 0, kSampleInterval,
+                 kBitTime);
         EXPECT_EQ(r.ret, 1) << "CornerCase " << c << ": " << r.msg;
     }
-    const std::vector<std::string> grange = root.child("Model_Specific")->child("OutputGain")->child("Range")->values();
+    const std::vector<std::string> grange =
+        root.child("Model_Specific")->child("OutputGain")->child("Range")->values();
     for (const std::string& g : grange) {
         r = call(parameterString(root, {{"OutputGain", g}}), ch, rows, 0, kSampleInterval, kBitTime);
         EXPECT_EQ(r.ret, 1) << "OutputGain " << g << ": " << r.msg;
@@ -302,7 +307,8 @@ TEST(AmiParameterFile, IbisFileNamesTheLibrariesAndTheAmiFile)
             std::string kw, platform, lib, ami;
             ls >> kw >> platform >> lib >> ami;
             EXPECT_EQ(ami, "VELMOR7700X.ami");
-            if (platform.rfind("Linux", 0) == 0 && platform.size() > 3 && platform.substr(platform.size() - 3) == "_64") {
+            if (platform.rfind("Linux", 0) == 0 && platform.size() > 3 &&
+                platform.substr(platform.size() - 3) == "_64") {
                 EXPECT_EQ(lib, "VELMOR7700X_x64.so");
                 linux64 = true;
             }
@@ -315,7 +321,7 @@ TEST(AmiParameterFile, IbisFileNamesTheLibrariesAndTheAmiFile)
     EXPECT_TRUE(ended);
     EXPECT_TRUE(linux64);
     EXPECT_TRUE(windows64);
-    for (const char* k : {"[IBIS Ver]", "[File Name]", "[File Rev]", "[Component]", "[Manufacturer]", "[Package]",
-                          "[Pin]", "[Model]", "[End]"})
+    for (const char* k : {"[IBIS Ver]", "[File Name]", "[File Rev]", "[Component]", "[Manufacturer]",
+                          "[Package]", "[Pin]", "[Model]", "[End]"})
         EXPECT_NE(std::find(keywords.begin(), keywords.end(), k), keywords.end()) << k;
 }

@@ -101,7 +101,7 @@ inline std::vector<double> lossyChannel(long rows, double tauUI, double delayUI 
                                         double dcGain = 0.8, double spb = 32.0)
 {
     std::vector<double> h(rows, 0.0);
-    const double tau = tauUI * spb;   // in samples
+    const double tau = tauUI * spb;  // in samples
     double sum = 0.0;
     for (long i = 0; i < rows; ++i) {
         const double t = i - delayUI * spb;

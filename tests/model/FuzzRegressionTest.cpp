@@ -37,7 +37,7 @@ using namespace amitest;
 namespace {
 
 struct ChildOutcome {
-    bool finished = false;   // exited by itself within the time limit
+    bool finished = false;  // exited by itself within the time limit
     bool exitedNormally = false;
     long ret = -1;
     std::string message;
@@ -45,8 +45,9 @@ struct ChildOutcome {
 
 // Runs AMI_Init in a child process. The child writes the return value and the
 // message to a pipe. Gives up (and kills the child) after `seconds`.
-ChildOutcome initInChild(const std::string& parameters, std::vector<double> matrix, long rows, long aggressors,
-                         double sampleInterval, double bitTime, int seconds, size_t addressSpaceLimit)
+ChildOutcome initInChild(const std::string& parameters, std::vector<double> matrix, long rows,
+                         long aggressors, double sampleInterval, double bitTime, int seconds,
+                         size_t addressSpaceLimit)
 {
     ChildOutcome o;
     Library& lib = library();
@@ -177,7 +178,7 @@ TEST(FuzzRegression, AbsurdlyFineSampleGridIsRefusedPromptly)
 {
     ASSERT_EQ(library().error, "");
 #ifdef VM_FUZZREG_ASAN
-    const size_t limit = 0;   // the sanitizer reserves far more address space
+    const size_t limit = 0;  // the sanitizer reserves far more address space
 #else
     const size_t limit = size_t(1) << 30;
 #endif

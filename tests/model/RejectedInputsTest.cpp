@@ -31,7 +31,7 @@ std::string readFile(const std::string& path)
 
 struct Row {
     std::string input;
-    std::string call;         // the Call column's code span
+    std::string call;  // the Call column's code span
     std::string returns;
     bool hasMessage = false;  // false: "nothing written"
     std::string message;      // with \n turned into line feeds
@@ -113,7 +113,7 @@ std::vector<Row> readmeRows(std::string& error)
         }
         if (!inSection || line.empty() || line[0] != '|')
             continue;
-        if (++tableLine <= 2)   // header and separator
+        if (++tableLine <= 2)  // header and separator
             continue;
         const std::vector<std::string> c = cells(line);
         if (c.size() != 4) {
@@ -133,7 +133,8 @@ std::vector<Row> readmeRows(std::string& error)
         if (r.hasMessage)
             r.message = unescape(m);
         else if (trim(c[3]) != "nothing written") {
-            error = "README line " + std::to_string(number) + " has neither a message nor \"nothing written\"";
+            error =
+                "README line " + std::to_string(number) + " has neither a message nor \"nothing written\"";
             return {};
         }
         rows.push_back(r);
@@ -286,8 +287,8 @@ Outcome run(const HostCall& c)
     char* msg = &sentinel;
     void* handle = &sentinel;
     char* out = nullptr;
-    o.ret = lib.init(c.nullImpulse ? nullptr : matrix.data(), c.rows, c.aggressors, c.sampleInterval, c.bitTime,
-                     c.nullParams ? nullptr : text.data(), &out, c.nullHandle ? nullptr : &handle,
+    o.ret = lib.init(c.nullImpulse ? nullptr : matrix.data(), c.rows, c.aggressors, c.sampleInterval,
+                     c.bitTime, c.nullParams ? nullptr : text.data(), &out, c.nullHandle ? nullptr : &handle,
                      c.nullMsg ? nullptr : &msg);
     o.msgWritten = msg != &sentinel;
     o.handleWritten = handle != &sentinel;
@@ -372,8 +373,7 @@ TEST(RejectedInputs, TheValidCallOfTheTableSucceeds)
     ASSERT_TRUE(parseCall("aggressors=2", c, error)) << error;
     const Outcome o = run(c);
     EXPECT_EQ(o.ret, 1) << o.message;
-    EXPECT_EQ(o.message,
-              "CornerCase = 0 (Typical)\nTx emphasis model based on step response data.\n"
-              "The selected PreEmphasis state = 5\n");
+    EXPECT_EQ(o.message, "CornerCase = 0 (Typical)\nTx emphasis model based on step response data.\n"
+                         "The selected PreEmphasis state = 5\n");
     EXPECT_EQ(o.closeRet, 1);
 }

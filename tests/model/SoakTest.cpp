@@ -104,14 +104,14 @@ Call soakCall(long i)
     const int autoInit = static_cast<int>((i / 80) % 2);
     c.aggressors = i % 3;
     switch (i % 13) {
-    case 5:   // a negative AutoInit: no search, the given state
+    case 5:  // a negative AutoInit: no search, the given state
         c.params = params(-1, state, corner);
         break;
-    case 7:   // AutoInit out of range: Setup refuses it
+    case 7:  // AutoInit out of range: Setup refuses it
         c.params = params(2, state, corner);
         c.expectSuccess = false;
         break;
-    case 9:   // no process corner of that number
+    case 9:  // no process corner of that number
         c.params = params(autoInit, state, 5 + corner);
         c.expectSuccess = false;
         break;
@@ -128,7 +128,8 @@ Call soakCall(long i)
 
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
 {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 }  // namespace
@@ -171,7 +172,8 @@ TEST(Soak, InitCloseCyclesKeepResidentMemoryFlat)
     EXPECT_EQ(wrongResults, 0) << "calls that did not give the expected result";
     std::printf("[ soak     ] %ld cycles; resident %zu kB after warm-up, %zu kB at the end, peak %zu kB; "
                 "heap in use %zu -> %zu bytes\n",
-                cycles, residentBefore / 1024, residentAfter / 1024, residentPeak / 1024, heapBefore, heapAfter);
+                cycles, residentBefore / 1024, residentAfter / 1024, residentPeak / 1024, heapBefore,
+                heapAfter);
 #ifdef VM_SOAK_ASAN
     // The sanitizer's allocator keeps freed memory in quarantine, so the
     // resident size says nothing here; its leak checker does the job.
@@ -214,7 +216,8 @@ TEST(AmiLibrary, ThreadsSoakMatchSequentialCalls)
     std::vector<Result> reference;
     long successes = 0;
     for (const Job& j : jobs) {
-        reference.push_back(call(j.call.params, j.matrix, kRows, j.call.aggressors, j.sampleInterval, kBitTime));
+        reference.push_back(
+            call(j.call.params, j.matrix, kRows, j.call.aggressors, j.sampleInterval, kBitTime));
         successes += reference.back().ret;
     }
     ASSERT_GT(successes, 10);
@@ -233,9 +236,11 @@ TEST(AmiLibrary, ThreadsSoakMatchSequentialCalls)
                 // Each thread walks the jobs in its own order.
                 const size_t index = static_cast<size_t>(t * 11 + k * (2 * t + 3)) % jobs.size();
                 const Job& j = jobs[index];
-                const Result r = call(j.call.params, j.matrix, kRows, j.call.aggressors, j.sampleInterval, kBitTime);
+                const Result r =
+                    call(j.call.params, j.matrix, kRows, j.call.aggressors, j.sampleInterval, kBitTime);
                 const Result& e = reference[index];
-                if (r.ret != e.ret || r.closeRet != e.closeRet || r.msg != e.msg || !sameBits(r.matrix, e.matrix)) {
+                if (r.ret != e.ret || r.closeRet != e.closeRet || r.msg != e.msg ||
+                    !sameBits(r.matrix, e.matrix)) {
                     if (mismatches[t]++ == 0)
                         firstMismatch[t] = "job " + std::to_string(index) + " call " + std::to_string(k) +
                                            ": message\n" + r.msg + "expected\n" + e.msg;

@@ -20,17 +20,18 @@ using namespace Veltramodels20200612;
 namespace {
 
 struct Outcome {
-    std::vector<std::string> messages;   // model stream after each stage
+    std::vector<std::string> messages;  // model stream after each stage
     std::vector<bool> results;
     std::vector<int> chosen;
-    std::vector<std::vector<double>> impulses;   // ImpulseOut values per column
+    std::vector<std::vector<double>> impulses;  // ImpulseOut values per column
     bool sectionSpectraBuilt = false;
 };
 
 // The driver's sequence (fields, then Setup/Initialize/Run/Finalize per
 // column, the search switched off after the first column).
 Outcome drive(const std::vector<std::vector<double>>& columns, int autoInit, int preEmphasis, int corner,
-              int skipSpectrum) {
+              int skipSpectrum)
+{
     Outcome o;
     std::vector<double>* table = TxStepResponseList::Create(corner);
     {
@@ -50,7 +51,8 @@ Outcome drive(const std::vector<std::vector<double>>& columns, int autoInit, int
         model.SkipSpectrum = skipSpectrum;
         for (const std::vector<double>& column : columns) {
             model.ImpulseIn.assign(column.begin(), column.end());
-            for (double& v : model.ImpulseIn) v /= 32.0 / amitest::kBitTime;
+            for (double& v : model.ImpulseIn)
+                v /= 32.0 / amitest::kBitTime;
             o.results.push_back(model.Setup());
             o.messages.push_back(model.msg.str());
             o.results.push_back(model.Initialize());
@@ -58,9 +60,11 @@ Outcome drive(const std::vector<std::vector<double>>& columns, int autoInit, int
             o.chosen.push_back(model.Data1Index);
             o.results.push_back(model.Run());
             std::vector<double> out;
-            for (const auto& p : model.ImpulseOut) out.push_back(p.imag());
+            for (const auto& p : model.ImpulseOut)
+                out.push_back(p.imag());
             o.impulses.push_back(out);
-            o.sectionSpectraBuilt = o.sectionSpectraBuilt || !model.Container->StepResp_AMI.OutputSpectrum.empty();
+            o.sectionSpectraBuilt =
+                o.sectionSpectraBuilt || !model.Container->StepResp_AMI.OutputSpectrum.empty();
             o.results.push_back(model.Finalize());
             o.messages.push_back(model.msg.str());
             model.AdaptForChannel = 0;
@@ -74,17 +78,22 @@ Outcome drive(const std::vector<std::vector<double>>& columns, int autoInit, int
     return o;
 }
 
-bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 }  // namespace
 
-TEST(SpectrumSkip, ModelOutputsDoNotDependOnTheSpectra) {
+TEST(SpectrumSkip, ModelOutputsDoNotDependOnTheSpectra)
+{
     const long rows = 6000;
-    std::vector<std::vector<double>> columns = {amitest::lossyChannel(rows, 3.0), amitest::lossyChannel(rows, 1.0, 3.0),
+    std::vector<std::vector<double>> columns = {amitest::lossyChannel(rows, 3.0),
+                                                amitest::lossyChannel(rows, 1.0, 3.0),
                                                 std::vector<double>(rows, 0.0)};
-    for (long i = 0; i < rows; ++i) columns[2][i] = -0.05 * columns[0][i] + 1e7 * ((i % 97) == 0);
+    for (long i = 0; i < rows; ++i)
+        columns[2][i] = -0.05 * columns[0][i] + 1e7 * ((i % 97) == 0);
     for (int autoInit : {0, 1}) {
         for (int corner : {0, 3}) {
             SCOPED_TRACE(testing::Message() << "AutoInit " << autoInit << " corner " << corner);

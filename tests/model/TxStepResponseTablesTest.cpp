@@ -17,17 +17,14 @@ namespace {
 
 struct CornerFacts {
     int rows;
-    double lastTime;   // as characterised
-    double final16;    // settled level of column 16 (PreEmphasis 0)
-    double final1;     // settled level of column 1 (PreEmphasis 15)
+    double lastTime;  // as characterised
+    double final16;   // settled level of column 16 (PreEmphasis 0)
+    double final1;    // settled level of column 1 (PreEmphasis 15)
 };
 
 const CornerFacts kCorners[5] = {
-    {398, 9.6868e-10, 0.6168, 0.6480},
-    {452, 1.10044e-09, 0.5795, 0.6098},
-    {350, 8.5156e-10, 0.6680, 0.6992},
-    {371, 9.028e-10, 0.6257, 0.6614},
-    {429, 1.04432e-09, 0.6058, 0.6341},
+    {398, 9.6868e-10, 0.6168, 0.6480}, {452, 1.10044e-09, 0.5795, 0.6098}, {350, 8.5156e-10, 0.6680, 0.6992},
+    {371, 9.028e-10, 0.6257, 0.6614},  {429, 1.04432e-09, 0.6058, 0.6341},
 };
 
 double at(int corner, int row, int col)
@@ -147,8 +144,10 @@ TEST(TxStepResponseTables, FinalValuesAndColumn1Peaks)
         const double p1 = peak(column(c, 1));
         EXPECT_GE(p1, 1.02 * 0.99);
         EXPECT_LE(p1, 1.21 * 1.01);
-        if (c == 1) slowPeak = p1;
-        if (c == 2) fastPeak = p1;
+        if (c == 1)
+            slowPeak = p1;
+        if (c == 2)
+            fastPeak = p1;
     }
     expectWithin(slowPeak, 1.02, 0.01, "Slow column 1 peak");
     expectWithin(fastPeak, 1.21, 0.01, "Fast column 1 peak");
@@ -160,8 +159,10 @@ TEST(TxStepResponseTables, FinalValuesAndColumn1Peaks)
 
 TEST(TxStepResponseTables, TellingValuesOfTheTypicalCorner)
 {
-    struct { int col; double peak, final; } telling[4] = {
-        {1, 1.0983, 0.6480}, {8, 0.8392, 0.6250}, {12, 0.6633, 0.6248}, {16, 0.6168, 0.6168}};
+    struct {
+        int col;
+        double peak, final;
+    } telling[4] = {{1, 1.0983, 0.6480}, {8, 0.8392, 0.6250}, {12, 0.6633, 0.6248}, {16, 0.6168, 0.6168}};
     for (const auto& t : telling) {
         const std::vector<double> v = column(0, t.col);
         expectWithin(peak(v), t.peak, 0.01, "peak of column " + std::to_string(t.col));
@@ -228,7 +229,7 @@ TEST(TxStepResponseTables, GeneratedSourceIsUpToDate)
 {
     if (std::system("python3 --version > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "python3 not available";
-    const std::string cmd = std::string("python3 \"") + VM_SOURCE_DIR +
-                            "/tools/gen_step_tables.py\" --check > /dev/null";
+    const std::string cmd =
+        std::string("python3 \"") + VM_SOURCE_DIR + "/tools/gen_step_tables.py\" --check > /dev/null";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
 }

@@ -14,32 +14,41 @@ namespace {
 
 const char* kTree = "(VELMOR7700X (AutoInit 1) (PreEmphasis 8) (CornerCase 0) (OutputGain 1.0))";
 
-std::string m1(const std::string& branch, const std::string& leaf, const std::string& value) {
+std::string m1(const std::string& branch, const std::string& leaf, const std::string& value)
+{
     return "The IBIS-AMI model, " + branch + ", is unable to initialize the parameter " + leaf +
            " from the AMI_Init arguments.The model will use the default setting = " + value + ".\n";
 }
-std::string m2(const std::string& branch, const std::string& leaf) {
+std::string m2(const std::string& branch, const std::string& leaf)
+{
     return "The IBIS-AMI model, " + branch + ", is unable to initialize the parameter " + leaf +
            " from the AMI_Init arguments. The model will use the default setting.\n";
 }
-std::string m3(const std::string& branch, const std::string& leaf) {
+std::string m3(const std::string& branch, const std::string& leaf)
+{
     return "The IBIS-AMI model, " + branch + ", is unable to initialize the parameter " + leaf +
            " from the AMI_Init arguments.The model will use the default setting.\n";
 }
-std::string m4(const std::string& leaf) { return "ERROR:  Failed to get valid data for " + leaf + "[].\n"; }
+std::string m4(const std::string& leaf)
+{
+    return "ERROR:  Failed to get valid data for " + leaf + "[].\n";
+}
 
 // Reads one integer leaf of branch R from a fresh parser.
-bool readInt(const std::string& text, const char* leaf, int& value, std::string* messages = nullptr) {
+bool readInt(const std::string& text, const char* leaf, int& value, std::string* messages = nullptr)
+{
     ParamParser parser(text.c_str());
     std::stringstream msg;
     bool ok = parser.Get_iValue("R", leaf, value, msg);
-    if (messages) *messages = msg.str();
+    if (messages)
+        *messages = msg.str();
     return ok;
 }
 
-} // namespace
+}  // namespace
 
-TEST(ParamParserTree, ReadsTheModelLeaves) {
+TEST(ParamParserTree, ReadsTheModelLeaves)
+{
     ParamParser parser(kTree);
     std::stringstream msg;
     int autoInit = -5, pre = -5, corner = -5;
@@ -60,7 +69,8 @@ TEST(ParamParserTree, ReadsTheModelLeaves) {
     EXPECT_DOUBLE_EQ(gain, 1.0);
 }
 
-TEST(ParamParserTree, BlankInsertedBeforeParenthesesAndNestingTable) {
+TEST(ParamParserTree, BlankInsertedBeforeParenthesesAndNestingTable)
+{
     ParamParser parser("(VELMOR7700X(AutoInit 1))");
     EXPECT_STREQ(parser.ParamString, "(VELMOR7700X (AutoInit 1))");
     ASSERT_EQ(parser.ParamLength, 26u);
@@ -93,7 +103,8 @@ TEST(ParamParserTree, BlankInsertedBeforeParenthesesAndNestingTable) {
     EXPECT_EQ(other.NestLevel[14], -4);
 }
 
-TEST(ParamParserTree, WhatEndsALeafName) {
+TEST(ParamParserTree, WhatEndsALeafName)
+{
     int v = -9;
     std::string msg;
     EXPECT_FALSE(readInt("(R (AutoInit\t1))", "AutoInit", v, &msg));
@@ -117,7 +128,8 @@ TEST(ParamParserTree, WhatEndsALeafName) {
     EXPECT_EQ(v, 6);
 }
 
-TEST(ParamParserTree, ValueConversions) {
+TEST(ParamParserTree, ValueConversions)
+{
     ParamParser parser("(R (a -3) (b 2.5e-1) (c 7.9) (d abc) (e 4294967297) (f 12\t) (g +0x10) (h 1e400))");
     std::stringstream msg;
     int i = 99;
@@ -145,7 +157,8 @@ TEST(ParamParserTree, ValueConversions) {
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(ParamParserTree, NestedGroupInsteadOfValueAndDuplicates) {
+TEST(ParamParserTree, NestedGroupInsteadOfValueAndDuplicates)
+{
     int v = -1;
     std::string msg;
     EXPECT_TRUE(readInt("(R (AutoInit (x 1)))", "AutoInit", v, &msg));
@@ -163,7 +176,8 @@ TEST(ParamParserTree, NestedGroupInsteadOfValueAndDuplicates) {
     EXPECT_EQ(q, 1);
 }
 
-TEST(ParamParserRoot, OtherBranchSequence) {
+TEST(ParamParserRoot, OtherBranchSequence)
+{
     ParamParser parser(kTree);
     std::stringstream msg;
     int autoInit = 0;
@@ -183,7 +197,8 @@ TEST(ParamParserRoot, OtherBranchSequence) {
     EXPECT_EQ(corner, 0);
 }
 
-TEST(ParamParserRoot, DifferentRootFailsOnlyTheFirstRead) {
+TEST(ParamParserRoot, DifferentRootFailsOnlyTheFirstRead)
+{
     ParamParser parser("(OTHERMODEL (AutoInit 1) (OutputGain 2.5))");
     std::stringstream msg;
     int autoInit = 0;
@@ -194,7 +209,8 @@ TEST(ParamParserRoot, DifferentRootFailsOnlyTheFirstRead) {
     EXPECT_EQ(msg.str(), m1("VELMOR7700X", "AutoInit", "0"));
 }
 
-TEST(ParamParserRoot, RootComparisonRules) {
+TEST(ParamParserRoot, RootComparisonRules)
+{
     int v = -1;
     // A root that goes on with a further name character does not match.
     EXPECT_FALSE(readInt("(RX (A 1))", "A", v));
@@ -233,7 +249,8 @@ TEST(ParamParserRoot, RootComparisonRules) {
     EXPECT_EQ(nodot.PartName, nullptr);
 }
 
-TEST(ParamParserQuery, SplitsNames) {
+TEST(ParamParserQuery, SplitsNames)
+{
     ParamParser parser("(R (A 1))");
     EXPECT_TRUE(parser.ParseValueName("R.Leaf"));
     EXPECT_STREQ(parser.ValueName, "Leaf");
@@ -252,7 +269,8 @@ TEST(ParamParserQuery, SplitsNames) {
     EXPECT_FALSE(parser.ParseValueName(nullptr));
 }
 
-TEST(ParamParserQuery, LevelThreeSearches) {
+TEST(ParamParserQuery, LevelThreeSearches)
+{
     ParamParser parser("(R (A (x 1)) (B (x 2) (y 3)))");
     int v = -1;
     EXPECT_TRUE(parser.GetValueI(v, "R.A.x"));
@@ -276,7 +294,8 @@ TEST(ParamParserQuery, LevelThreeSearches) {
     EXPECT_FALSE(unbalanced.GetValueI(v, "R.B"));
 }
 
-TEST(ParamParserQuery, FindParamNameDirect) {
+TEST(ParamParserQuery, FindParamNameDirect)
+{
     ParamParser parser("(R (Alpha 1) (Beta 2))");
     int pos = 0;
     EXPECT_TRUE(parser.FindParamName(&pos, 2, 4, "Beta"));
@@ -297,7 +316,8 @@ TEST(ParamParserQuery, FindParamNameDirect) {
     EXPECT_EQ(index, -1);
 }
 
-TEST(ParamParserStrings, QuotedStrings) {
+TEST(ParamParserStrings, QuotedStrings)
+{
     ParamParser parser("(R (Name \"hello world\") (Empty \"\") (Plain abc) (Paren \"a(b\") (Num 5))");
     std::stringstream msg, out;
     out << "old";
@@ -343,7 +363,8 @@ TEST(ParamParserStrings, QuotedStrings) {
     delete[] text;
 }
 
-TEST(ParamParserStrings, RepeatedReadsSeeTheNuls) {
+TEST(ParamParserStrings, RepeatedReadsSeeTheNuls)
+{
     // The first read overwrites the closing quote; the second runs on to the
     // next quote or fails at a parenthesis.
     ParamParser parser("(R (S \"ab\") (T \"cd\"))");
@@ -367,7 +388,8 @@ TEST(ParamParserStrings, RepeatedReadsSeeTheNuls) {
     EXPECT_EQ(out.str(), "a");
 }
 
-TEST(ParamParserStrings, TextEndsInsideAString) {
+TEST(ParamParserStrings, TextEndsInsideAString)
+{
     std::stringstream out;
     ParamParser quoteLast("(R (S \"");
     EXPECT_TRUE(quoteLast.GetValueSS(out, "R.S"));
@@ -382,7 +404,8 @@ TEST(ParamParserStrings, TextEndsInsideAString) {
     EXPECT_FALSE(paren.GetValueSS(out, "R.S"));
 }
 
-TEST(ParamParserLists, ListFieldRules) {
+TEST(ParamParserLists, ListFieldRules)
+{
     auto readD = [](const char* list, std::vector<double>& values, std::string& msgText) {
         std::string text = std::string("(R (L \"") + list + "\"))";
         ParamParser parser(text.c_str());
@@ -425,7 +448,8 @@ TEST(ParamParserLists, ListFieldRules) {
     EXPECT_TRUE(i.empty());
 }
 
-TEST(ParamParserMessages, DefaultsUseTheStreamFormat) {
+TEST(ParamParserMessages, DefaultsUseTheStreamFormat)
+{
     ParamParser parser(kTree);
     std::stringstream msg;
     double gain = 1.0;
@@ -443,7 +467,8 @@ TEST(ParamParserMessages, DefaultsUseTheStreamFormat) {
     EXPECT_EQ(msg.str(), m1("VELMOR7700X", "Missing", "-7"));
 }
 
-TEST(ParamParserEmpty, EveryGetterFailsWithItsMessage) {
+TEST(ParamParserEmpty, EveryGetterFailsWithItsMessage)
+{
     for (const char* text : {"", static_cast<const char*>(nullptr)}) {
         ParamParser parser(text);
         EXPECT_EQ(parser.ParamString, nullptr);
@@ -471,7 +496,8 @@ TEST(ParamParserEmpty, EveryGetterFailsWithItsMessage) {
     }
 }
 
-TEST(ParamParserFaults, MalformedTextsStayInBounds) {
+TEST(ParamParserFaults, MalformedTextsStayInBounds)
+{
     int v = 77;
     std::string msg;
     // A name at the very end of the text is never found.
@@ -492,7 +518,8 @@ TEST(ParamParserFaults, MalformedTextsStayInBounds) {
     EXPECT_FALSE(readInt("(", "A", v));
     EXPECT_FALSE(readInt("R", "A", v));
     std::string deep = "(R (A";
-    for (int k = 0; k < 2000; ++k) deep += " (x";
+    for (int k = 0; k < 2000; ++k)
+        deep += " (x";
     EXPECT_TRUE(readInt(deep, "A", v));
     EXPECT_EQ(v, 0);
 
@@ -511,7 +538,8 @@ TEST(ParamParserFaults, MalformedTextsStayInBounds) {
     EXPECT_FALSE(parser.Get_iValue("R", longName.substr(1).c_str(), v, m));
 }
 
-TEST(ParamParserFaults, NullQueriesNamesAndOutputs) {
+TEST(ParamParserFaults, NullQueriesNamesAndOutputs)
+{
     ParamParser parser(kTree);
     int v = 5;
     double d = 5.0;

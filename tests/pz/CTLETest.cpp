@@ -17,7 +17,8 @@ struct Design {
     CTLE c;
     std::stringstream msg;
     bool ok;
-    Design(double fpeak, double db, double bitRate = 6.25e9, int spb = 32) {
+    Design(double fpeak, double db, double bitRate = 6.25e9, int spb = 32)
+    {
         c.FPeak = fpeak;
         c.dB_Peak = db;
         c.BitRate = bitRate;
@@ -26,14 +27,16 @@ struct Design {
     }
 };
 
-std::string designLine(double fpeak, double db, double z, double p1, double p2) {
+std::string designLine(double fpeak, double db, double z, double p1, double p2)
+{
     std::stringstream s;
     s << "For FPeak = " << fpeak << " and dB_Peak = " << db << ",  CTLE zero = " << z
       << ",  CTLE poles = " << p1 << ",  " << p2 << "\n";
     return s.str();
 }
 
-TEST(CTLE, TableShape) {
+TEST(CTLE, TableShape)
+{
     EXPECT_EQ(CTLE_PZ_List[0][0], 0.1);
     EXPECT_EQ(CTLE_PZ_List[11][0], 10.0);
     EXPECT_EQ(CTLE_PZ_List[11][1], 0.5);
@@ -54,7 +57,8 @@ TEST(CTLE, TableShape) {
     EXPECT_EQ(CTLE_PZ_List[7][0], 6.02);
 }
 
-TEST(CTLE, TenDecibelRowExactly) {
+TEST(CTLE, TenDecibelRowExactly)
+{
     Design d(3.125e9, 10.0);
     ASSERT_TRUE(d.ok) << d.msg.str();
     EXPECT_EQ(d.c.Z, 0.5);
@@ -69,7 +73,8 @@ TEST(CTLE, TenDecibelRowExactly) {
                            "2.5775e+09,  3.985e+09\n");
 }
 
-TEST(CTLE, DoubledPeakFrequencyDoublesEverything) {
+TEST(CTLE, DoubledPeakFrequencyDoublesEverything)
+{
     Design d(6.25e9, 10.0, 12.5e9);
     ASSERT_TRUE(d.ok) << d.msg.str();
     EXPECT_DOUBLE_EQ(d.c.ZeroVector[0], 1e9);
@@ -81,7 +86,8 @@ TEST(CTLE, DoubledPeakFrequencyDoublesEverything) {
     EXPECT_DOUBLE_EQ(w.c.ZeroVector[0], 1e9);
 }
 
-TEST(CTLE, LogInterpolation) {
+TEST(CTLE, LogInterpolation)
+{
     Design d(3.125e9, 10.5);
     ASSERT_TRUE(d.ok) << d.msg.str();
     const double f = (std::log(10.5) - std::log(10.0)) / (std::log(11.0) - std::log(10.0));
@@ -97,7 +103,8 @@ TEST(CTLE, LogInterpolation) {
     EXPECT_DOUBLE_EQ(e.c.P2, 8.01 + (5.9 - 8.01) * g);
 }
 
-TEST(CTLE, TableEnds) {
+TEST(CTLE, TableEnds)
+{
     for (double db : {0.099, 0.105}) {
         Design d(3.125e9, db);
         ASSERT_TRUE(d.ok) << db;
@@ -119,7 +126,8 @@ TEST(CTLE, TableEnds) {
     }
 }
 
-TEST(CTLE, FPeakWarning) {
+TEST(CTLE, FPeakWarning)
+{
     Design d(0.8 * 6.25e9, 10.0);
     EXPECT_TRUE(d.ok);
     EXPECT_EQ(d.msg.str(),
@@ -129,7 +137,8 @@ TEST(CTLE, FPeakWarning) {
                   designLine(5e9, 10, 0.8e9, 4.124e9, 6.376e9));
 }
 
-TEST(CTLE, SamplesPerBitAndDataType) {
+TEST(CTLE, SamplesPerBitAndDataType)
+{
     {
         Design d(3.125e9, 10.0, 6.25e9, 4);
         EXPECT_FALSE(d.ok);
@@ -166,7 +175,8 @@ TEST(CTLE, SamplesPerBitAndDataType) {
     }
 }
 
-TEST(CTLE, NonPositivePeakFrequencyFailsRangeChecks) {
+TEST(CTLE, NonPositivePeakFrequencyFailsRangeChecks)
+{
     Design d(-3.125e9, 10.0);
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.msg.str(),
@@ -178,7 +188,8 @@ TEST(CTLE, NonPositivePeakFrequencyFailsRangeChecks) {
               "P2 is outside the valid range ( 0, 3.125e+09 ).\n");
 }
 
-TEST(CTLE, LowPeakingDesignWithPolesAboveHalfBitRateIsAccepted) {
+TEST(CTLE, LowPeakingDesignWithPolesAboveHalfBitRateIsAccepted)
+{
     // 0.1 dB at 6.25e9 bits per second puts both poles at 8.01 GHz, above
     // half the bit rate: the design is kept.
     Design d(3.125e9, 0.1);
@@ -187,7 +198,8 @@ TEST(CTLE, LowPeakingDesignWithPolesAboveHalfBitRateIsAccepted) {
 }
 
 // Impulse response of the running section, and its DFT at f.
-std::vector<double> impulseOf(CTLE& c, int n) {
+std::vector<double> impulseOf(CTLE& c, int n)
+{
     std::stringstream msg;
     c.Initialize();
     std::vector<double> h(n);
@@ -199,13 +211,16 @@ std::vector<double> impulseOf(CTLE& c, int n) {
     return h;
 }
 
-double magnitudeAt(const std::vector<double>& h, double f, double fs) {
+double magnitudeAt(const std::vector<double>& h, double f, double fs)
+{
     std::complex<double> acc = 0.0;
-    for (size_t i = 0; i < h.size(); ++i) acc += h[i] * std::polar(1.0, -2.0 * kPi * f * i / fs);
+    for (size_t i = 0; i < h.size(); ++i)
+        acc += h[i] * std::polar(1.0, -2.0 * kPi * f * i / fs);
     return std::abs(acc);
 }
 
-TEST(CTLE, DesignPeaksWhereAsked) {
+TEST(CTLE, DesignPeaksWhereAsked)
+{
     // The table rows peak at 3.125 GHz with the given peaking over 0 Hz.
     for (double db : {6.02, 10.0, 20.0}) {
         Design d(3.125e9, db, 6.25e9, 64);
@@ -227,7 +242,8 @@ TEST(CTLE, DesignPeaksWhereAsked) {
     }
 }
 
-TEST(CTLE, OutputDivisorAndCallerListsUntouched) {
+TEST(CTLE, OutputDivisorAndCallerListsUntouched)
+{
     std::vector<double> poles{2e9, 3e9}, zeros{2e9};
     CTLE c;
     c.DataType = 0;

@@ -20,7 +20,8 @@ struct Set {
     std::vector<double> poles, zeros, time, impulse;
     std::vector<cd> cpoles, czeros;
     PZImpulse pz;
-    Set(double bitRate, int spb, double gain) {
+    Set(double bitRate, int spb, double gain)
+    {
         pz.BitRate = bitRate;
         pz.SamplesPerBit = spb;
         pz.GainDC = gain;
@@ -34,20 +35,25 @@ struct Set {
     bool run(std::stringstream& msg) { return pz.Setup(nullptr, msg) && pz.Initialize(msg); }
 };
 
-double peakAbs(const std::vector<double>& v) {
+double peakAbs(const std::vector<double>& v)
+{
     double m = 0.0;
-    for (double x : v) m = std::max(m, std::fabs(x));
+    for (double x : v)
+        m = std::max(m, std::fabs(x));
     return m;
 }
 
-double sum(const std::vector<double>& v) {
+double sum(const std::vector<double>& v)
+{
     double s = 0.0;
-    for (double x : v) s += x;
+    for (double x : v)
+        s += x;
     return s;
 }
 
 // Unit-sample response of a biquad (b0 + b1/z + b2/z^2)/(1 + a1/z + a2/z^2).
-std::vector<double> biquadImpulse(double b0, double b1, double b2, double a1, double a2, size_t n) {
+std::vector<double> biquadImpulse(double b0, double b1, double b2, double a1, double a2, size_t n)
+{
     std::vector<double> y(n);
     double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -61,7 +67,8 @@ std::vector<double> biquadImpulse(double b0, double b1, double b2, double a1, do
     return y;
 }
 
-TEST(PZImpulse, CountCheck) {
+TEST(PZImpulse, CountCheck)
+{
     {
         Set s(10e9, 32, 1.0);
         s.poles = {-1e9};
@@ -81,7 +88,8 @@ TEST(PZImpulse, CountCheck) {
     }
 }
 
-TEST(PZImpulse, RootMessages) {
+TEST(PZImpulse, RootMessages)
+{
     Set s(10e9, 32, 1.0);
     s.poles = {1e9, -1e9};
     s.zeros = {0.0};
@@ -89,17 +97,17 @@ TEST(PZImpulse, RootMessages) {
     s.czeros = {cd(1e9, 1e9)};
     std::stringstream msg;
     EXPECT_FALSE(s.pz.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "Poles must be in radians < 0.\n"
-              "Zeros must be in radians < 0.\n"
-              "CPoles must have magnitude > 0.\n"
-              "CPoles.real() must be < 0.\n"
-              "CPoles.imag() must not be 0.\n"
-              "CPoles.imag() must not be 0.\n"
-              "CZeros.real() must be < 0.\n");
+    EXPECT_EQ(msg.str(), "Poles must be in radians < 0.\n"
+                         "Zeros must be in radians < 0.\n"
+                         "CPoles must have magnitude > 0.\n"
+                         "CPoles.real() must be < 0.\n"
+                         "CPoles.imag() must not be 0.\n"
+                         "CPoles.imag() must not be 0.\n"
+                         "CZeros.real() must be < 0.\n");
 }
 
-TEST(PZImpulse, ParameterMessages) {
+TEST(PZImpulse, ParameterMessages)
+{
     {
         Set s(0.0, 2, 0.0);
         s.poles = {-1e9};
@@ -109,14 +117,13 @@ TEST(PZImpulse, ParameterMessages) {
         s.pz.AdditionalTimeDelay = -1e-12;
         std::stringstream msg;
         EXPECT_FALSE(s.pz.Setup(nullptr, msg));
-        EXPECT_EQ(msg.str(),
-                  "BitRate must be > 0.\n"
-                  "SamplesPerBit must be >= 4.\n"
-                  "GainDC must be non-zero.\n"
-                  "WarpFreq must be 0 or 1.\n"
-                  "AutoSetWarpFreq must be 0 or 1.\n"
-                  "InvertHs must be 0 or 1.\n"
-                  "AdditionalTimeDelay must be >= 0.\n");
+        EXPECT_EQ(msg.str(), "BitRate must be > 0.\n"
+                             "SamplesPerBit must be >= 4.\n"
+                             "GainDC must be non-zero.\n"
+                             "WarpFreq must be 0 or 1.\n"
+                             "AutoSetWarpFreq must be 0 or 1.\n"
+                             "InvertHs must be 0 or 1.\n"
+                             "AdditionalTimeDelay must be >= 0.\n");
     }
     {
         Set s(10e9, 3, 1.0);
@@ -145,7 +152,8 @@ TEST(PZImpulse, ParameterMessages) {
     }
 }
 
-TEST(PZImpulse, GridSize) {
+TEST(PZImpulse, GridSize)
+{
     // fs = 320 GS/s, lowest root 1 GHz: M = 1600, nearest power 2^11, K = 4096.
     Set s(10e9, 32, 1.0);
     s.poles = {-kTwoPi * 1e9, -kTwoPi * 5e9};
@@ -159,7 +167,8 @@ TEST(PZImpulse, GridSize) {
     EXPECT_EQ(t.pz.NumPoints, 1024);
 }
 
-TEST(PZImpulse, IIRRouteSinglePole) {
+TEST(PZImpulse, IIRRouteSinglePole)
+{
     // p/(s+p) pre-warped once: the bilinear first-order section, in gain per sample.
     Set s(10e9, 32, 2.0);
     s.pz.WarpFreq = 0;
@@ -175,18 +184,22 @@ TEST(PZImpulse, IIRRouteSinglePole) {
     const double c = 2.0 * fs / pw + 1.0;
     const double b0 = 1.0 / c, a1 = (1.0 - 2.0 * fs / pw) / c;
     std::vector<double> ref = biquadImpulse(b0, b0, 0.0, a1, 0.0, 4096);
-    for (size_t n = 0; n < 4096; ++n) ASSERT_NEAR(s.impulse[n], 2.0 * ref[n], 1e-15) << n;
+    for (size_t n = 0; n < 4096; ++n)
+        ASSERT_NEAR(s.impulse[n], 2.0 * ref[n], 1e-15) << n;
     EXPECT_NEAR(sum(s.impulse), 2.0, 1e-12);
 }
 
 // The two routes realise the same filter: the spectrum route, forced with
 // root type 2, must reproduce the IIR route on real roots.
-void compareRoutes(int warpFreq, double gain) {
+void compareRoutes(int warpFreq, double gain)
+{
     const double fs = 320e9;
     std::vector<double> poles{-kTwoPi * 1e9, -kTwoPi * 5e9, -kTwoPi * 12e9}, zeros{-kTwoPi * 3e9};
     if (warpFreq == 1) {
-        for (double& x : poles) x = PZImpulse::warpRoot(x, fs);
-        for (double& x : zeros) x = PZImpulse::warpRoot(x, fs);
+        for (double& x : poles)
+            x = PZImpulse::warpRoot(x, fs);
+        for (double& x : zeros)
+            x = PZImpulse::warpRoot(x, fs);
     }
     Set a(10e9, 32, gain), b(10e9, 32, gain);
     a.poles = b.poles = poles;
@@ -206,12 +219,14 @@ void compareRoutes(int warpFreq, double gain) {
     EXPECT_NEAR(sum(b.impulse), gain, 1e-9 * std::fabs(gain));
 }
 
-TEST(PZImpulse, RoutesAgreeOnRealRoots) {
+TEST(PZImpulse, RoutesAgreeOnRealRoots)
+{
     compareRoutes(0, 1.7);
     compareRoutes(1, -0.4);
 }
 
-TEST(PZImpulse, ComplexPolePairAgainstBiquadAndAnalytic) {
+TEST(PZImpulse, ComplexPolePairAgainstBiquadAndAnalytic)
+{
     // w0^2 / (s^2 + 2 zeta w0 s + w0^2), zeta 0.3, f0 = 2 GHz, at 320 GS/s.
     const double fs = 320e9, T = 1.0 / fs, w0 = kTwoPi * 2e9, zeta = 0.3;
     const double wd = w0 * std::sqrt(1.0 - zeta * zeta);
@@ -227,9 +242,11 @@ TEST(PZImpulse, ComplexPolePairAgainstBiquadAndAnalytic) {
     cd p = PZImpulse::warpRoot(cd(-zeta * w0, wd), fs);
     const double m2 = std::norm(p), c = 2.0 * fs, sr = -2.0 * p.real();
     const double d0 = c * c + sr * c + m2, d1 = 2.0 * m2 - 2.0 * c * c, d2 = c * c - sr * c + m2;
-    std::vector<double> ref = biquadImpulse(m2 / d0, 2.0 * m2 / d0, m2 / d0, d1 / d0, d2 / d0, s.impulse.size());
+    std::vector<double> ref =
+        biquadImpulse(m2 / d0, 2.0 * m2 / d0, m2 / d0, d1 / d0, d2 / d0, s.impulse.size());
     const double peak = peakAbs(ref);
-    for (size_t n = 0; n < s.impulse.size(); ++n) ASSERT_NEAR(s.impulse[n], ref[n], 1e-9 * peak) << n;
+    for (size_t n = 0; n < s.impulse.size(); ++n)
+        ASSERT_NEAR(s.impulse[n], ref[n], 1e-9 * peak) << n;
 
     // Against the analytic impulse response T h(nT): the bilinear transform
     // differs from it only by terms of order (w0 T)^2.
@@ -248,7 +265,8 @@ TEST(PZImpulse, ComplexPolePairAgainstBiquadAndAnalytic) {
     EXPECT_NEAR(top - 1.0, std::exp(-kPi * zeta / std::sqrt(1.0 - zeta * zeta)), 1e-3);
 }
 
-TEST(PZImpulse, InverseResponse) {
+TEST(PZImpulse, InverseResponse)
+{
     // H = 1/((1 + s/p)(1 + s/q)), gain 2. The inverse, made proper by two
     // poles at wc = sqrt(10^2.5 p q) (50 dB of boost at high frequency), is
     // (1 + s/p)(1 + s/q) / (2 (1 + s/wc)^2).
@@ -275,22 +293,27 @@ TEST(PZImpulse, InverseResponse) {
     // difference.
     std::vector<double> y(plain.impulse.size() + s.impulse.size() - 1, 0.0);
     for (size_t i = 0; i < plain.impulse.size(); ++i)
-        for (size_t j = 0; j < s.impulse.size(); ++j) y[i + j] += plain.impulse[i] * s.impulse[j];
+        for (size_t j = 0; j < s.impulse.size(); ++j)
+            y[i + j] += plain.impulse[i] * s.impulse[j];
     EXPECT_NEAR(sum(y), 1.0, 1e-9);
     const double w = 2.0 * fs * std::tan(wc / (2.0 * fs)), c = 2.0 * fs;
     const double d0 = (c + w) * (c + w), g = (w - c) / (c + w);
-    std::vector<double> ref = biquadImpulse(w * w / d0, 2.0 * w * w / d0, w * w / d0, 2.0 * g, g * g, y.size());
-    for (size_t n = 0; n < y.size(); ++n) ASSERT_NEAR(y[n], ref[n], 5e-4) << n;
+    std::vector<double> ref =
+        biquadImpulse(w * w / d0, 2.0 * w * w / d0, w * w / d0, 2.0 * g, g * g, y.size());
+    for (size_t n = 0; n < y.size(); ++n)
+        ASSERT_NEAR(y[n], ref[n], 5e-4) << n;
     for (double f : {0.5e9, 2e9, 6e9, 20e9}) {
         cd acc = 0.0;
-        for (size_t n = 0; n < y.size(); ++n) acc += y[n] * std::polar(1.0, -kTwoPi * f * n / fs);
+        for (size_t n = 0; n < y.size(); ++n)
+            acc += y[n] * std::polar(1.0, -kTwoPi * f * n / fs);
         cd jw(0.0, 2.0 * fs * std::tan(kPi * f / fs));
         cd want = 1.0 / ((1.0 + jw / w) * (1.0 + jw / w));
         EXPECT_NEAR(std::abs(acc - want), 0.0, 2e-3) << f;
     }
 }
 
-TEST(PZImpulse, AdditionalDelayIsFractionalAndKeepsTheSum) {
+TEST(PZImpulse, AdditionalDelayIsFractionalAndKeepsTheSum)
+{
     const double fs = 320e9;
     Set a(10e9, 32, 1.0), b(10e9, 32, 1.0);
     a.poles = b.poles = {-kTwoPi * 4e9, -kTwoPi * 9e9};
@@ -311,7 +334,8 @@ TEST(PZImpulse, AdditionalDelayIsFractionalAndKeepsTheSum) {
     EXPECT_DOUBLE_EQ(b.time.back(), (b.impulse.size() - 1) / fs);
 }
 
-TEST(PZImpulse, WarpHelpers) {
+TEST(PZImpulse, WarpHelpers)
+{
     const double fs = 256e9;
     double x = -kTwoPi * 1e9;
     double w = PZImpulse::warpRoot(x, fs);
@@ -326,7 +350,8 @@ TEST(PZImpulse, WarpHelpers) {
     EXPECT_LT(far, -1e6 * fs);
 }
 
-TEST(PZImpulse, ShortenKeepsTheSum) {
+TEST(PZImpulse, ShortenKeepsTheSum)
+{
     PZImpulse pz;
     std::vector<double> h{1.0, 0.5, 0.004, 0.003, -0.002, 0.001, 0.0, 0.0};
     std::vector<double> g = h;

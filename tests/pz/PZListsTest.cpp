@@ -27,7 +27,9 @@ struct StateList {
     std::vector<std::vector<double>> poles, zeros;
     std::unique_ptr<PZImpulse[]> states;
     int count;
-    explicit StateList(const std::vector<double>& zerosGHz, double gain = 1.0) : count(int(zerosGHz.size())) {
+    explicit StateList(const std::vector<double>& zerosGHz, double gain = 1.0)
+        : count(int(zerosGHz.size()))
+    {
         poles.resize(count);
         zeros.resize(count);
         states.reset(new PZImpulse[count]);
@@ -48,7 +50,8 @@ struct StateList {
 
 // Channel in gain per second (as the cascade takes it): a 1.2 GHz single
 // pole sampled at kFs, with a leading zero and trailing zeros.
-std::vector<double> lossyChannel() {
+std::vector<double> lossyChannel()
+{
     std::vector<double> ch(1, 0.0);
     const double a = std::exp(-kTwoPi * 1.2e9 / kFs);
     double v = 1.0 - a;
@@ -62,7 +65,8 @@ std::vector<double> lossyChannel() {
 
 // Independent reference: the state's impulse from a fresh PZImpulse,
 // convolved directly with the scaled channel, and its eye ratio.
-double referenceRatio(StateList& list, int k, const std::vector<double>& ch, double logicLevel) {
+double referenceRatio(StateList& list, int k, const std::vector<double>& ch, double logicLevel)
+{
     std::vector<double> t, h;
     PZImpulse p = list.states[k];
     p.TimeArray = &t;
@@ -71,24 +75,29 @@ double referenceRatio(StateList& list, int k, const std::vector<double>& ch, dou
     EXPECT_TRUE(p.Setup(nullptr, msg) && p.Initialize(msg));
     std::vector<double> c;
     size_t last = ch.size();
-    while (ch[last - 1] == 0.0) --last;
-    for (size_t i = 1; i < last; ++i) c.push_back(ch[i] / kFs);
+    while (ch[last - 1] == 0.0)
+        --last;
+    for (size_t i = 1; i < last; ++i)
+        c.push_back(ch[i] / kFs);
     std::vector<double> y(c.size() + h.size() - 1, 0.0);
     for (size_t i = 0; i < c.size(); ++i)
-        for (size_t j = 0; j < h.size(); ++j) y[i + j] += c[i] * h[j];
+        for (size_t j = 0; j < h.size(); ++j)
+            y[i + j] += c[i] * h[j];
     ImpulseOperations ops;
     double bc = 0, wc = 0;
     EXPECT_TRUE(ops.determineEyeBcWcUpperLevels(y, kSpb, logicLevel, &bc, &wc, msg));
     return wc / bc;
 }
 
-void configure(FIRwMultiplePZLists& m, std::vector<double>& ch) {
+void configure(FIRwMultiplePZLists& m, std::vector<double>& ch)
+{
     m.ChannelImpulse = &ch;
     m.BitRate = kBitRate;
     m.SamplesPerBit = kSpb;
 }
 
-TEST(FIRwMultiplePZLists, MissingEQ1ArrayFailsEvenWithoutStates) {
+TEST(FIRwMultiplePZLists, MissingEQ1ArrayFailsEvenWithoutStates)
+{
     std::vector<double> ch = lossyChannel();
     {
         FIRwMultiplePZLists m;
@@ -103,12 +112,14 @@ TEST(FIRwMultiplePZLists, MissingEQ1ArrayFailsEvenWithoutStates) {
         m.AdaptDataIndexType = 2;
         std::stringstream msg;
         EXPECT_FALSE(m.Setup(nullptr, msg));
-        EXPECT_EQ(msg.str(),
-                  "EQ1_Data_data_values vector size must be > 0.\nAdaptDataIndexType must be either 0 or 1.\n");
+        EXPECT_EQ(
+            msg.str(),
+            "EQ1_Data_data_values vector size must be > 0.\nAdaptDataIndexType must be either 0 or 1.\n");
     }
 }
 
-TEST(FIRwMultiplePZLists, SetupMessagesUseDataNames) {
+TEST(FIRwMultiplePZLists, SetupMessagesUseDataNames)
+{
     std::vector<double> ch = lossyChannel();
     StateList a({0.5, 1.0});
     {
@@ -157,7 +168,8 @@ TEST(FIRwMultiplePZLists, SetupMessagesUseDataNames) {
     }
 }
 
-TEST(FIRwMultiplePZLists, ExhaustiveSearchPicksLargestRatio) {
+TEST(FIRwMultiplePZLists, ExhaustiveSearchPicksLargestRatio)
+{
     std::vector<double> ch = lossyChannel();
     StateList a({8.0, 3.0, 1.5, 0.7, 0.35});
     FIRwMultiplePZLists m;
@@ -184,13 +196,15 @@ TEST(FIRwMultiplePZLists, ExhaustiveSearchPicksLargestRatio) {
     std::string head = "Optimization of EQ over count = 5 states resulting in max open eye ratio = ";
     ASSERT_EQ(text.substr(0, head.size()), head) << text;
     EXPECT_NEAR(std::stod(text.substr(head.size())), bestRatio, 1e-4 * std::fabs(bestRatio));
-    EXPECT_NE(text.find(" with optimized states\nEQ1_DataIndex = " + std::to_string(best) + "\n"), std::string::npos)
+    EXPECT_NE(text.find(" with optimized states\nEQ1_DataIndex = " + std::to_string(best) + "\n"),
+              std::string::npos)
         << text;
     EXPECT_EQ(text.find("For the selected EQ states"), std::string::npos);
     EXPECT_NEAR(m.BestEyeRatio, bestRatio, 1e-9 * std::fabs(bestRatio));
 }
 
-TEST(FIRwMultiplePZLists, FixedStateRunAndFinalMessage) {
+TEST(FIRwMultiplePZLists, FixedStateRunAndFinalMessage)
+{
     std::vector<double> ch = lossyChannel();
     StateList a({1.5, 0.7});
     FIRwMultiplePZLists m;
@@ -227,7 +241,8 @@ TEST(FIRwMultiplePZLists, FixedStateRunAndFinalMessage) {
     EXPECT_NEAR(m.EQ4_Output, g * h[300], 1e-15);
 }
 
-TEST(FIRwMultiplePZLists, SequentialSearchWording) {
+TEST(FIRwMultiplePZLists, SequentialSearchWording)
+{
     std::vector<double> ch = lossyChannel();
     StateList a({3.0, 1.0}), b({8.0, 2.0});
     FIRwMultiplePZLists m;
@@ -246,7 +261,8 @@ TEST(FIRwMultiplePZLists, SequentialSearchWording) {
     EXPECT_GE(m.CycleCount, 1);
 }
 
-TEST(FIRwMultiplePZLists, GainAtZeroHertz) {
+TEST(FIRwMultiplePZLists, GainAtZeroHertz)
+{
     std::vector<double> ch = lossyChannel();
     StateList a({1.0}, 0.5);
     FIRwMultiplePZLists m;
@@ -260,13 +276,15 @@ TEST(FIRwMultiplePZLists, GainAtZeroHertz) {
     ASSERT_TRUE(m.Setup(nullptr, msg));
     ASSERT_TRUE(m.Initialize(msg));
     double sum = 0.0;
-    for (double v : m.EqualizedResponse) sum += v;
+    for (double v : m.EqualizedResponse)
+        sum += v;
     EXPECT_NEAR(sum, 0.5, 1e-6);  // channel gain 1 times the state's 0.5
     EXPECT_NEAR(m.Gain, 0.8 / sum, 1e-12);
     EXPECT_EQ(msg.str(), "");
 }
 
-TEST(FIRwPZList, StateChecks) {
+TEST(FIRwPZList, StateChecks)
+{
     std::vector<double> unit(1, 1.0);
     {
         std::vector<double> poles{-1e10}, zeros{-2e10};
@@ -309,15 +327,14 @@ TEST(FIRwPZList, StateChecks) {
         l.AdaptDataIndex = 3;
         std::stringstream msg;
         EXPECT_FALSE(l.Setup(nullptr, msg));
-        EXPECT_EQ(msg.str(),
-                  "ChannelImpulse vector size must be > 0.\n"
-                  "BitRate must be > 0.\n"
-                  "SamplesPerBit must be and integer >= 4.\n"
-                  "SourceLogicLevel must be > 0.\n"
-                  "AGC_Level must be > 0.\n"
-                  "AdaptDataIndex must be an integer either 0 or 1.\n"
-                  "NumData must be an integer >= 1.\n"
-                  "PZ_data array must not be NULL.\n");
+        EXPECT_EQ(msg.str(), "ChannelImpulse vector size must be > 0.\n"
+                             "BitRate must be > 0.\n"
+                             "SamplesPerBit must be and integer >= 4.\n"
+                             "SourceLogicLevel must be > 0.\n"
+                             "AGC_Level must be > 0.\n"
+                             "AdaptDataIndex must be an integer either 0 or 1.\n"
+                             "NumData must be an integer >= 1.\n"
+                             "PZ_data array must not be NULL.\n");
     }
     {
         FIRwPZList l;
@@ -326,7 +343,8 @@ TEST(FIRwPZList, StateChecks) {
         l.NumData = 2;
         std::stringstream msg;
         EXPECT_FALSE(l.Setup(nullptr, msg));
-        EXPECT_EQ(msg.str(), "DataIndex must be an integer in the range [1, 2].\nPZ_data array must not be NULL.\n");
+        EXPECT_EQ(msg.str(),
+                  "DataIndex must be an integer in the range [1, 2].\nPZ_data array must not be NULL.\n");
     }
 }
 
@@ -336,7 +354,10 @@ struct ListRun {
     std::vector<double> ch;
     FIRwPZList l;
     std::stringstream msg;
-    ListRun(const std::vector<double>& zeros, const std::vector<double>& channel) : states(zeros), ch(channel) {
+    ListRun(const std::vector<double>& zeros, const std::vector<double>& channel)
+        : states(zeros),
+          ch(channel)
+    {
         l.ChannelImpulse = &ch;
         l.BitRate = kBitRate;
         l.SamplesPerBit = kSpb;
@@ -345,7 +366,8 @@ struct ListRun {
     }
 };
 
-TEST(FIRwPZList, OwnSearchAndGainMessages) {
+TEST(FIRwPZList, OwnSearchAndGainMessages)
+{
     ListRun r({8.0, 0.7}, lossyChannel());
     r.l.AdaptDataIndex = 1;
     r.l.AdaptForChLoss = 3;
@@ -371,7 +393,8 @@ TEST(FIRwPZList, OwnSearchAndGainMessages) {
     EXPECT_GT(r.l.Gain, 0.0);
 }
 
-TEST(FIRwPZList, ClosedEyeWording) {
+TEST(FIRwPZList, ClosedEyeWording)
+{
     // A channel that smears each bit over many bits: every state leaves the
     // eye closed.
     std::vector<double> ch;
@@ -386,13 +409,14 @@ TEST(FIRwPZList, ClosedEyeWording) {
     ASSERT_TRUE(r.l.Setup(nullptr, r.msg));
     ASSERT_TRUE(r.l.Initialize(r.msg)) << r.msg.str();
     std::stringstream want;
-    want << "Adaptation of the equalizer for best output eye opening results in  data index = " << r.l.DataIndex
-         << ", but the eye is still closed.\n";
+    want << "Adaptation of the equalizer for best output eye opening results in  data index = "
+         << r.l.DataIndex << ", but the eye is still closed.\n";
     EXPECT_EQ(r.msg.str(), want.str());
     EXPECT_LE(r.l.BestEyeRatio, 0.0);
 }
 
-TEST(FIRwPZList, GainAtZeroHertzWithoutSearch) {
+TEST(FIRwPZList, GainAtZeroHertzWithoutSearch)
+{
     ListRun r({1.0}, lossyChannel());
     r.l.DataIndex = 1;
     r.l.AdaptForChLoss = 1;
@@ -402,9 +426,10 @@ TEST(FIRwPZList, GainAtZeroHertzWithoutSearch) {
     EXPECT_NEAR(r.l.Gain, 2.0, 1e-6);  // channel and state both have gain 1 at 0 Hz
     std::string text = r.msg.str();
     EXPECT_EQ(text.rfind("Equalizer output approximate eye opening ratio = ", 0), 0u) << text;
-    EXPECT_NE(text.find("To adapt equalizer output for system gain of 6.0206 dB at 0 Hz, a gain of 6.0206 dB is "
-                        "added at the equalizer output.\n"),
-              std::string::npos)
+    EXPECT_NE(
+        text.find("To adapt equalizer output for system gain of 6.0206 dB at 0 Hz, a gain of 6.0206 dB is "
+                  "added at the equalizer output.\n"),
+        std::string::npos)
         << text;
     // Run starts from a clean FIR: a unit sample gives taps x gain, at time 0.
     r.l.Input = 1.0;
@@ -416,7 +441,8 @@ TEST(FIRwPZList, GainAtZeroHertzWithoutSearch) {
     EXPECT_DOUBLE_EQ(r.l.Time, 1.0 / kFs);
 }
 
-TEST(FIRwPZList, ConvolveMatchesDirectSum) {
+TEST(FIRwPZList, ConvolveMatchesDirectSum)
+{
     ListRun r({2.0}, lossyChannel());
     r.l.DataIndex = 1;
     ASSERT_TRUE(r.l.Setup(nullptr, r.msg));
@@ -429,7 +455,8 @@ TEST(FIRwPZList, ConvolveMatchesDirectSum) {
     for (size_t n = 0; n < v.size(); ++n) {
         double want = 0.0;
         for (size_t i = 0; i < 4; ++i)
-            if (n >= i && n - i < h.size()) want += x[i] * h[n - i];
+            if (n >= i && n - i < h.size())
+                want += x[i] * h[n - i];
         ASSERT_NEAR(v[n], want, 1e-15) << n;
     }
 }

@@ -19,21 +19,26 @@ protected:
     std::string dir = ::testing::TempDir();
     std::string name;
 
-    void write(const std::string& text) {
-        name = std::string("pzfile_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
-               ".txt";
+    void write(const std::string& text)
+    {
+        name =
+            std::string("pzfile_") + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
         std::ofstream f(dir + "/" + name, std::ios::binary);
         f << text;
     }
-    void TearDown() override {
-        if (!name.empty()) std::remove((dir + "/" + name).c_str());
+    void TearDown() override
+    {
+        if (!name.empty())
+            std::remove((dir + "/" + name).c_str());
     }
-    bool read(int expected, PZ_Data** sets, std::stringstream& msg) {
+    bool read(int expected, PZ_Data** sets, std::stringstream& msg)
+    {
         return Get_PZ_Data(dir.c_str(), const_cast<char*>(name.c_str()), expected, sets, msg);
     }
 };
 
-TEST_F(PZFileTest, GHzExampleGivesOneScaledDataSet) {
+TEST_F(PZFileTest, GHzExampleGivesOneScaledDataSet)
+{
     write("! a comment line\n# GHz\n1.0 [1] [] [1+2j] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -51,7 +56,8 @@ TEST_F(PZFileTest, GHzExampleGivesOneScaledDataSet) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, UnitsAndListForms) {
+TEST_F(PZFileTest, UnitsAndListForms)
+{
     // kHz scale, comma lists with blanks after commas, quoted fields, a
     // trailing comment, CRLF line ends and an indented line.
     write("#  kHz\r\n2.5, [1, 2.5], \"3\", [ 1e3-2e3j, 4+5i ], []  ! note\r\n"
@@ -76,7 +82,8 @@ TEST_F(PZFileTest, UnitsAndListForms) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, UnknownUnitKeepsRadiansPerSecond) {
+TEST_F(PZFileTest, UnknownUnitKeepsRadiansPerSecond)
+{
     write("# THz\n3 [5] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -85,7 +92,8 @@ TEST_F(PZFileTest, UnknownUnitKeepsRadiansPerSecond) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, IndentedLineHasBlankGainField) {
+TEST_F(PZFileTest, IndentedLineHasBlankGainField)
+{
     write("# Hz\n  4 [1] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -100,7 +108,8 @@ TEST_F(PZFileTest, IndentedLineHasBlankGainField) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, RealListQuirks) {
+TEST_F(PZFileTest, RealListQuirks)
+{
     // "1 2 3" without commas is one value; "1 ,2" ends the first field at the
     // blank, so the second reads 0.
     write("# Hz\n1 \"1 2 3\" [] [] []\n1 \"1 ,2\" [] [] []\n");
@@ -115,7 +124,8 @@ TEST_F(PZFileTest, RealListQuirks) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, DataBeforeFormatLine) {
+TEST_F(PZFileTest, DataBeforeFormatLine)
+{
     write("1.0 [1] [] [1+2j] []\n# GHz\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -124,7 +134,8 @@ TEST_F(PZFileTest, DataBeforeFormatLine) {
     EXPECT_EQ(sets, nullptr);
 }
 
-TEST_F(PZFileTest, FormatLineWithoutDelimiter) {
+TEST_F(PZFileTest, FormatLineWithoutDelimiter)
+{
     write("#GHz\n1.0 [1] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -132,7 +143,8 @@ TEST_F(PZFileTest, FormatLineWithoutDelimiter) {
     EXPECT_EQ(msg.str(), "Invalid PZFile format line .\n");
 }
 
-TEST_F(PZFileTest, NegativePoleFails) {
+TEST_F(PZFileTest, NegativePoleFails)
+{
     write("# GHz\n1.0 [1, -2] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -142,7 +154,8 @@ TEST_F(PZFileTest, NegativePoleFails) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, RootSignMessages) {
+TEST_F(PZFileTest, RootSignMessages)
+{
     const char* cases[][2] = {
         {"1 [] [-1] [] []\n", "PZFile zeros must be > 0.\n"},
         {"1 [] [] [-1+2j] []\n", "PZFile complex poles must have real part > 0.\n"},
@@ -163,14 +176,16 @@ TEST_F(PZFileTest, RootSignMessages) {
     }
 }
 
-TEST_F(PZFileTest, UnclosedBrackets) {
+TEST_F(PZFileTest, UnclosedBrackets)
+{
     {
         write("# GHz\n1.0 [1] [] [] [2+3j\n");
         PZ_Data* sets = nullptr;
         std::stringstream msg;
         EXPECT_FALSE(read(1, &sets, msg));
-        EXPECT_EQ(msg.str(),
-                  "For line, a numeric array is missing required leading and tailing bracket marks [ and ].\n");
+        EXPECT_EQ(
+            msg.str(),
+            "For line, a numeric array is missing required leading and tailing bracket marks [ and ].\n");
         delete[] sets;
     }
     {
@@ -183,7 +198,8 @@ TEST_F(PZFileTest, UnclosedBrackets) {
     }
 }
 
-TEST_F(PZFileTest, LinesStartingWithSignAreSkipped) {
+TEST_F(PZFileTest, LinesStartingWithSignAreSkipped)
+{
     write("# GHz\n-1.0 [1] [] [] []\n+2 [1] [] [] []\n# MHz\n3 [1] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
@@ -193,12 +209,14 @@ TEST_F(PZFileTest, LinesStartingWithSignAreSkipped) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, CountMismatchKeepsRecords) {
+TEST_F(PZFileTest, CountMismatchKeepsRecords)
+{
     write("# GHz\n1 [1] [] [] []\n2 [2] [] [] []\n");
     PZ_Data* sets = nullptr;
     std::stringstream msg;
     EXPECT_FALSE(read(3, &sets, msg));
-    EXPECT_EQ(msg.str(), "\nERROR:  PZ data file contains 2 data sets which is not the same as expected 3.\n");
+    EXPECT_EQ(msg.str(),
+              "\nERROR:  PZ data file contains 2 data sets which is not the same as expected 3.\n");
     ASSERT_NE(sets, nullptr);
     EXPECT_EQ(sets[0].gain, 1.0);
     EXPECT_EQ(sets[1].gain, 2.0);
@@ -206,7 +224,8 @@ TEST_F(PZFileTest, CountMismatchKeepsRecords) {
     delete[] sets;
 }
 
-TEST_F(PZFileTest, EmptyFileReadsZeroSets) {
+TEST_F(PZFileTest, EmptyFileReadsZeroSets)
+{
     write("! only a comment\n\n");
     PZ_Data* earlier = new PZ_Data[2];
     PZ_Data* sets = earlier;
@@ -215,11 +234,13 @@ TEST_F(PZFileTest, EmptyFileReadsZeroSets) {
     EXPECT_EQ(sets, earlier);  // no data line: the array comes back unchanged
     std::stringstream msg2;
     EXPECT_FALSE(read(1, &sets, msg2));
-    EXPECT_EQ(msg2.str(), "\nERROR:  PZ data file contains 0 data sets which is not the same as expected 1.\n");
+    EXPECT_EQ(msg2.str(),
+              "\nERROR:  PZ data file contains 0 data sets which is not the same as expected 1.\n");
     delete[] sets;
 }
 
-TEST_F(PZFileTest, EarlierArrayIsReplacedWhenDataIsRead) {
+TEST_F(PZFileTest, EarlierArrayIsReplacedWhenDataIsRead)
+{
     write("# GHz\n1 [1] [] [] []\n");
     PZ_Data* sets = new PZ_Data[3];  // released by the reader (checked by the leak sanitizer)
     std::stringstream msg;
@@ -228,7 +249,8 @@ TEST_F(PZFileTest, EarlierArrayIsReplacedWhenDataIsRead) {
     delete[] sets;
 }
 
-TEST(PZFileOpen, MissingFileAndNullName) {
+TEST(PZFileOpen, MissingFileAndNullName)
+{
     PZ_Data* sets = nullptr;
     std::stringstream msg;
     std::string dir = ::testing::TempDir();
@@ -242,12 +264,16 @@ TEST(PZFileOpen, MissingFileAndNullName) {
     EXPECT_EQ(msg2.str(), "filename must not be NULL.\n");
 }
 
-TEST(PZFileOpen, SetupWritesUseFileOnce) {
+TEST(PZFileOpen, SetupWritesUseFileOnce)
+{
     std::string logName = ::testing::TempDir() + "/pz_use_file.txt";
     std::ofstream log(logName);
     ReadPZFile reader;
     std::string file = ::testing::TempDir() + "/pz_use_data.txt";
-    { std::ofstream f(file); f << "# Hz\n1 [1] [] [] []\n"; }
+    {
+        std::ofstream f(file);
+        f << "# Hz\n1 [1] [] [] []\n";
+    }
     reader.FileName = file.c_str();
     std::stringstream msg;
     EXPECT_TRUE(reader.Setup(&log, msg));

@@ -25,7 +25,8 @@ const double kFs = kBitRate * kSpb;
 
 // Peaking records as read from a file: gain, poles at 6 and 9 GHz and one
 // zero, all positive magnitudes in rad/s.
-std::vector<PZ_Data> peakingRecords(const std::vector<double>& zerosGHz) {
+std::vector<PZ_Data> peakingRecords(const std::vector<double>& zerosGHz)
+{
     std::vector<PZ_Data> r(zerosGHz.size());
     for (size_t k = 0; k < r.size(); ++k) {
         r[k].gain = 1.0;
@@ -36,7 +37,8 @@ std::vector<PZ_Data> peakingRecords(const std::vector<double>& zerosGHz) {
 }
 
 // Lossy channel in gain per sample: a 1.2 GHz single pole.
-std::vector<double> channel() {
+std::vector<double> channel()
+{
     std::vector<double> ch;
     const double a = std::exp(-kTwoPi * 1.2e9 / kFs);
     double v = 1.0 - a;
@@ -50,11 +52,16 @@ std::vector<double> channel() {
 
 // Independent impulse of one record: the roots negated and pre-warped by
 // hand, then a fresh PZImpulse.
-std::vector<double> recordImpulse(const PZ_Data& r) {
-    auto warp = [](double x) { return 2.0 * kFs * std::tan(std::fabs(x) / (2.0 * kFs)) * (x / std::fabs(x)); };
+std::vector<double> recordImpulse(const PZ_Data& r)
+{
+    auto warp = [](double x) {
+        return 2.0 * kFs * std::tan(std::fabs(x) / (2.0 * kFs)) * (x / std::fabs(x));
+    };
     std::vector<double> poles, zeros, t, h;
-    for (double p : r.poles) poles.push_back(warp(-p));
-    for (double z : r.zeros) zeros.push_back(warp(-z));
+    for (double p : r.poles)
+        poles.push_back(warp(-p));
+    for (double z : r.zeros)
+        zeros.push_back(warp(-z));
     PZImpulse p;
     p.BitRate = kBitRate;
     p.SamplesPerBit = kSpb;
@@ -69,20 +76,24 @@ std::vector<double> recordImpulse(const PZ_Data& r) {
     return h;
 }
 
-std::vector<double> convolve(const std::vector<double>& a, const std::vector<double>& b) {
+std::vector<double> convolve(const std::vector<double>& a, const std::vector<double>& b)
+{
     std::vector<double> y(a.size() + b.size() - 1, 0.0);
     for (size_t i = 0; i < a.size(); ++i)
-        for (size_t j = 0; j < b.size(); ++j) y[i + j] += a[i] * b[j];
+        for (size_t j = 0; j < b.size(); ++j)
+            y[i + j] += a[i] * b[j];
     return y;
 }
 
-void configure(RxLTI_PZ_AMI& s) {
+void configure(RxLTI_PZ_AMI& s)
+{
     s.BitRate = kBitRate;
     s.SamplesPerBit = kSpb;
     s.ChannelImpulse = channel();
 }
 
-TEST(RxLTI_PZ_AMI, PassThroughIgnoresInputGain) {
+TEST(RxLTI_PZ_AMI, PassThroughIgnoresInputGain)
+{
     RxLTI_PZ_AMI s;
     configure(s);
     s.FEType = 0;
@@ -98,7 +109,8 @@ TEST(RxLTI_PZ_AMI, PassThroughIgnoresInputGain) {
     EXPECT_EQ(s.OutputImpulse, ch);
 }
 
-TEST(RxLTI_PZ_AMI, RootTypesSignsAndPreWarping) {
+TEST(RxLTI_PZ_AMI, RootTypesSignsAndPreWarping)
+{
     // 8e9 x 32 = 256e9 samples per second; a pole of 2 pi x 1e9 (1 in a GHz
     // file) is handed on as -2 fs tan(2 pi 1e9 / (2 fs)).
     RxLTI_PZ_AMI s;
@@ -139,7 +151,8 @@ TEST(RxLTI_PZ_AMI, RootTypesSignsAndPreWarping) {
     delete[] states;
 }
 
-TEST(RxLTI_PZ_AMI, FixedIndexIsKept) {
+TEST(RxLTI_PZ_AMI, FixedIndexIsKept)
+{
     std::vector<PZ_Data> r = peakingRecords({8.0, 4.0, 2.0, 1.0, 0.5});
     RxLTI_PZ_AMI s;
     configure(s);
@@ -156,11 +169,13 @@ TEST(RxLTI_PZ_AMI, FixedIndexIsKept) {
     // Output: channel through state 3.
     std::vector<double> want = convolve(channel(), recordImpulse(r[2]));
     ASSERT_GE(want.size(), s.OutputImpulse.size());
-    for (size_t n = 0; n < s.OutputImpulse.size(); ++n) ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-14) << n;
+    for (size_t n = 0; n < s.OutputImpulse.size(); ++n)
+        ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-14) << n;
     EXPECT_GT(s.OutputImpulse.size(), 1000u);
 }
 
-TEST(RxLTI_PZ_AMI, SearchWritesIndexBackAndRepeats) {
+TEST(RxLTI_PZ_AMI, SearchWritesIndexBackAndRepeats)
+{
     std::vector<PZ_Data> r = peakingRecords({8.0, 3.0, 1.5, 0.7, 0.35});
     const std::vector<PZ_Data> before = r;
     RxLTI_PZ_AMI s;
@@ -219,7 +234,8 @@ TEST(RxLTI_PZ_AMI, SearchWritesIndexBackAndRepeats) {
     EXPECT_NEAR(s.Output, h[0], 1e-15);
 }
 
-TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine) {
+TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine)
+{
     {
         std::vector<PZ_Data> r(1);
         r[0].gain = 1.0;
@@ -254,7 +270,8 @@ TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine) {
     }
 }
 
-TEST(RxLTI_PZ_AMI, SetupChecks) {
+TEST(RxLTI_PZ_AMI, SetupChecks)
+{
     RxLTI_PZ_AMI s;
     s.FEType = 4;
     s.NumData2 = 1;
@@ -263,11 +280,10 @@ TEST(RxLTI_PZ_AMI, SetupChecks) {
     s.AdaptDataIndex = -1;
     std::stringstream msg;
     EXPECT_FALSE(s.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(),
-              "ERROR:  Front end InputGain must not be zero.\n"
-              "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
-              "ERROR:  Front end NumData4 must be > 0.\n"
-              "ERROR:  Front end Data4Index must be an integer in the range [1, 0].\n");
+    EXPECT_EQ(msg.str(), "ERROR:  Front end InputGain must not be zero.\n"
+                         "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n"
+                         "ERROR:  Front end NumData4 must be > 0.\n"
+                         "ERROR:  Front end Data4Index must be an integer in the range [1, 0].\n");
     RxLTI_PZ_AMI t;
     t.FEType = 1;
     t.NumData2 = 3;
@@ -276,7 +292,8 @@ TEST(RxLTI_PZ_AMI, SetupChecks) {
     EXPECT_EQ(t.NumData2, 0);
 }
 
-TEST(RxLTI_PZ_AMI, AgcOnlyMessageIsAlwaysWritten) {
+TEST(RxLTI_PZ_AMI, AgcOnlyMessageIsAlwaysWritten)
+{
     RxLTI_PZ_AMI s;
     configure(s);
     s.FEType = 1;
@@ -291,7 +308,8 @@ TEST(RxLTI_PZ_AMI, AgcOnlyMessageIsAlwaysWritten) {
     std::vector<double> ch = channel();
     ASSERT_EQ(s.OutputImpulse.size(), 500u);
     // Level control of type 0 keeps the preset gain: the channel times InputGain.
-    for (size_t n = 0; n < 500; ++n) EXPECT_NEAR(s.OutputImpulse[n], 3.0 * ch[n], 1e-15);
+    for (size_t n = 0; n < 500; ++n)
+        EXPECT_NEAR(s.OutputImpulse[n], 3.0 * ch[n], 1e-15);
     s.Input = 1.0;
     ASSERT_TRUE(s.Run(msg));
     EXPECT_DOUBLE_EQ(s.Output, 3.0);
@@ -303,7 +321,8 @@ namespace {
 
 // Pole/zero sets read from a file, then equalising a channel: the output is
 // the channel through the chosen set, computed independently.
-TEST(RxLTI_PZ_AMI, FromPoleZeroFile) {
+TEST(RxLTI_PZ_AMI, FromPoleZeroFile)
+{
     const std::string dir = ::testing::TempDir();
     const std::string name = "rx_pz_sets.txt";
     {
@@ -340,9 +359,12 @@ TEST(RxLTI_PZ_AMI, FromPoleZeroFile) {
     };
     std::vector<double> poles, zeros, t, h;
     std::vector<std::complex<double>> cpoles;
-    for (double p : r.poles) poles.push_back(warp(-p).real());
-    for (double z : r.zeros) zeros.push_back(warp(-z).real());
-    for (auto c : r.cpoles) cpoles.push_back(warp(-c));
+    for (double p : r.poles)
+        poles.push_back(warp(-p).real());
+    for (double z : r.zeros)
+        zeros.push_back(warp(-z).real());
+    for (auto c : r.cpoles)
+        cpoles.push_back(warp(-c));
     PZImpulse p;
     p.BitRate = kBitRate;
     p.SamplesPerBit = kSpb;
@@ -355,12 +377,14 @@ TEST(RxLTI_PZ_AMI, FromPoleZeroFile) {
     ASSERT_TRUE(p.Setup(nullptr, msg) && p.Initialize(msg));
     std::vector<double> want = convolve(channel(), h);
     ASSERT_LE(s.OutputImpulse.size(), want.size());
-    for (size_t n = 0; n < s.OutputImpulse.size(); ++n) ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-13) << n;
+    for (size_t n = 0; n < s.OutputImpulse.size(); ++n)
+        ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-13) << n;
     delete[] sets;
 }
 
 // Peaking designs turned into records (rad/s), as the peaking-list path does.
-TEST(RxLTI_PZ_AMI, FromPeakingDesigns) {
+TEST(RxLTI_PZ_AMI, FromPeakingDesigns)
+{
     std::vector<PZ_Data> r(3);
     const double dB[3] = {3.0, 8.0, 14.0};
     for (int k = 0; k < 3; ++k) {
@@ -386,11 +410,13 @@ TEST(RxLTI_PZ_AMI, FromPeakingDesigns) {
     ASSERT_TRUE(s.Setup(nullptr, msg));
     ASSERT_TRUE(s.Initialize(msg)) << msg.str();
     std::vector<double> want = convolve(channel(), recordImpulse(r[1]));
-    for (size_t n = 0; n < s.OutputImpulse.size(); ++n) ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-14) << n;
+    for (size_t n = 0; n < s.OutputImpulse.size(); ++n)
+        ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-14) << n;
     // 8 dB of peaking at half the bit rate over 0 Hz, within the design's accuracy.
     std::vector<double> h = recordImpulse(r[1]);
     std::complex<double> acc = 0.0;
-    for (size_t n = 0; n < h.size(); ++n) acc += h[n] * std::polar(1.0, -kTwoPi * (kBitRate / 2) * n / kFs);
+    for (size_t n = 0; n < h.size(); ++n)
+        acc += h[n] * std::polar(1.0, -kTwoPi * (kBitRate / 2) * n / kFs);
     EXPECT_NEAR(20.0 * std::log10(std::abs(acc)), 8.0, 0.5);
 }
 

@@ -14,14 +14,17 @@ namespace {
 const double kPi = 3.141592653589793;
 
 // Frequency response of the cascade of first-order sections at f (Hz).
-std::complex<double> sectionResponse(const SPolesZeros& f, double freq) {
+std::complex<double> sectionResponse(const SPolesZeros& f, double freq)
+{
     std::complex<double> zi = std::polar(1.0, -2.0 * kPi * freq / f.SampleRate);
     std::complex<double> h(1.0, 0.0);
-    for (size_t i = 0; i < f.A1.size(); ++i) h *= (f.B0[i] + f.B1[i] * zi) / (1.0 + f.A1[i] * zi);
+    for (size_t i = 0; i < f.A1.size(); ++i)
+        h *= (f.B0[i] + f.B1[i] * zi) / (1.0 + f.A1[i] * zi);
     return h;
 }
 
-TEST(SPolesZeros, OneGHzPoleAtTenGSps) {
+TEST(SPolesZeros, OneGHzPoleAtTenGSps)
+{
     std::vector<double> poles{1e9}, zeros;
     SPolesZeros f;
     f.SampleRate = 10e9;
@@ -61,7 +64,8 @@ TEST(SPolesZeros, OneGHzPoleAtTenGSps) {
     EXPECT_NEAR(f.Output, 2.5, 1e-12);
 }
 
-TEST(SPolesZeros, PreWarpingPutsTheCornerAtThePoleFrequency) {
+TEST(SPolesZeros, PreWarpingPutsTheCornerAtThePoleFrequency)
+{
     // With pre-warping, the digital response at each pole frequency of a
     // single pole is exactly 3 dB down, however close to Nyquist it lies.
     for (double fp : {1e9, 2e9, 4e9}) {
@@ -78,7 +82,8 @@ TEST(SPolesZeros, PreWarpingPutsTheCornerAtThePoleFrequency) {
     }
 }
 
-TEST(SPolesZeros, PairedSectionGains) {
+TEST(SPolesZeros, PairedSectionGains)
+{
     // (p/z)(s+z)/(s+p): 1 at 0 Hz, p/z at Nyquist (the image of s = infinity),
     // with p and z pre-warped.
     std::vector<double> poles{3e9, 1e9}, zeros{0.5e9};
@@ -98,7 +103,8 @@ TEST(SPolesZeros, PairedSectionGains) {
     EXPECT_NEAR(f.DCFactor, (warp(3e9) / warp(0.5e9)) * warp(1e9), 1e-6 * f.DCFactor);
 }
 
-TEST(SPolesZeros, EqualPoleAndZeroCancel) {
+TEST(SPolesZeros, EqualPoleAndZeroCancel)
+{
     std::vector<double> poles{2e9}, zeros{2e9};
     SPolesZeros f;
     f.Gain = 3.0;
@@ -117,7 +123,8 @@ TEST(SPolesZeros, EqualPoleAndZeroCancel) {
     }
 }
 
-TEST(SPolesZeros, PoleAtZeroIsAnIntegrator) {
+TEST(SPolesZeros, PoleAtZeroIsAnIntegrator)
+{
     std::vector<double> poles{0.0}, zeros;
     SPolesZeros f;
     f.SampleRate = 1e10;
@@ -133,13 +140,16 @@ TEST(SPolesZeros, PoleAtZeroIsAnIntegrator) {
     for (int n = 0; n < 50; ++n) {
         f.Input = 1.0;
         f.Run(msg);
-        if (n == 0) EXPECT_NEAR(f.Output, 0.5e-10, 1e-24);
-        else EXPECT_NEAR(f.Output - prev, 1e-10, 1e-22);
+        if (n == 0)
+            EXPECT_NEAR(f.Output, 0.5e-10, 1e-24);
+        else
+            EXPECT_NEAR(f.Output - prev, 1e-10, 1e-22);
         prev = f.Output;
     }
 }
 
-TEST(SPolesZeros, ZeroAtZeroIsAHighPass) {
+TEST(SPolesZeros, ZeroAtZeroIsAHighPass)
+{
     // s/(s + p): a step decays towards 0 with the pole's time constant.
     std::vector<double> poles{1e9}, zeros{0.0};
     SPolesZeros f;
@@ -157,11 +167,13 @@ TEST(SPolesZeros, ZeroAtZeroIsAHighPass) {
     f.Input = 1.0;
     f.Run(msg);
     EXPECT_NEAR(f.Output, 1.0 / d, 1e-15);
-    for (int n = 0; n < 300; ++n) f.Run(msg);
+    for (int n = 0; n < 300; ++n)
+        f.Run(msg);
     EXPECT_NEAR(f.Output, 0.0, 1e-12);
 }
 
-TEST(SPolesZeros, UnpairedZeroMergesWithIntegrator) {
+TEST(SPolesZeros, UnpairedZeroMergesWithIntegrator)
+{
     // Pole at 0, zero at 1 GHz: (1 + s/z)/s. A constant input 1 gives
     // (n + 1/2) T + 1/z (pre-warped z).
     std::vector<double> poles{0.0}, zeros{1e9};
@@ -181,7 +193,8 @@ TEST(SPolesZeros, UnpairedZeroMergesWithIntegrator) {
     }
 }
 
-TEST(SPolesZeros, OutOfRangeRootsAreDropped) {
+TEST(SPolesZeros, OutOfRangeRootsAreDropped)
+{
     std::vector<double> poles{1e9, 6e9}, zeros;  // 6e9 = 0.6 x SampleRate
     SPolesZeros f;
     f.SampleRate = 10e9;
@@ -189,12 +202,14 @@ TEST(SPolesZeros, OutOfRangeRootsAreDropped) {
     f.RealZeros = &zeros;
     std::stringstream msg;
     ASSERT_TRUE(f.Setup(nullptr, msg));
-    EXPECT_EQ(msg.str(), "Poles and Zeros that are less than 0 Hz or greater the SampleRate/2 Hz are ignored.\n");
+    EXPECT_EQ(msg.str(),
+              "Poles and Zeros that are less than 0 Hz or greater the SampleRate/2 Hz are ignored.\n");
     EXPECT_EQ(f.NumKeptPoles, 1);
     EXPECT_EQ(f.KeptPoles[0], 1e9);
 }
 
-TEST(SPolesZeros, RadiansPerSecondUseTheirOwnBandEdge) {
+TEST(SPolesZeros, RadiansPerSecondUseTheirOwnBandEdge)
+{
     // 2 pi x 1 GHz in rad/s at 10 GS/s is in band (the edge is pi x 1e10
     // rad/s) and gives the same filter as 1 GHz in Hz.
     std::vector<double> pr{2.0 * kPi * 1e9}, ph{1e9}, none1, none2;
@@ -215,7 +230,8 @@ TEST(SPolesZeros, RadiansPerSecondUseTheirOwnBandEdge) {
     EXPECT_NEAR(a.B0[0], b.B0[0], 1e-15);
 }
 
-TEST(SPolesZeros, RepeatedInitializeDoesNotRescale) {
+TEST(SPolesZeros, RepeatedInitializeDoesNotRescale)
+{
     std::vector<double> poles{1e9}, zeros;
     SPolesZeros f;
     f.RealPoles = &poles;
@@ -228,7 +244,8 @@ TEST(SPolesZeros, RepeatedInitializeDoesNotRescale) {
     EXPECT_EQ(f.A1[0], a1);
 }
 
-TEST(SPolesZeros, CheckMessages) {
+TEST(SPolesZeros, CheckMessages)
+{
     {
         std::vector<double> poles{1e9}, zeros{2e9, 3e9};
         SPolesZeros f;
@@ -261,7 +278,8 @@ TEST(SPolesZeros, CheckMessages) {
     }
 }
 
-TEST(SPolesZeros, DecayedStateFlushesToZero) {
+TEST(SPolesZeros, DecayedStateFlushesToZero)
+{
     std::vector<double> poles{1e9, 2e9}, zeros{1.5e9};
     SPolesZeros f;
     f.SampleRate = 10e9;
@@ -274,9 +292,11 @@ TEST(SPolesZeros, DecayedStateFlushesToZero) {
     for (int n = 0; n < 5000; ++n) {
         f.Input = n == 0 ? 1.0 : 0.0;
         f.Run(msg);
-        if (std::fpclassify(f.Output) == FP_SUBNORMAL) ++subnormals;
+        if (std::fpclassify(f.Output) == FP_SUBNORMAL)
+            ++subnormals;
         for (double w : f.W)
-            if (std::fpclassify(w) == FP_SUBNORMAL) ++subnormals;
+            if (std::fpclassify(w) == FP_SUBNORMAL)
+                ++subnormals;
     }
     // Without the guard each state would step through some fifty subnormal
     // values on its way to 0; with it only an occasional cancellation in a
@@ -285,7 +305,8 @@ TEST(SPolesZeros, DecayedStateFlushesToZero) {
     EXPECT_EQ(f.Output, 0.0);
 }
 
-TEST(SPolesZeros, UseFileLineOnce) {
+TEST(SPolesZeros, UseFileLineOnce)
+{
     std::string name = ::testing::TempDir() + "/spz_use.txt";
     std::ofstream log(name);
     std::vector<double> poles{1e9}, zeros;

@@ -51,7 +51,8 @@ std::string padRight(const std::string& s, size_t width)
 }
 
 // Effective value of a parameter: the last override, else the default.
-std::string effectiveValue(const AmiParameterFile& ami, const std::vector<std::pair<std::string, std::string>>& ov,
+std::string effectiveValue(const AmiParameterFile& ami,
+                           const std::vector<std::pair<std::string, std::string>>& ov,
                            const std::string& name)
 {
     const AmiParameter* p = ami.find(name);
@@ -66,9 +67,10 @@ std::string effectiveValue(const AmiParameterFile& ami, const std::vector<std::p
 
 bool takesValue(const std::string& opt)
 {
-    static const char* const withValue[] = {"--model",  "--ami",        "--channel",        "--sample-interval",
-                                            "--bit-rate", "--samples-per-bit", "--length", "--aggressors",
-                                            "--aggressor-file", "--out", "--save-channel"};
+    static const char* const withValue[] = {
+        "--model",           "--ami",    "--channel",    "--sample-interval", "--bit-rate",
+        "--samples-per-bit", "--length", "--aggressors", "--aggressor-file",  "--out",
+        "--save-channel"};
     for (const char* w : withValue)
         if (opt == w)
             return true;
@@ -156,8 +158,8 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
                 return false;
             }
             if (!(v >= lo && v <= hi)) {
-                error = std::string(what) + " must be in [" + NumberText::format(lo) + ", " + NumberText::format(hi) +
-                        "], got " + value;
+                error = std::string(what) + " must be in [" + NumberText::format(lo) + ", " +
+                        NumberText::format(hi) + "], got " + value;
                 return false;
             }
             target = v;
@@ -245,7 +247,8 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
         for (const std::string& s : args)
             for (const char* opt : {"--samples-per-bit", "--length"})
                 if (s.rfind(opt, 0) == 0) {
-                    error = std::string(opt) + " applies to the embedded channel only, not to --channel files";
+                    error =
+                        std::string(opt) + " applies to the embedded channel only, not to --channel files";
                     return false;
                 }
     }
@@ -257,13 +260,14 @@ std::vector<double> AmiHost::syntheticAggressor(const std::vector<double>& throu
     // Plain arithmetic only (no library functions), so that every platform
     // builds the same samples from the same through channel.
     const double gain = 1.0 / (10.0 * k);
-    const double delay = 0.37 * k * samplesPerBit;   // in samples
+    const double delay = 0.37 * k * samplesPerBit;  // in samples
     const long whole = static_cast<long>(delay);
     const double frac = delay - static_cast<double>(whole);
     std::vector<double> a(through.size(), 0.0);
     for (size_t i = 0; i < a.size(); ++i) {
-        const long j = static_cast<long>(i) - whole;   // y[i] = x(i - delay), linear interpolation
-        const double x0 = j >= 0 && j < static_cast<long>(through.size()) ? through[static_cast<size_t>(j)] : 0.0;
+        const long j = static_cast<long>(i) - whole;  // y[i] = x(i - delay), linear interpolation
+        const double x0 =
+            j >= 0 && j < static_cast<long>(through.size()) ? through[static_cast<size_t>(j)] : 0.0;
         const double x1 = j - 1 >= 0 && j - 1 < static_cast<long>(through.size())
                               ? through[static_cast<size_t>(j - 1)]
                               : 0.0;
@@ -297,7 +301,8 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
             return false;
         if (d.HasTime) {
             if (o.SampleInterval > 0.0) {
-                error = "--sample-interval applies to one-column files; '" + o.ChannelPath + "' has a time column";
+                error = "--sample-interval applies to one-column files; '" + o.ChannelPath +
+                        "' has a time column";
                 return false;
             }
             ch.SampleInterval = d.SampleInterval;
@@ -310,10 +315,11 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
             ch.SampleInterval = o.SampleInterval;
         }
         ch.Columns = d.Columns;
-        ch.Description = "channel file " + o.ChannelPath + " (" + std::to_string(ch.Columns[0].size()) + " samples" +
-                         (ch.Columns.size() > 1 ? ", " + std::to_string(ch.Columns.size() - 1) + " crosstalk columns"
-                                                : std::string()) +
-                         ")";
+        ch.Description =
+            "channel file " + o.ChannelPath + " (" + std::to_string(ch.Columns[0].size()) + " samples" +
+            (ch.Columns.size() > 1 ? ", " + std::to_string(ch.Columns.size() - 1) + " crosstalk columns"
+                                   : std::string()) +
+            ")";
     }
     const size_t rows = ch.Columns[0].size();
     for (const std::string& path : o.AggressorFiles) {
@@ -321,12 +327,13 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
         if (!ChannelFile::Read(path, d, error))
             return false;
         if (d.HasTime && std::fabs(d.SampleInterval - ch.SampleInterval) > 1e-6 * ch.SampleInterval) {
-            error = "aggressor file '" + path + "' has sample interval " + NumberText::format(d.SampleInterval) +
-                    " s, the channel " + NumberText::format(ch.SampleInterval) + " s";
+            error = "aggressor file '" + path + "' has sample interval " +
+                    NumberText::format(d.SampleInterval) + " s, the channel " +
+                    NumberText::format(ch.SampleInterval) + " s";
             return false;
         }
         for (std::vector<double>& c : d.Columns) {
-            c.resize(rows, 0.0);   // crosstalk columns share the through channel's length
+            c.resize(rows, 0.0);  // crosstalk columns share the through channel's length
             ch.Columns.push_back(c);
         }
     }
@@ -429,7 +436,8 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
                     return 2;
                 }
             }
-            status = o.Sweep ? runSweep(o, ami, lib, ch, out, error) : runOnce(o, ami, parameters, lib, ch, out, error);
+            status = o.Sweep ? runSweep(o, ami, lib, ch, out, error)
+                             : runOnce(o, ami, parameters, lib, ch, out, error);
         }
     } catch (const std::bad_alloc&) {
         error = "out of memory";
@@ -461,8 +469,9 @@ int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const st
     rep << "Model: " << o.ModelPath << " (" << o.AmiPath << ")\n";
     rep << "Channel: " << ch.Description << "\n";
     rep << "Matrix: " << rows << " rows x " << ch.Columns.size() << " columns (" << aggressors
-        << " aggressors), sample interval " << NumberText::format(ch.SampleInterval * 1e12) << " ps, bit time "
-        << NumberText::format(ch.BitTime * 1e12) << " ps (" << ch.SamplesPerBit << " samples/bit)\n";
+        << " aggressors), sample interval " << NumberText::format(ch.SampleInterval * 1e12)
+        << " ps, bit time " << NumberText::format(ch.BitTime * 1e12) << " ps (" << ch.SamplesPerBit
+        << " samples/bit)\n";
     rep << "Parameters: " << parameters << "\n";
     rep << "AMI_Init returned " << r.InitReturn << "\n";
     if (r.MessageNull) {
@@ -485,7 +494,8 @@ int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const st
         const std::string autoInit = effectiveValue(ami, o.Overrides, "AutoInit");
         long ai = 0;
         const bool automatic = NumberText::parseLong(autoInit, ai) && ai != 0;
-        rep << "PreEmphasis state: " << state << (automatic ? " (chosen by AutoInit)" : " (selected)") << "\n";
+        rep << "PreEmphasis state: " << state << (automatic ? " (chosen by AutoInit)" : " (selected)")
+            << "\n";
     }
     rep << "\nEye of the through channel (pulse response of one bit of a 1 V NRZ signal,\n"
            "peak distortion, best phase):\n";
@@ -499,11 +509,16 @@ int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const st
         if (!m.Valid)
             return "n/a";
         switch (which) {
-        case 0: return mV(m.PulsePeak);
-        case 1: return mV(m.MainCursor);
-        case 2: return mV(m.EyeHeight);
-        case 3: return NumberText::fixed(m.EyeWidthUI, 3);
-        default: return NumberText::fixed(m.BestPhaseUI, 3);
+        case 0:
+            return mV(m.PulsePeak);
+        case 1:
+            return mV(m.MainCursor);
+        case 2:
+            return mV(m.EyeHeight);
+        case 3:
+            return NumberText::fixed(m.EyeWidthUI, 3);
+        default:
+            return NumberText::fixed(m.BestPhaseUI, 3);
         }
     };
     row("pulse peak [mV]", metric(eb, 0), metric(ea, 0));
@@ -545,9 +560,10 @@ int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const st
     return r.InitReturn == 1 ? 0 : 1;
 }
 
-bool AmiHost::writeOutputs(const HostOptions& o, const HostChannel& ch, const std::vector<std::vector<double>>& after,
-                           const HostEye& before, const HostEye& eyeAfter, const AmiCallResult& r,
-                           const std::string& parameters, const std::string& report, std::string& error)
+bool AmiHost::writeOutputs(const HostOptions& o, const HostChannel& ch,
+                           const std::vector<std::vector<double>>& after, const HostEye& before,
+                           const HostEye& eyeAfter, const AmiCallResult& r, const std::string& parameters,
+                           const std::string& report, std::string& error)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -651,7 +667,8 @@ bool AmiHost::runGnuplot(const std::string& dirName, const std::string& scriptNa
         }
     }
 #if defined(_WIN32)
-    const std::string cmd = "cd /d " + quotePath(dirName) + " && gnuplot " + scriptName + " > gnuplot.log 2>&1";
+    const std::string cmd =
+        "cd /d " + quotePath(dirName) + " && gnuplot " + scriptName + " > gnuplot.log 2>&1";
 #else
     const std::string cmd = "cd " + quotePath(dirName) + " && gnuplot " + scriptName + " > gnuplot.log 2>&1";
 #endif
@@ -662,8 +679,8 @@ bool AmiHost::runGnuplot(const std::string& dirName, const std::string& scriptNa
     return true;
 }
 
-bool AmiHost::plotSweep(const std::string& dirName, const std::vector<std::string>& cornerNames, size_t states,
-                        const std::string& stateName, std::string& error)
+bool AmiHost::plotSweep(const std::string& dirName, const std::vector<std::string>& cornerNames,
+                        size_t states, const std::string& stateName, std::string& error)
 {
     // sweep.csv holds one block of `states` rows per corner; the filled
     // circles are the states AutoInit picked.
@@ -682,10 +699,11 @@ bool AmiHost::plotSweep(const std::string& dirName, const std::vector<std::strin
         gp << "set ylabel '" << panel[0] << "'\nplot ";
         for (size_t c = 0; c < cornerNames.size(); ++c) {
             const size_t first = c * states, last = first + states - 1;
-            gp << (c ? ", \\\n     " : "") << "'sweep.csv' every ::" << first << "::" << last << " using 2:($" << panel[1]
-               << panel[2] << ") with linespoints lw 2 pt 6 lc " << c + 1 << " title '" << cornerNames[c] << "', \\\n"
-               << "     '' every ::" << first << "::" << last << " using 2:($7 == 1 ? $" << panel[1] << panel[2]
-               << " : 1/0) with points pt 7 ps 2 lc " << c + 1 << " notitle";
+            gp << (c ? ", \\\n     " : "") << "'sweep.csv' every ::" << first << "::" << last << " using 2:($"
+               << panel[1] << panel[2] << ") with linespoints lw 2 pt 6 lc " << c + 1 << " title '"
+               << cornerNames[c] << "', \\\n"
+               << "     '' every ::" << first << "::" << last << " using 2:($7 == 1 ? $" << panel[1]
+               << panel[2] << " : 1/0) with points pt 7 ps 2 lc " << c + 1 << " notitle";
         }
         gp << "\n";
     }
@@ -693,12 +711,14 @@ bool AmiHost::plotSweep(const std::string& dirName, const std::vector<std::strin
     return runGnuplot(dirName, "sweep.gp", gp.str(), error);
 }
 
-bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const HostEye& before, const HostEye& after,
-                   std::string& error)
+bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const HostEye& before,
+                   const HostEye& after, std::string& error)
 {
     const double ui = ch.BitTime;
     const long spb = ch.SamplesPerBit;
-    auto timeOf = [&](long index) { return (ch.StartTime + static_cast<double>(index) * ch.SampleInterval) * 1e9; };
+    auto timeOf = [&](long index) {
+        return (ch.StartTime + static_cast<double>(index) * ch.SampleInterval) * 1e9;
+    };
     long first = before.Metrics.Valid ? before.Metrics.PeakIndex : 0;
     long last = first;
     if (after.Metrics.Valid) {
@@ -736,11 +756,12 @@ bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const Host
     const HostEye* eyes[2] = {&before, &after};
     const char* titles[2] = {"Before the model (channel only)", "After the model (Tx + channel)"};
     for (int k = 0; k < 2; ++k) {
-        const int base = 2 + 6 * k;   // first column of this eye in eye.csv
+        const int base = 2 + 6 * k;  // first column of this eye in eye.csv
         const EyeMetrics& m = eyes[k]->Metrics;
         gp << "set title \"" << titles[k] << "\\n";
         if (m.Valid)
-            gp << "eye height " << mV(m.EyeHeight) << " mV, width " << NumberText::fixed(m.EyeWidthUI, 3) << " UI";
+            gp << "eye height " << mV(m.EyeHeight) << " mV, width " << NumberText::fixed(m.EyeWidthUI, 3)
+               << " UI";
         else
             gp << "no signal";
         gp << "\"\n";
@@ -753,7 +774,8 @@ bool AmiHost::plot(const std::string& dirName, const HostChannel& ch, const Host
            << "     '' using 1:($" << base + 4 << "*1e3):($" << base + 5
            << "*1e3) with filledcurves fc rgb 'white' title 'eye opening', \\\n"
            << "     '' using 1:($" << base << "*1e3) with lines lw 2 lc rgb '#08519c' title 'worst one', \\\n"
-           << "     '' using 1:($" << base + 1 << "*1e3) with lines lw 2 lc rgb '#a50f15' title 'worst zero'\n";
+           << "     '' using 1:($" << base + 1
+           << "*1e3) with lines lw 2 lc rgb '#a50f15' title 'worst zero'\n";
     }
     gp << "unset multiplot\n";
     return runGnuplot(dirName, "plot.gp", gp.str(), error);
@@ -765,8 +787,10 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
     const AmiParameter* corner = ami.find("CornerCase");
     const AmiParameter* state = ami.find("PreEmphasis");
     const AmiParameter* autoInit = ami.find("AutoInit");
-    const std::vector<std::string> corners = corner ? AmiParameterFile::choices(*corner) : std::vector<std::string>();
-    const std::vector<std::string> states = state ? AmiParameterFile::choices(*state) : std::vector<std::string>();
+    const std::vector<std::string> corners =
+        corner ? AmiParameterFile::choices(*corner) : std::vector<std::string>();
+    const std::vector<std::string> states =
+        state ? AmiParameterFile::choices(*state) : std::vector<std::string>();
     if (corners.empty() || states.empty() || !corner->Sent || !state->Sent) {
         error = "--sweep needs integer input parameters CornerCase and PreEmphasis with a List or Range in " +
                 o.AmiPath;
@@ -851,9 +875,10 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
             const Cell& cell = cells[c][s];
             long sv = -1;
             NumberText::parseLong(states[s], sv);
-            std::string text = cell.ret != 1 ? "fail" : !cell.m.Valid ? "n/a"
-                                                                      : mV(cell.m.EyeHeight) + "/" +
-                                                                            NumberText::fixed(cell.m.EyeWidthUI, 2);
+            std::string text = cell.ret != 1 ? "fail"
+                               : !cell.m.Valid
+                                   ? "n/a"
+                                   : mV(cell.m.EyeHeight) + "/" + NumberText::fixed(cell.m.EyeWidthUI, 2);
             text += picked[c] == sv ? "*" : " ";
             rep << padLeft(text, cw);
         }
@@ -875,9 +900,10 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
         }
         auto name = [&](size_t s) { return s < states.size() ? states[s] : std::string("n/a"); };
         rep << "  " << corner->Name << " " << corners[c]
-            << (c < corner->ListTips.size() ? " (" + corner->ListTips[c] + ")" : std::string()) << ": AutoInit picks "
-            << (picked[c] >= 0 ? std::to_string(picked[c]) : std::string("n/a")) << "; widest eye at " << state->Name
-            << " " << name(wide) << ", tallest at " << name(tall) << "\n";
+            << (c < corner->ListTips.size() ? " (" + corner->ListTips[c] + ")" : std::string())
+            << ": AutoInit picks " << (picked[c] >= 0 ? std::to_string(picked[c]) : std::string("n/a"))
+            << "; widest eye at " << state->Name << " " << name(wide) << ", tallest at " << name(tall)
+            << "\n";
     }
     const std::string report = rep.str();
     out << report;
@@ -905,8 +931,8 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
                 cols[6].push_back(picked[c] == static_cast<long>(sv) ? 1.0 : 0.0);
             }
         if (!ChannelFile::WriteCsv((fs::path(o.OutDir) / "sweep.csv").string(),
-                                   {corner->Name, state->Name, "ami_init_return", "main_cursor_V", "eye_height_V",
-                                    "eye_width_UI", "autoinit_pick"},
+                                   {corner->Name, state->Name, "ami_init_return", "main_cursor_V",
+                                    "eye_height_V", "eye_width_UI", "autoinit_pick"},
                                    cols, error))
             return 2;
         std::ofstream f(fs::path(o.OutDir) / "summary.txt", std::ios::binary);

@@ -21,14 +21,14 @@
 namespace Veltramodels20200612 {
 
 struct HostOptions {
-    std::string ModelPath;                  // empty: the default library
-    std::string AmiPath;                    // empty: the default .ami file
-    std::string ChannelPath;                // empty: the embedded channel
-    double SampleInterval = 0.0;            // s, for one-column channel files
-    bool PerSample = false;                 // file samples are gain per sample
-    double BitRate = 12.8e9;                // bit/s
-    int SamplesPerBit = 32;                 // embedded channel
-    double LengthMetres = 0.3;              // embedded channel
+    std::string ModelPath;        // empty: the default library
+    std::string AmiPath;          // empty: the default .ami file
+    std::string ChannelPath;      // empty: the embedded channel
+    double SampleInterval = 0.0;  // s, for one-column channel files
+    bool PerSample = false;       // file samples are gain per sample
+    double BitRate = 12.8e9;      // bit/s
+    int SamplesPerBit = 32;       // embedded channel
+    double LengthMetres = 0.3;    // embedded channel
     int SyntheticAggressors = 0;
     std::vector<std::string> AggressorFiles;
     std::string OutDir;
@@ -41,19 +41,19 @@ struct HostOptions {
 
 // The channel matrix handed to AMI_Init, with its timing.
 struct HostChannel {
-    std::vector<std::vector<double>> Columns;   // V/s; through channel first, equal lengths
-    double SampleInterval = 0.0;                 // s
-    double StartTime = 0.0;                      // s, time of sample 0
-    double BitTime = 0.0;                        // s
+    std::vector<std::vector<double>> Columns;  // V/s; through channel first, equal lengths
+    double SampleInterval = 0.0;               // s
+    double StartTime = 0.0;                    // s, time of sample 0
+    double BitTime = 0.0;                      // s
     int SamplesPerBit = 0;
     std::string Description;
 };
 
 // Eye metrics of one set of columns (input or output).
 struct HostEye {
-    std::vector<double> Pulse;                   // through channel, V
+    std::vector<double> Pulse;  // through channel, V
     EyeMetrics Metrics;
-    std::vector<double> CrosstalkWorst;          // per aggressor, V
+    std::vector<double> CrosstalkWorst;  // per aggressor, V
 };
 
 class AmiHost {
@@ -72,7 +72,8 @@ public:
     static bool buildChannel(const HostOptions& o, HostChannel& ch, std::string& error);
     // Synthetic crosstalk column k (1-based): the through channel scaled by
     // 1/(10 k) (-20 dB, -26 dB, ...) and delayed by 0.37 k bits.
-    static std::vector<double> syntheticAggressor(const std::vector<double>& through, int k, int samplesPerBit);
+    static std::vector<double> syntheticAggressor(const std::vector<double>& through, int k,
+                                                  int samplesPerBit);
     static HostEye measure(const std::vector<std::vector<double>>& columns, const HostChannel& ch);
     // The state number after the last "PreEmphasis state = " in a message; -1 if none.
     static long chosenState(const std::string& message);
@@ -82,11 +83,12 @@ private:
                 const AmiModelLibrary& lib, const HostChannel& ch, std::ostream& out, std::string& error);
     int runSweep(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
                  const HostChannel& ch, std::ostream& out, std::string& error);
-    static bool writeOutputs(const HostOptions& o, const HostChannel& ch, const std::vector<std::vector<double>>& after,
-                             const HostEye& before, const HostEye& eyeAfter, const AmiCallResult& r,
-                             const std::string& parameters, const std::string& report, std::string& error);
-    static bool plot(const std::string& dir, const HostChannel& ch, const HostEye& before, const HostEye& after,
-                     std::string& error);
+    static bool writeOutputs(const HostOptions& o, const HostChannel& ch,
+                             const std::vector<std::vector<double>>& after, const HostEye& before,
+                             const HostEye& eyeAfter, const AmiCallResult& r, const std::string& parameters,
+                             const std::string& report, std::string& error);
+    static bool plot(const std::string& dir, const HostChannel& ch, const HostEye& before,
+                     const HostEye& after, std::string& error);
     static bool plotSweep(const std::string& dir, const std::vector<std::string>& cornerNames, size_t states,
                           const std::string& stateName, std::string& error);
     // Writes the script into dir and runs gnuplot there.

@@ -23,7 +23,8 @@ bool AmiModelLibrary::Load(const std::string& path, std::string& error)
 #if defined(_WIN32)
     HMODULE h = LoadLibraryA(path.c_str());
     if (h == nullptr) {
-        error = "cannot load model library '" + path + "' (Windows error " + std::to_string(GetLastError()) + ")";
+        error =
+            "cannot load model library '" + path + "' (Windows error " + std::to_string(GetLastError()) + ")";
         return false;
     }
     // GetProcAddress returns a generic function pointer; going through
@@ -46,7 +47,8 @@ bool AmiModelLibrary::Load(const std::string& path, std::string& error)
     if (init == nullptr || close == nullptr) {
         error = "model library '" + path + "' does not export " +
                 (init == nullptr && close == nullptr ? "AMI_Init and AMI_Close"
-                                                      : init == nullptr ? "AMI_Init" : "AMI_Close");
+                 : init == nullptr                   ? "AMI_Init"
+                                                     : "AMI_Close");
 #if defined(_WIN32)
         FreeLibrary(h);
 #else
@@ -60,8 +62,9 @@ bool AmiModelLibrary::Load(const std::string& path, std::string& error)
     return true;
 }
 
-AmiCallResult AmiModelLibrary::Call(std::vector<double>& matrix, long rows, long aggressors, double sampleInterval,
-                                    double bitTime, const std::string& parameters) const
+AmiCallResult AmiModelLibrary::Call(std::vector<double>& matrix, long rows, long aggressors,
+                                    double sampleInterval, double bitTime,
+                                    const std::string& parameters) const
 {
     AmiCallResult r;
     if (init_ == nullptr)

@@ -15,7 +15,7 @@ struct AmiCallResult {
     bool ParametersOutSet = false;
     std::string ParametersOut;
     bool HandleNull = true;
-    bool Closed = false;          // AMI_Close was called (only with a non-null handle)
+    bool Closed = false;  // AMI_Close was called (only with a non-null handle)
     long CloseReturn = 0;
 };
 
@@ -27,7 +27,7 @@ public:
     AmiModelLibrary() = default;
     AmiModelLibrary(const AmiModelLibrary&) = delete;
     AmiModelLibrary& operator=(const AmiModelLibrary&) = delete;
-    ~AmiModelLibrary();   // leaves the library loaded (see the .cpp)
+    ~AmiModelLibrary();  // leaves the library loaded (see the .cpp)
 
     bool Load(const std::string& path, std::string& error);
     bool loaded() const { return init_ != nullptr; }

@@ -21,7 +21,10 @@ struct Node {
     long Line = 0;
     std::vector<Node> Children;
 
-    std::string head() const { return IsList && !Children.empty() && !Children[0].IsList ? Children[0].Atom : ""; }
+    std::string head() const
+    {
+        return IsList && !Children.empty() && !Children[0].IsList ? Children[0].Atom : "";
+    }
     const Node* child(const std::string& name) const
     {
         for (const Node& c : Children)
@@ -42,7 +45,11 @@ struct Node {
 
 class Reader {
 public:
-    Reader(const std::string& text, const std::string& source) : s_(text), source_(source) {}
+    Reader(const std::string& text, const std::string& source)
+        : s_(text),
+          source_(source)
+    {
+    }
 
     bool read(Node& root, std::string& error)
     {
@@ -96,7 +103,7 @@ private:
             return fail("parentheses nested too deeply", error);
         n.IsList = true;
         n.Line = line_;
-        advance();   // '('
+        advance();  // '('
         while (true) {
             skip();
             if (pos_ >= s_.size())
@@ -125,8 +132,8 @@ private:
                 advance();
                 child.Quoted = true;
             } else {
-                while (pos_ < s_.size() && !std::isspace(static_cast<unsigned char>(s_[pos_])) && s_[pos_] != '(' &&
-                       s_[pos_] != ')' && s_[pos_] != '|' && s_[pos_] != '"')
+                while (pos_ < s_.size() && !std::isspace(static_cast<unsigned char>(s_[pos_])) &&
+                       s_[pos_] != '(' && s_[pos_] != ')' && s_[pos_] != '|' && s_[pos_] != '"')
                     child.Atom += s_[pos_++];
             }
             n.Children.push_back(child);
@@ -196,7 +203,7 @@ void collect(const Node& branch, std::vector<std::string>& path, std::vector<Ami
             if (!dv.empty())
                 p.Default = dv[0];
         } else if (!p.FormatValues.empty()) {
-            p.Default = p.FormatValues[0];   // Value, typ of Range/Corner/Increment/Steps, first of List
+            p.Default = p.FormatValues[0];  // Value, typ of Range/Corner/Increment/Steps, first of List
         }
         p.Sent = p.Usage == "In" || p.Usage == "InOut";
         out.push_back(p);
@@ -369,7 +376,9 @@ bool AmiParameterFile::BuildParameterString(const std::vector<std::pair<std::str
         }
         if (!validValue(*p, o.second)) {
             error = "value '" + o.second + "' of " + p->Name + " is not " +
-                    (p->Type == "Integer" ? "an integer" : p->Type == "Boolean" ? "True or False" : "a number");
+                    (p->Type == "Integer"   ? "an integer"
+                     : p->Type == "Boolean" ? "True or False"
+                                            : "a number");
             return false;
         }
         if (notes != nullptr && !allowedValue(*p, o.second))

@@ -17,20 +17,20 @@ namespace Veltramodels20200612 {
 
 struct AmiParameter {
     std::string Name;
-    std::vector<std::string> Branch;   // enclosing branches below Model_Specific
-    std::string Usage;                 // In, InOut, Info, Out
-    std::string Type;                  // Integer, Float, UI, Tap, String, Boolean
-    std::string Format;                // Value, Range, List, Corner, Increment, Steps (empty if none)
+    std::vector<std::string> Branch;  // enclosing branches below Model_Specific
+    std::string Usage;                // In, InOut, Info, Out
+    std::string Type;                 // Integer, Float, UI, Tap, String, Boolean
+    std::string Format;               // Value, Range, List, Corner, Increment, Steps (empty if none)
     std::vector<std::string> FormatValues;
     std::vector<std::string> ListTips;  // List_Tip texts, one per List value (may be empty)
-    std::string Default;               // text as sent to the model (unquoted for strings)
-    bool Sent = false;                 // Usage In or InOut: goes into the parameter string
+    std::string Default;                // text as sent to the model (unquoted for strings)
+    bool Sent = false;                  // Usage In or InOut: goes into the parameter string
 };
 
 class AmiParameterFile {
 public:
     std::string RootName;
-    std::vector<AmiParameter> Parameters;   // Model_Specific leaves, in file order
+    std::vector<AmiParameter> Parameters;  // Model_Specific leaves, in file order
 
     bool Load(const std::string& path, std::string& error);
     bool Parse(const std::string& text, const std::string& sourceName, std::string& error);
@@ -48,8 +48,9 @@ public:
     // unknown or not-sent NAME, or a value that is not of the parameter's
     // type, is an error. Values outside the declared range are passed on (the
     // model judges them) and noted in `notes`.
-    bool BuildParameterString(const std::vector<std::pair<std::string, std::string>>& overrides, std::string& out,
-                              std::string& error, std::vector<std::string>* notes = nullptr) const;
+    bool BuildParameterString(const std::vector<std::pair<std::string, std::string>>& overrides,
+                              std::string& out, std::string& error,
+                              std::vector<std::string>* notes = nullptr) const;
 };
 
 }  // namespace Veltramodels20200612

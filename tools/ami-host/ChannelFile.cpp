@@ -83,14 +83,15 @@ bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& 
         if (headerAllowed) {
             headerAllowed = false;
             if (numbers == 0)
-                continue;   // a header line
+                continue;  // a header line
         }
         if (numbers != f.size()) {
             for (size_t i = 0; i < f.size(); ++i) {
                 double v;
                 if (!NumberText::parseDouble(f[i], v)) {
-                    error = path + ":" + std::to_string(lineNo) +
-                            (f[i].empty() ? std::string(": missing value") : ": malformed number '" + f[i] + "'");
+                    error =
+                        path + ":" + std::to_string(lineNo) +
+                        (f[i].empty() ? std::string(": missing value") : ": malformed number '" + f[i] + "'");
                     return false;
                 }
             }
@@ -100,8 +101,8 @@ bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& 
             data.HasTime = width >= 2;
             data.Columns.assign(data.HasTime ? width - 1 : 1, std::vector<double>());
         } else if (f.size() != width) {
-            error = path + ":" + std::to_string(lineNo) + ": expected " + std::to_string(width) + " columns, found " +
-                    std::to_string(f.size());
+            error = path + ":" + std::to_string(lineNo) + ": expected " + std::to_string(width) +
+                    " columns, found " + std::to_string(f.size());
             return false;
         }
         if (data.HasTime) {

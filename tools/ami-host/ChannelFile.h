@@ -21,8 +21,8 @@ namespace Veltramodels20200612 {
 struct ChannelData {
     std::vector<std::vector<double>> Columns;  // impulse columns, through channel first
     bool HasTime = false;
-    double SampleInterval = 0.0;               // s, from the time column (0 without one)
-    double StartTime = 0.0;                    // s, first time value
+    double SampleInterval = 0.0;  // s, from the time column (0 without one)
+    double StartTime = 0.0;       // s, first time value
 };
 
 class ChannelFile {

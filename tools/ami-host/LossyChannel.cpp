@@ -10,7 +10,7 @@ namespace Veltramodels20200612 {
 namespace {
 
 const double kPi = 3.14159265358979323846;
-const double kLightSpeed = 299792458.0;   // m/s
+const double kLightSpeed = 299792458.0;  // m/s
 const double kMetresPerInch = 0.0254;
 const double kDbPerNeper = 8.68588963806503655302;
 const double kDebyeLow = 1e3;    // f1 of the wideband Debye model, Hz
@@ -20,7 +20,8 @@ const double kDebyeDecades = 9;  // m2 - m1
 // log10((f2 + j f) / (f1 + j f)) / (m2 - m1): 1 at 0 Hz, falling through the band.
 std::complex<double> debyeShape(double f)
 {
-    const std::complex<double> ratio = std::complex<double>(kDebyeHigh, f) / std::complex<double>(kDebyeLow, f);
+    const std::complex<double> ratio =
+        std::complex<double>(kDebyeHigh, f) / std::complex<double>(kDebyeLow, f);
     return std::log(ratio) / (std::log(10.0) * kDebyeDecades);
 }
 
@@ -69,7 +70,7 @@ std::complex<double> LossyChannel::permittivity(double f) const
 std::complex<double> LossyChannel::transfer(double f) const
 {
     const std::complex<double> j(0.0, 1.0);
-    const double alphaRef = ConductorLossDbPerInch / kDbPerNeper / kMetresPerInch;   // Np/m
+    const double alphaRef = ConductorLossDbPerInch / kDbPerNeper / kMetresPerInch;  // Np/m
     const std::complex<double> gammaC = std::sqrt(2.0) * alphaRef * std::sqrt(j * (f / ReferenceFrequency));
     const std::complex<double> gammaD = j * (2.0 * kPi * f / kLightSpeed) * std::sqrt(permittivity(f));
     const double wavefront = LengthMetres * std::sqrt(epsInfinity()) / kLightSpeed;
@@ -118,8 +119,9 @@ std::string LossyChannel::describe() const
            NumberText::fixed(ConductorLossDbPerInch, 3) + " dB/in at " +
            NumberText::fixed(ReferenceFrequency / 1e9, 3) + " GHz x sqrt(f); loss " +
            NumberText::fixed(lossDb(nyquist), 1) + " dB at " + NumberText::fixed(nyquist / 1e9, 3) +
-           " GHz (Nyquist); " + NumberText::fixed(BitRate / 1e9, 3) + " Gb/s, " + std::to_string(SamplesPerBit) +
-           " samples/bit, " + std::to_string(static_cast<long>(RecordBits) * SamplesPerBit) + " samples";
+           " GHz (Nyquist); " + NumberText::fixed(BitRate / 1e9, 3) + " Gb/s, " +
+           std::to_string(SamplesPerBit) + " samples/bit, " +
+           std::to_string(static_cast<long>(RecordBits) * SamplesPerBit) + " samples";
 }
 
 }  // namespace Veltramodels20200612

@@ -50,13 +50,13 @@ namespace Veltramodels20200612 {
 class LossyChannel {
 public:
     double LengthMetres = 0.3;
-    double EpsilonR = 4.2;                // real relative permittivity at ReferenceFrequency
-    double LossTangent = 0.02;            // at ReferenceFrequency
-    double ConductorLossDbPerInch = 0.12; // at ReferenceFrequency, grows with sqrt(f)
-    double ReferenceFrequency = 1e9;      // Hz
-    double BitRate = 12.8e9;              // bit/s
+    double EpsilonR = 4.2;                 // real relative permittivity at ReferenceFrequency
+    double LossTangent = 0.02;             // at ReferenceFrequency
+    double ConductorLossDbPerInch = 0.12;  // at ReferenceFrequency, grows with sqrt(f)
+    double ReferenceFrequency = 1e9;       // Hz
+    double BitRate = 12.8e9;               // bit/s
     int SamplesPerBit = 32;
-    int RecordBits = 256;                 // length of the impulse, in bits
+    int RecordBits = 256;  // length of the impulse, in bits
 
     // Checks the fields; false with a one-line reason.
     bool check(std::string& error) const;

@@ -19,15 +19,15 @@
 namespace Veltramodels20200612 {
 
 struct EyeMetrics {
-    bool Valid = false;          // false for an all-zero pulse
-    bool Inverted = false;       // the pulse's largest excursion is negative (analysed flipped)
-    double PulsePeak = 0.0;      // V, signed
-    long PeakIndex = 0;          // sample of the pulse peak
-    long BestIndex = 0;          // sample of the main cursor at the best phase
-    double MainCursor = 0.0;     // V, at the best phase (after any flip)
-    double EyeHeight = 0.0;      // V, may be negative (closed eye)
-    double EyeWidthUI = 0.0;     // unit intervals
-    double BestPhaseUI = 0.0;    // best phase relative to the pulse peak, unit intervals
+    bool Valid = false;        // false for an all-zero pulse
+    bool Inverted = false;     // the pulse's largest excursion is negative (analysed flipped)
+    double PulsePeak = 0.0;    // V, signed
+    long PeakIndex = 0;        // sample of the pulse peak
+    long BestIndex = 0;        // sample of the main cursor at the best phase
+    double MainCursor = 0.0;   // V, at the best phase (after any flip)
+    double EyeHeight = 0.0;    // V, may be negative (closed eye)
+    double EyeWidthUI = 0.0;   // unit intervals
+    double BestPhaseUI = 0.0;  // best phase relative to the pulse peak, unit intervals
 };
 
 // One row of the eye contours, at a phase relative to the best phase.

@@ -44,7 +44,8 @@ int main(int argc, char** argv)
     // The project's .ami file, or one beside the program (an installed copy).
     host.DefaultAmiPath = AMIHOST_DEFAULT_AMI;
     if (!std::ifstream(host.DefaultAmiPath)) {
-        const std::string local = programDirectory(argc > 0 ? argv[0] : nullptr) + "/" AMIHOST_DEFAULT_AMI_NAME;
+        const std::string local =
+            programDirectory(argc > 0 ? argv[0] : nullptr) + "/" AMIHOST_DEFAULT_AMI_NAME;
         if (std::ifstream(local))
             host.DefaultAmiPath = local;
     }

@@ -56,7 +56,8 @@ FAKE_EXPORT long AMI_Init(double* matrix, long rows, long aggressors, double sam
             inst->message += "Fake: fewer than 2 samples per bit\n";
             ok = false;
         } else {
-            inst->message += (autoInit != 0 ? "AutoInit found PreEmphasis state = " : "The selected PreEmphasis state = ") +
+            inst->message += (autoInit != 0 ? "AutoInit found PreEmphasis state = "
+                                            : "The selected PreEmphasis state = ") +
                              std::to_string(static_cast<long>(state)) + "\n";
         }
     }
