@@ -318,15 +318,11 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done)
         msg << "\nGenerating front end (FE) model based on step response data.\n";
 
     // The lists' channel: scaled to the sample rate and by InputGain, and
-    // positive-going. An empty channel is handed on as one zero sample, the
-    // trimmed form of any silent channel.
-    if (ChannelImpulse.empty()) {
-        workingChannel.assign(1, 0.0);
-    } else {
-        workingChannel.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
-            workingChannel[i] = ChannelImpulse[i] * SampleRate * InputGain;
-    }
+    // positive-going. An empty channel stays empty, so that the cascade
+    // refuses it with its own message instead of equalising nothing.
+    workingChannel.resize(ChannelImpulse.size());
+    for (size_t i = 0; i < ChannelImpulse.size(); ++i)
+        workingChannel[i] = ChannelImpulse[i] * SampleRate * InputGain;
     workingChannel.shrink_to_fit();
     if (Cascade.chInverted(workingChannel))
         for (double& s : workingChannel)

@@ -1,7 +1,6 @@
 #include "framework/Base_SerDes_CoreParameters.h"
 
 #include <cstring>
-#include <mutex>
 
 namespace Veltramodels20200612 {
 
@@ -231,9 +230,7 @@ const double DeembedingFilterTaps[NumDeembedingFilterTaps] = {
 std::vector<double> deembeddingFilter;
 
 namespace {
-std::once_flag deembeddingFilterOnce;
-
-void fillDeembeddingFilterNow()
+bool fillDeembeddingFilterNow()
 {
     std::vector<double> taps(DeembedingFilterTaps, DeembedingFilterTaps + NumDeembedingFilterTaps);
     double sum = 0.0;
@@ -242,6 +239,7 @@ void fillDeembeddingFilterNow()
     for (double& t : taps)
         t /= sum;
     deembeddingFilter.swap(taps);
+    return true;
 }
 
 // Writes the line for a negative jitter term.
@@ -291,7 +289,14 @@ void checkJitter(int& enable, double& rj, double& dj, double& dcd, double& sj, d
 
 void fillDeembeddingFilter()
 {
-    std::call_once(deembeddingFilterOnce, fillDeembeddingFilterNow);
+    // A function-local static rather than std::call_once: its guard lives in
+    // the C++ runtime and needs neither libpthread (which hosts on older C
+    // libraries may not have loaded, making pthread_once a null weak symbol)
+    // nor thread-local data, and an exception from the fill (out of memory)
+    // unwinds through C++ frames only, leaving the guard open for the next
+    // model instead of crossing pthread_once's C frames and aborting the host.
+    static const bool filled = fillDeembeddingFilterNow();
+    (void)filled;
 }
 
 bool getBufferParameter(std::stringstream* input, char* buffer, const char* expectedName,

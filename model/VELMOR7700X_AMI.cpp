@@ -40,10 +40,18 @@ namespace {
 const char* const kModelName = "VELMOR7700X";
 const int kNumStates = 16;
 
-// Handed out when even the instance could not be allocated: static, so that
-// it stays valid and is never freed.
+// Messages for the failures that leave no stream or heap to write a message
+// into: static, so that they stay valid and are never freed.
 const char kNoMemoryMessage[] =
     "Error occurred in VELMOR7700X::AMI_Init(): out of memory while creating the model.\n";
+const char kCreateFailedMessage[] =
+    "Error occurred in VELMOR7700X::AMI_Init(): unexpected failure while creating the model.\n";
+const char kMessageLostMessage[] =
+    "Error occurred in VELMOR7700X::AMI_Init(): out of memory while writing the message; the call "
+    "fails because its message is incomplete.\n";
+const char kMessageCopyMessage[] =
+    "Error occurred in VELMOR7700X::AMI_Init(): out of memory while copying the message for the "
+    "simulator; the call fails because its message is lost.\n";
 
 // Frees the corner's step-response list on every way out of AMI_Init.
 struct CornerListGuard {
@@ -140,6 +148,17 @@ bool isAllZero(const double* column, long rowSize)
     return true;
 }
 
+// Empties the model stream. A write to it that failed (out of memory) means
+// its text, and any decision taken on it, cannot be trusted: the failure is
+// carried over to the AMI stream, which then fails the call.
+void clearModelText(AMI_ModelInstance& inst)
+{
+    if (inst.model.msg.fail())
+        inst.amiMessage.setstate(std::ios::badbit);
+    inst.model.msg.str(std::string());
+    inst.model.msg.clear();
+}
+
 // Appends the model stream's text when it holds more than one character,
 // then empties it.
 void moveModelText(AMI_ModelInstance& inst)
@@ -147,14 +166,7 @@ void moveModelText(AMI_ModelInstance& inst)
     const std::string text = inst.model.msg.str();
     if (text.size() > 1)
         inst.amiMessage << text;
-    inst.model.msg.str(std::string());
-    inst.model.msg.clear();
-}
-
-void clearModelText(AMI_ModelInstance& inst)
-{
-    inst.model.msg.str(std::string());
-    inst.model.msg.clear();
+    clearModelText(inst);
 }
 
 // The first column's report of the state in use, after Initialize. With the
@@ -185,7 +197,7 @@ void stateLines(AMI_ModelInstance& inst, int& autoInit, int preEmphasis, bool ze
 
 // The driver loop over the impulse columns. Returns the success flag.
 bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors, double scale,
-                int& autoInit, int preEmphasis, int cornerCase)
+                int& autoInit, int preEmphasis, int cornerCase, bool haveTable)
 {
     Base_SerDesTxBE_CTLE& model = inst.model;
     std::stringstream& ami = inst.amiMessage;
@@ -198,11 +210,13 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
         double* column = impulse + c * rowSize;
         // An all-zero column (an uncoupled aggressor, or no channel at all)
         // has an all-zero response whatever the state; the equaliser sections
-        // cannot measure an eye on it, so it bypasses them. An empty matrix
-        // (row_size 0) still goes through the model, which handles the empty
-        // channel itself.
+        // cannot measure an eye on it, so it bypasses them. Only a model that
+        // could run may take the shortcut: without the corner's table the
+        // model fails whatever the samples hold, and says why. An empty
+        // matrix (row_size 0) still goes through the model, which refuses the
+        // empty channel itself.
         const bool zeroChannel = isAllZero(column, rowSize);
-        const bool bypass = zeroChannel && rowSize > 0;
+        const bool bypass = zeroChannel && rowSize > 0 && haveTable;
         for (long i = 0; i < rowSize; ++i)
             model.ImpulseIn[i] = scale > 0.0 ? column[i] / scale : 0.0;
 
@@ -275,22 +289,31 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
 }
 
 // Copies the AMI stream's text into the instance's message copy, hands it out
-// and empties the stream.
-void handOutMessage(AMI_ModelInstance& inst, char** msg)
+// and empties the stream. A message that could not be written or copied in
+// full is never handed out as if it were the model's report: the call fails
+// with a static text that says what was lost. Returns the call's result.
+long handOutMessage(AMI_ModelInstance& inst, char** msg, long result)
 {
     delete[] inst.messageCopy;
     inst.messageCopy = nullptr;
-    try {
-        const std::string text = inst.amiMessage.str();
-        inst.messageCopy = new char[text.size() + 1];
-        std::memcpy(inst.messageCopy, text.data(), text.size());
-        inst.messageCopy[text.size()] = '\0';
-        *msg = inst.messageCopy;
-    } catch (...) {
-        *msg = const_cast<char*>(kNoMemoryMessage);
+    if (inst.amiMessage.fail()) {
+        *msg = const_cast<char*>(kMessageLostMessage);
+        result = 0;
+    } else {
+        try {
+            const std::string text = inst.amiMessage.str();
+            inst.messageCopy = new char[text.size() + 1];
+            std::memcpy(inst.messageCopy, text.data(), text.size());
+            inst.messageCopy[text.size()] = '\0';
+            *msg = inst.messageCopy;
+        } catch (...) {
+            *msg = const_cast<char*>(kMessageCopyMessage);
+            result = 0;
+        }
     }
     inst.amiMessage.str(std::string());
     inst.amiMessage.clear();
+    return result;
 }
 
 long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long aggressors,
@@ -351,7 +374,8 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
     model.ImpulseIn.resize(static_cast<size_t>(rowSize));
     const double scale = model.SamplesPerSymbol * model.SymbolRate;
     if (ok && aggressors >= 0)
-        ok = runColumns(inst, impulse, rowSize, aggressors, scale, autoInit, preEmphasis, cornerCase);
+        ok = runColumns(inst, impulse, rowSize, aggressors, scale, autoInit, preEmphasis, cornerCase,
+                        corner.list != nullptr);
     return ok ? 1 : 0;
 }
 
@@ -371,9 +395,13 @@ extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_siz
     AMI_ModelInstance* inst = nullptr;
     try {
         inst = new AMI_ModelInstance;
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         *AMI_memory_handle = nullptr;
         *msg = const_cast<char*>(Veltramodels20200612::kNoMemoryMessage);
+        return 0;
+    } catch (...) {
+        *AMI_memory_handle = nullptr;
+        *msg = const_cast<char*>(Veltramodels20200612::kCreateFailedMessage);
         return 0;
     }
 
@@ -418,8 +446,7 @@ extern "C" VELMOR7700X_EXPORT long AMI_Init(double* impulse_matrix, long row_siz
         frontEnd.Data1_Selected = nullptr;
     }
     *AMI_memory_handle = inst;
-    Veltramodels20200612::handOutMessage(*inst, msg);
-    return result;
+    return Veltramodels20200612::handOutMessage(*inst, msg, result);
 }
 
 extern "C" VELMOR7700X_EXPORT long AMI_Close(void* AMI_memory_handle)

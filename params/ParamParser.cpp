@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace Veltramodels20200612 {
@@ -88,8 +89,11 @@ ParamParser::ParamParser(const char* parameters)
     if (total > kMaxTextLength)
         return;
 
-    ParamString = new char[total + 1];
+    // Both arrays or neither: a constructor that throws runs no destructor,
+    // so the first array must not be left behind if the second cannot be had.
+    std::unique_ptr<char[]> text(new char[total + 1]);
     NestLevel = new int32_t[total + 1];
+    ParamString = text.release();
     size_t out = 0;
     for (size_t i = 0; i < n; ++i) {
         if (i > 0 && parameters[i] == '(' && parameters[i - 1] != ' ')

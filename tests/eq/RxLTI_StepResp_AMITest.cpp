@@ -649,24 +649,34 @@ TEST(RxLTI_StepResp_AMI, AllZeroChannelComesBackAsZerosWithSuccess)
     EXPECT_EQ(none.OutputImpulse, std::vector<double>(1, 0.0));
 }
 
-TEST(RxLTI_StepResp_AMI, EmptyChannelGivesAnEmptyOutput)
+TEST(RxLTI_StepResp_AMI, EmptyChannelIsRefusedByTheListsAndPassedByTheOtherTypes)
 {
-    Section sec;
-    sec.s.AdaptDataIndex = 1;
-    sec.s.ChannelImpulse.clear();
-    std::stringstream msg;
-    ASSERT_TRUE(sec.run(msg)) << msg.str();
-    EXPECT_TRUE(sec.s.OutputImpulse.empty());
-    EXPECT_EQ(sec.s.Data1Index, 1);
-    EXPECT_EQ(sec.s.Frequencies.size(), 4096u);
-    EXPECT_TRUE(sec.s.Run(msg));
+    // With equaliser lists there is nothing to equalise: the cascade refuses
+    // the empty channel with its own line, and the section adds its failure
+    // line, with the search on and off.
+    const std::string refused = "\nGenerating front end (FE) model based on step response data.\n"
+                                "ChannelImpulse vector size must be > 0.\n"
+                                "\nERROR:  Front end (FE) model generation failed.\n";
+    for (int adapt = 0; adapt <= 1; ++adapt) {
+        Section sec;
+        sec.s.AdaptDataIndex = adapt;
+        sec.s.ChannelImpulse.clear();
+        std::stringstream msg;
+        EXPECT_FALSE(sec.run(msg));
+        EXPECT_EQ(msg.str(), refused) << "AdaptDataIndex " << adapt;
+        EXPECT_TRUE(sec.s.OutputImpulse.empty());
+    }
 
     Section par(2);
     par.s.SectionTopology = 1;
     par.s.ChannelImpulse.clear();
     std::stringstream msg2;
-    ASSERT_TRUE(par.run(msg2)) << msg2.str();
+    EXPECT_FALSE(par.run(msg2));
+    EXPECT_NE(msg2.str().find("ChannelImpulse vector size must be > 0.\n"), std::string::npos) << msg2.str();
     EXPECT_TRUE(par.s.OutputImpulse.empty());
+
+    // Without lists (no equalisation, or level control only) the empty
+    // channel passes through as an empty output.
 
     for (int fe = 0; fe <= 1; ++fe) {
         RxLTI_StepResp_AMI s;

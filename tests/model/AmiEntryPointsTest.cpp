@@ -250,20 +250,24 @@ TEST_F(AmiEntryPoints, AggressorCounts)
 
 TEST_F(AmiEntryPoints, RowSizeZero)
 {
-    // Nothing is copied in or out; the model still runs, on an empty channel,
-    // which has no eye to open: the search keeps its first state.
+    // Nothing is copied in or out; the model still gets the empty channel,
+    // and its cascade refuses it: the call fails with the cascade's line,
+    // with the search on or off and however many aggressors are named, and
+    // claims no state.
+    const std::string refused = kCornerTypical +
+                                "Error occurred in VELMOR7700X::Initialize().\n"
+                                "\nGenerating front end (FE) model based on step response data.\n"
+                                "ChannelImpulse vector size must be > 0.\n"
+                                "\nERROR:  Front end (FE) model generation failed.\n";
     std::vector<double> sentinel(4, 7.0);
     Result r = call(params(0, 3, 0), sentinel, 0, 0, kSampleInterval, kBitTime);
-    EXPECT_EQ(r.ret, 1);
-    EXPECT_EQ(r.msg, kCornerTypical + kTxLine + "The selected PreEmphasis state = 3\n");
+    EXPECT_EQ(r.ret, 0);
+    EXPECT_EQ(r.msg, refused);
     EXPECT_EQ(r.matrix, sentinel);
     EXPECT_EQ(r.closeRet, 1);
     r = call(params(1, 3, 0), sentinel, 0, 2, kSampleInterval, kBitTime);
-    EXPECT_EQ(r.ret, 1);
-    EXPECT_EQ(r.msg,
-              kCornerTypical + kTxLine +
-                  "The through channel impulse is all zeros, so the eye is closed in every PreEmphasis "
-                  "state; the first state is kept: PreEmphasis state = 15\n");
+    EXPECT_EQ(r.ret, 0);
+    EXPECT_EQ(r.msg, refused);
     EXPECT_EQ(r.matrix, sentinel);
 }
 
@@ -388,6 +392,36 @@ TEST_F(AmiEntryPoints, AllZeroColumns)
     for (long i = 0; i < rows; ++i)
         ASSERT_EQ(r.matrix[i], 0.0);
     expectColumnNear(r.matrix, rows, expectedColumn(xt, 0, 15, 32));
+
+    // Without the corner's table the model cannot run whatever the samples
+    // hold: a silent through channel fails exactly as a live one does, claims
+    // no state, and leaves every column as the host sent it.
+    for (int corner : {7, -1})
+        for (int autoInit = 0; autoInit <= 1; ++autoInit)
+            for (long aggressors : {0L, 2L}) {
+                std::vector<double> in = zero;
+                for (long a = 0; a < aggressors; ++a)
+                    in.insert(in.end(), xt.begin(), xt.end());
+                const Result silent =
+                    call(params(autoInit, 3, corner), in, rows, aggressors, kSampleInterval, kBitTime);
+                std::vector<double> live = in;
+                std::copy(ch.begin(), ch.end(), live.begin());
+                const Result withChannel =
+                    call(params(autoInit, 3, corner), live, rows, aggressors, kSampleInterval, kBitTime);
+                const std::string where = "CornerCase " + std::to_string(corner) + ", AutoInit " +
+                                          std::to_string(autoInit) + ", aggressors " +
+                                          std::to_string(aggressors);
+                EXPECT_EQ(silent.ret, 0) << where;
+                EXPECT_EQ(silent.msg, "CornerCase = " + std::to_string(corner) +
+                                          " ()\nError occurred in VELMOR7700X::Initialize().\n"
+                                          "\nGenerating front end (FE) model based on step response "
+                                          "data.\nEQ1_StepResp_data_values vector size must be > 0.\n"
+                                          "\nERROR:  Front end (FE) model generation failed.\n")
+                    << where;
+                EXPECT_EQ(silent.msg, withChannel.msg) << where;
+                EXPECT_EQ(withChannel.ret, 0) << where;
+                EXPECT_EQ(silent.matrix, in) << where;
+            }
 
     // The checks still run on an all-zero column.
     r = call(params(0, 20, 0), zero, rows, 0, kSampleInterval, kBitTime);

@@ -186,6 +186,7 @@ struct HostCall {
     bool nullImpulse = false, nullMsg = false, nullHandle = false, nullParams = false, closeNull = false;
     std::string params = "(VELMOR7700X (AutoInit 0) (PreEmphasis 5) (CornerCase 0))";
     std::vector<std::pair<long, double>> samples;
+    std::vector<long> zeroColumns;  // column[k]=0: every sample of column k is 0
 };
 
 bool parseCall(const std::string& text, HostCall& c, std::string& error)
@@ -225,6 +226,10 @@ bool parseCall(const std::string& text, HostCall& c, std::string& error)
             double v = 0;
             ok = parseLong(key.substr(8, key.size() - 9), k) && parseDouble(value, kBitTime, v);
             c.samples.emplace_back(k, v);
+        } else if (key.rfind("column[", 0) == 0 && key.back() == ']' && value == "0") {
+            long k = 0;
+            ok = parseLong(key.substr(7, key.size() - 8), k);
+            c.zeroColumns.push_back(k);
         } else if (key == "msg" && value == "null") {
             c.nullMsg = true;
         } else if (key == "handle" && value == "null") {
@@ -277,6 +282,9 @@ Outcome run(const HostCall& c)
         const std::vector<double> col = lossyChannel(rows, 0.5 + 0.2 * k, 1.0 + k, 3, k == 0 ? 0.8 : 0.05);
         matrix.insert(matrix.end(), col.begin(), col.end());
     }
+    for (long k : c.zeroColumns)
+        for (long i = 0; i < rows && k >= 0 && k < columns; ++i)
+            matrix[static_cast<size_t>(k * rows + i)] = 0.0;
     for (const auto& s : c.samples)
         if (s.first >= 0 && s.first < static_cast<long>(matrix.size()))
             matrix[s.first] = s.second;
