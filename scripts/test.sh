@@ -20,6 +20,10 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVM_BENCH=ON >/
 cmake --build build/release -j "$JOBS"
 ctest --test-dir build/release --output-on-failure -j "$JOBS"
 
+section "Shipped Linux library: loads on glibc 2.17 and later"
+./scripts/build-shipped.sh
+./scripts/glibc-check.sh build/release
+
 section "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVM_SANITIZE=ON >/dev/null
 cmake --build build/asan -j "$JOBS"
