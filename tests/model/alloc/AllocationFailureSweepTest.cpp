@@ -155,8 +155,7 @@ void PrintTo(const SweepCall& call, std::ostream* os)
 // its own, with statics that no call has filled yet.
 std::string copyOfLibrary(const char* tag)
 {
-    const std::string path =
-        "/tmp/velmor-alloc-sweep-" + std::to_string(getpid()) + "-" + tag + ".so";
+    const std::string path = "/tmp/velmor-alloc-sweep-" + std::to_string(getpid()) + "-" + tag + ".so";
     FILE* in = std::fopen(VM_SHARED_LIBRARY, "rb");
     FILE* out = std::fopen(path.c_str(), "wb");
     bool ok = in != nullptr && out != nullptr;
@@ -240,10 +239,10 @@ Outcome callOnce(InitFn init, CloseFn close, const SweepCall& call, long failAt)
 // What a child reports through its exit status.
 enum ChildResult {
     kGood = 0,
-    kWrongSuccess = 10,  // returned 1 with other outputs or another message
-    kSilentFailure = 11, // returned 0 without a message
-    kLeak = 12,          // allocations not freed after Close
-    kBadReturn = 13,     // neither 0 nor 1
+    kWrongSuccess = 10,   // returned 1 with other outputs or another message
+    kSilentFailure = 11,  // returned 0 without a message
+    kLeak = 12,           // allocations not freed after Close
+    kBadReturn = 13,      // neither 0 nor 1
 };
 
 const char* describe(int code)
@@ -310,8 +309,8 @@ TEST_P(AllocationFailureSweep, EveryAllocationFailsCleanly)
         char* msg = nullptr;
         void* h = nullptr;
         double sample = 0.0;
-        EXPECT_EQ(init(&sample, 4611686018427387904L, -1, kSampleInterval, kBitTime, params, nullptr, &h, &msg),
-                  0);
+        EXPECT_EQ(
+            init(&sample, 4611686018427387904L, -1, kSampleInterval, kBitTime, params, nullptr, &h, &msg), 0);
         if (h != nullptr)
             close(h);
     }
@@ -338,9 +337,9 @@ TEST_P(AllocationFailureSweep, EveryAllocationFailsCleanly)
             const Outcome o = callOnce(childInit, childClose, call, k);
             int code = kGood;
             if (o.ret == 1) {
-                const bool same = !o.msgNull && o.msg == ref.msg &&
-                                  std::memcmp(o.matrix.data(), ref.matrix.data(),
-                                              o.matrix.size() * sizeof(double)) == 0;
+                const bool same =
+                    !o.msgNull && o.msg == ref.msg &&
+                    std::memcmp(o.matrix.data(), ref.matrix.data(), o.matrix.size() * sizeof(double)) == 0;
                 if (!same)
                     code = kWrongSuccess;
             } else if (o.ret == 0) {
