@@ -75,6 +75,11 @@ std::string channelFile(const std::string& dir, size_t rows, std::vector<double>
 TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
 {
     const std::string dir = scratchDir();
+    expectOneLineError(host({"--channel", "/dev/zero"}),
+                       "cannot open channel file '/dev/zero': not a regular file");
+    expectOneLineError(
+        host({"--channel", writeFile(dir, "nan.txt", "nan\n1\n"), "--sample-interval", "1e-12"}),
+        dir + "/nan.txt:1: 'nan' is not a finite number");
     expectOneLineError(host({"--frobnicate"}), "unknown option '--frobnicate' (see --help)");
     expectOneLineError(
         host({"Preemphasis=3"}),
