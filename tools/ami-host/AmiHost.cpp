@@ -1,5 +1,6 @@
 #include "tools/ami-host/AmiHost.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -11,6 +12,8 @@
 #include "tools/ami-host/ChannelFile.h"
 #include "tools/ami-host/LossyChannel.h"
 #include "tools/ami-host/NumberText.h"
+#include "tools/ami-host/SParameterChannel.h"
+#include "tools/ami-host/TouchstoneFile.h"
 
 namespace Veltramodels20200612 {
 
@@ -67,10 +70,21 @@ std::string effectiveValue(const AmiParameterFile& ami,
 
 bool takesValue(const std::string& opt)
 {
-    static const char* const withValue[] = {
-        "--model",           "--ami",    "--channel",    "--sample-interval", "--bit-rate",
-        "--samples-per-bit", "--length", "--aggressors", "--aggressor-file",  "--out",
-        "--save-channel"};
+    static const char* const withValue[] = {"--model",
+                                            "--ami",
+                                            "--channel",
+                                            "--sample-interval",
+                                            "--bit-rate",
+                                            "--samples-per-bit",
+                                            "--length",
+                                            "--aggressors",
+                                            "--aggressor-file",
+                                            "--out",
+                                            "--save-channel",
+                                            "--port-map",
+                                            "--through-pair",
+                                            "--fext",
+                                            "--next"};
     for (const char* w : withValue)
         if (opt == w)
             return true;
@@ -116,6 +130,15 @@ std::string AmiHost::usage()
            "  --aggressors N          add N crosstalk columns: the through channel at -20 dB, -26 dB, ...\n"
            "                          (1/(10 k)), delayed by 0.37 k bits\n"
            "  --aggressor-file FILE   add the impulse columns of FILE as crosstalk (repeatable)\n"
+           "\n"
+           "Touchstone channels (--channel FILE.sNp or FILE.ts, version 1.x or 2.0; sampled at\n"
+           "--bit-rate with --samples-per-bit, default 32):\n"
+           "  --port-map 13_24|12_34  4 and more ports: line k runs from port k to k+N/2 (13_24, the\n"
+           "                          default: 1->3, 2->4) or from port 2k-1 to 2k (12_34: 1->2, 3->4)\n"
+           "  --through-pair M        differential pair of the through channel (default 1; pair m is\n"
+           "                          lines 2m-1 and 2m)\n"
+           "  --fext LIST             add the far-end crosstalk of these pairs (e.g. 2,3) as columns\n"
+           "  --next LIST             add the near-end crosstalk of these pairs as columns\n"
            "\n"
            "Output:\n"
            "  --out DIR               write impulse.csv, pulse.csv, eye.csv, message.txt,\n"
@@ -220,6 +243,32 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
             o.Sweep = true;
         } else if (a == "--save-channel") {
             o.SaveChannelPath = value;
+        } else if (a == "--port-map") {
+            if (value != "13_24" && value != "12_34") {
+                error = "--port-map must be 13_24 or 12_34, got '" + value + "'";
+                return false;
+            }
+            o.PortMap = value;
+        } else if (a == "--through-pair") {
+            if (!integer(o.ThroughPair, 1, TouchstoneFile::kMaxPorts / 4, "--through-pair"))
+                return false;
+        } else if (a == "--fext" || a == "--next") {
+            std::vector<int>& pairs = a == "--fext" ? o.FextPairs : o.NextPairs;
+            std::string item;
+            std::istringstream list(value);
+            while (std::getline(list, item, ',')) {
+                long v = 0;
+                if (!NumberText::parseLong(item, v) || v < 1 || v > TouchstoneFile::kMaxPorts / 4) {
+                    error = a + " takes a comma-separated list of pair numbers, got '" + value + "'";
+                    return false;
+                }
+                if (std::find(pairs.begin(), pairs.end(), static_cast<int>(v)) == pairs.end())
+                    pairs.push_back(static_cast<int>(v));
+            }
+            if (pairs.empty()) {
+                error = a + " takes a comma-separated list of pair numbers, got '" + value + "'";
+                return false;
+            }
         } else if (a.rfind("-", 0) == 0) {
             error = "unknown option '" + a + "' (see --help)";
             return false;
@@ -242,10 +291,17 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
         error = "--plot needs --out DIR";
         return false;
     }
+    const bool touchstone = !o.ChannelPath.empty() && TouchstoneFile::isTouchstonePath(o.ChannelPath);
+    if (!touchstone &&
+        (!o.PortMap.empty() || o.ThroughPair != 0 || !o.FextPairs.empty() || !o.NextPairs.empty())) {
+        error = "--port-map, --through-pair, --fext and --next apply to Touchstone channel files only";
+        return false;
+    }
     if (!o.ChannelPath.empty()) {
         // Silently ignoring them would leave the user believing they applied.
+        // A Touchstone file is sampled like the embedded channel.
         for (const std::string& s : args)
-            for (const char* opt : {"--samples-per-bit", "--length"})
+            for (const char* opt : {touchstone ? "--length" : "--samples-per-bit", "--length"})
                 if (s.rfind(opt, 0) == 0) {
                     error =
                         std::string(opt) + " applies to the embedded channel only, not to --channel files";
@@ -295,6 +351,34 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
             return false;
         ch.Columns.push_back(h);
         ch.Description = lc.describe();
+    } else if (TouchstoneFile::isTouchstonePath(o.ChannelPath)) {
+        if (o.SampleInterval > 0.0 || o.PerSample) {
+            error =
+                std::string(o.PerSample ? "--per-sample" : "--sample-interval") +
+                " applies to impulse files; a Touchstone file is sampled at --bit-rate and --samples-per-bit";
+            return false;
+        }
+        TouchstoneNetwork net;
+        if (!TouchstoneFile::Read(o.ChannelPath, net, error))
+            return false;
+        SParameterChannel sp;
+        if (!o.PortMap.empty())
+            sp.PortMap = o.PortMap;
+        if (o.ThroughPair != 0)
+            sp.ThroughPair = o.ThroughPair;
+        sp.FextPairs = o.FextPairs;
+        sp.NextPairs = o.NextPairs;
+        ch.SampleInterval = ch.BitTime / o.SamplesPerBit;
+        std::vector<std::string> summary;
+        if (!sp.Build(net, o.ChannelPath, ch.SampleInterval, ch.Columns, summary, error))
+            return false;
+        ch.Description =
+            "Touchstone file " + o.ChannelPath + " (" + std::to_string(ch.Columns[0].size()) + " samples" +
+            (ch.Columns.size() > 1 ? ", " + std::to_string(ch.Columns.size() - 1) + " crosstalk columns"
+                                   : std::string()) +
+            ")";
+        for (const std::string& line : summary)
+            ch.Description += "\n  " + line;
     } else {
         ChannelData d;
         if (!ChannelFile::Read(o.ChannelPath, d, error))
@@ -323,6 +407,12 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
     }
     const size_t rows = ch.Columns[0].size();
     for (const std::string& path : o.AggressorFiles) {
+        if (TouchstoneFile::isTouchstonePath(path)) {
+            error =
+                "--aggressor-file takes impulse files; crosstalk from a Touchstone file comes with --fext "
+                "and --next";
+            return false;
+        }
         ChannelData d;
         if (!ChannelFile::Read(path, d, error))
             return false;

@@ -35,6 +35,11 @@ struct HostOptions {
     bool Plot = false;
     bool Sweep = false;
     std::string SaveChannelPath;
+    // Touchstone channels.
+    std::string PortMap;  // empty: the default, 13_24
+    int ThroughPair = 0;  // 0: the default, 1
+    std::vector<int> FextPairs;
+    std::vector<int> NextPairs;
     bool Help = false;
     std::vector<std::pair<std::string, std::string>> Overrides;
 };
