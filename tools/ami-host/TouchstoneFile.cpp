@@ -103,16 +103,18 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
         const size_t need = valuesPerFrequency();
         if (values.size() != need)
             return fail(recordLine, std::to_string(values.size()) + " values at frequency " +
-                                        NumberText::format(recordFrequency * unit) + " Hz where " +
-                                        std::to_string(ports) + " ports need " + std::to_string(need) +
-                                        " (wrong port count or missing values)");
+                                        NumberText::format(recordFrequency) + " " + net.FrequencyUnit +
+                                        " where " + std::to_string(ports) + " ports need " +
+                                        std::to_string(need) + " (wrong port count or missing values)");
         const double f = recordFrequency * unit;
         if (!(f >= 0.0) || !std::isfinite(f))
-            return fail(recordLine, "negative frequency " + NumberText::format(f) + " Hz");
+            return fail(recordLine, "negative frequency " + NumberText::format(recordFrequency) + " " +
+                                        net.FrequencyUnit);
         if (!net.Frequencies.empty() && !(f > net.Frequencies.back()))
-            return fail(recordLine, "frequency " + NumberText::format(f) +
-                                        " Hz does not increase (previous " +
-                                        NumberText::format(net.Frequencies.back()) + " Hz)");
+            return fail(recordLine, "frequency " + NumberText::format(recordFrequency) + " " +
+                                        net.FrequencyUnit + " does not increase (previous " +
+                                        NumberText::format(net.Frequencies.back() / unit) + " " +
+                                        net.FrequencyUnit + ")");
         if (declaredFrequencies >= 0 && static_cast<long>(net.Frequencies.size()) >= declaredFrequencies)
             return fail(recordLine, "more frequencies than [Number of Frequencies] " +
                                         std::to_string(declaredFrequencies));
@@ -129,7 +131,8 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
             }
             if (!std::isfinite(pairs[i].real()) || !std::isfinite(pairs[i].imag()))
                 return fail(recordLine, "value " + std::to_string(i + 1) + " at frequency " +
-                                            NumberText::format(f) + " Hz is not finite");
+                                            NumberText::format(recordFrequency) + " " + net.FrequencyUnit +
+                                            " is not finite");
         }
         if (n == 2 && matrixFormat == "FULL") {
             // Version 1.x and 21_12 list S11 S21 S12 S22.
@@ -339,14 +342,16 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
             values.assign(v.begin() + 1, v.end());
         } else {
             if (!open)
-                return fail(lineNo, std::to_string(w.size()) +
-                                        " values without a frequency (wrong port count, or a value missing)");
+                return fail(lineNo,
+                            std::to_string(w.size()) +
+                                " numbers where a frequency line needs an odd count (a value missing, "
+                                "or a wrong port count)");
             values.insert(values.end(), v.begin(), v.end());
         }
         if (ports > 0 && values.size() > valuesPerFrequency())
             return fail(lineNo, "more than " + std::to_string(valuesPerFrequency()) +
-                                    " values at frequency " + NumberText::format(recordFrequency * unit) +
-                                    " Hz (" + std::to_string(ports) + " ports)");
+                                    " values at frequency " + NumberText::format(recordFrequency) + " " +
+                                    net.FrequencyUnit + " (" + std::to_string(ports) + " ports)");
         // Version 2 data may hold a whole frequency on one line; close it at
         // once so that a count mismatch names the right line.
         if (ports > 0 && values.size() == valuesPerFrequency() && !closeRecord())
