@@ -45,8 +45,8 @@ std::string touchstone(int ports, const std::vector<double>& freqs, const Matrix
     const double unit = l.Unit == "Hz" ? 1 : l.Unit == "kHz" ? 1e3 : l.Unit == "MHz" ? 1e6 : 1e9;
     std::string t = "! written by the test\n";
     if (l.Version == 2) {
-        t += "[Version] 2.0\n# " + l.Unit + " S " + l.Format + " R 50\n[Number of Ports] " + std::to_string(ports) +
-             "\n";
+        t += "[Version] 2.0\n# " + l.Unit + " S " + l.Format + " R 50\n[Number of Ports] " +
+             std::to_string(ports) + "\n";
         if (ports == 2)
             t += std::string("[Two-Port Data Order] ") + (l.Order12 ? "12_21" : "21_12") + "\n";
         t += "[Number of Frequencies] " + std::to_string(freqs.size()) + "\n[Network Data]\n";
@@ -197,17 +197,21 @@ TEST(SParameterChannel, TwoPortFilesRoundTripToTheStriplineImpulse)
         // The DC point: 1 from the file, else 2 |H(f1)| - |H(f2)| (the line
         // through the two lowest points), 0.9866 for this line.
         const double extrapolated = 2 * std::abs(r.H(20e6)) - std::abs(r.H(40e6));
-        EXPECT_EQ(line(summary, "0 Hz"),
-                  c.dc ? std::string("0 Hz: point in the file, H(0) = 1.0000 (through)")
-                       : "0 Hz: no point in the file; added by linear extrapolation from 20 MHz and 40 MHz: H(0) = " +
-                             NumberText::fixed(extrapolated, 4) + " (through)");
-        EXPECT_EQ(line(summary, "band edge"),
-                  "band edge: data ends at 50 GHz; raised-cosine roll-off to 0 at 62.5 GHz (grid Nyquist 204.8 GHz)");
+        EXPECT_EQ(
+            line(summary, "0 Hz"),
+            c.dc
+                ? std::string("0 Hz: point in the file, H(0) = 1.0000 (through)")
+                : "0 Hz: no point in the file; added by linear extrapolation from 20 MHz and 40 MHz: H(0) = " +
+                      NumberText::fixed(extrapolated, 4) + " (through)");
+        EXPECT_EQ(
+            line(summary, "band edge"),
+            "band edge: data ends at 50 GHz; raised-cosine roll-off to 0 at 62.5 GHz (grid Nyquist 204.8 GHz)");
         EXPECT_EQ(line(summary, "impulse"),
                   "impulse: 16384 samples of a 32768-point inverse FFT (frequency step 12.5 MHz)");
         // The largest |S| is the through term at the lowest frequency (S12 = S21).
-        EXPECT_EQ(line(summary, "passivity"), c.dc ? "passivity: no |S| > 1 (largest |S12| = 1.0000 at 0 Hz)"
-                                                   : "passivity: no |S| > 1 (largest |S12| = 0.9747 at 20 MHz)");
+        EXPECT_EQ(line(summary, "passivity"),
+                  c.dc ? "passivity: no |S| > 1 (largest |S12| = 1.0000 at 0 Hz)"
+                       : "passivity: no |S| > 1 (largest |S12| = 0.9747 at 20 MHz)");
     }
 }
 
@@ -222,7 +226,8 @@ TEST(SParameterChannel, DelayedLineUnwrapsItsPhase)
         const Matrix s = [&](double f, int i, int j) {
             return i == j ? std::complex<double>(0, 0) : r.H(f, delay);
         };
-        const std::string path = writeFile(dir, dc ? "dc.s2p" : "nodc.s2p", touchstone(2, grid(20e6, 50e9, dc), s, {}));
+        const std::string path =
+            writeFile(dir, dc ? "dc.s2p" : "nodc.s2p", touchstone(2, grid(20e6, 50e9, dc), s, {}));
         std::vector<std::vector<double>> cols;
         std::vector<std::string> summary;
         ASSERT_TRUE(build(path, SParameterChannel(), cols, summary));
@@ -230,7 +235,8 @@ TEST(SParameterChannel, DelayedLineUnwrapsItsPhase)
         // Nothing arrives before the delay: the energy ahead of the response
         // is that of the causal line's own slow start.
         // (below 0.01%)
-        EXPECT_EQ(line(summary, "causality").substr(0, 49), "causality: energy ahead of the main response 0.00");
+        EXPECT_EQ(line(summary, "causality").substr(0, 49),
+                  "causality: energy ahead of the main response 0.00");
     }
 }
 
@@ -343,8 +349,9 @@ TEST(SParameterChannel, EightPortThroughPairWithFarAndNearEndCrosstalk)
               "crosstalk 1: FEXT from pair 2 (lines 3->7 and 4->8, driven at its inputs)");
     EXPECT_EQ(line(summary, "crosstalk 2"),
               "crosstalk 2: NEXT from pair 2 (lines 3->7 and 4->8, driven at its outputs)");
-    EXPECT_EQ(line(summary, "pairs"),
-              "pairs: 2 in the file; through pair 1, FEXT from 2, NEXT from 2 (--through-pair, --fext, --next)");
+    EXPECT_EQ(
+        line(summary, "pairs"),
+        "pairs: 2 in the file; through pair 1, FEXT from 2, NEXT from 2 (--through-pair, --fext, --next)");
 
     // Options that do not fit the file.
     TouchstoneNetwork net;
@@ -364,8 +371,9 @@ TEST(SParameterChannel, EightPortThroughPairWithFarAndNearEndCrosstalk)
     EXPECT_EQ(rs[0].Name, "SDD21 of pair 2 (lines 3->7 and 4->8; --port-map 13_24)");
     net.Ports = 6;
     EXPECT_FALSE(sp.responses(net, rs, error));
-    EXPECT_EQ(error, "a 6-port network: ami-host reads 2-port files (S21) and files of 4, 8, 12, 16 ... ports "
-                     "(differential pairs)");
+    EXPECT_EQ(error,
+              "a 6-port network: ami-host reads 2-port files (S21) and files of 4, 8, 12, 16 ... ports "
+              "(differential pairs)");
 }
 
 TEST(SParameterChannel, RollOffPassivityAndCausalityAreReported)
@@ -438,8 +446,9 @@ TEST(SParameterChannel, RollOffPassivityAndCausalityAreReported)
     EXPECT_EQ(line(summary, "band edge"),
               "band edge: the data above the grid's Nyquist frequency 204.8 GHz is not used");
     // 0.9 - (1.02 - 0.9) / 99 by hand.
-    EXPECT_EQ(line(summary, "0 Hz"),
-              "0 Hz: no point in the file; added by linear extrapolation from 1 GHz and 100 GHz: H(0) = 0.8988 (through)");
+    EXPECT_EQ(
+        line(summary, "0 Hz"),
+        "0 Hz: no point in the file; added by linear extrapolation from 1 GHz and 100 GHz: H(0) = 0.8988 (through)");
     net.Frequencies = {1e9};
     net.S.resize(1);
     EXPECT_FALSE(SParameterChannel().Build(net, "p.s2p", r.Dt, cols, summary, error));

@@ -137,8 +137,9 @@ TEST(TouchstoneFile, TwoPortDataOrderOfVersion2)
 TEST(TouchstoneFile, MalformedFilesGiveOneLineNamingFileAndLine)
 {
     const std::string ok2 = "1 0.5 0 0.8 -90 0.8 -90 0.25 180\n";
-    EXPECT_EQ(parseError("# GHz S MA R 50\n" + ok2 + "2 0.5 0 0.8 -90 0.8 -90 0.25\n"),
-              "f.s2p:3: 8 numbers where a frequency line needs an odd count (a value missing, or a wrong port count)");
+    EXPECT_EQ(
+        parseError("# GHz S MA R 50\n" + ok2 + "2 0.5 0 0.8 -90 0.8 -90 0.25\n"),
+        "f.s2p:3: 8 numbers where a frequency line needs an odd count (a value missing, or a wrong port count)");
     EXPECT_EQ(parseError("# GHz S MA\n1 0.5 0 0.8 -90 0.8 -90\n2 0.5 0 0.8 -90 0.8 -90 0.25 180\n"),
               "f.s2p:2: 6 values at frequency 1 GHz where 2 ports need 8 (wrong port count or missing "
               "values)");
@@ -146,16 +147,20 @@ TEST(TouchstoneFile, MalformedFilesGiveOneLineNamingFileAndLine)
               "f.s2p:3: frequency 1 GHz does not increase (previous 1 GHz)");
     EXPECT_EQ(parseError("# GHz S MA\n2 0.5 0 0.8 -90 0.8 -90 0.25 180\n" + ok2),
               "f.s2p:3: frequency 1 GHz does not increase (previous 2 GHz)");
-    EXPECT_EQ(parseError("# THz S MA\n" + ok2), "f.s2p:1: unknown option 'THz' (the option line takes Hz, kHz, "
-                                                "MHz, GHz, S, MA, DB, RI and R n)");
-    EXPECT_EQ(parseError("# GHz S XY\n" + ok2), "f.s2p:1: unknown option 'XY' (the option line takes Hz, kHz, "
-                                                "MHz, GHz, S, MA, DB, RI and R n)");
+    EXPECT_EQ(parseError("# THz S MA\n" + ok2),
+              "f.s2p:1: unknown option 'THz' (the option line takes Hz, kHz, "
+              "MHz, GHz, S, MA, DB, RI and R n)");
+    EXPECT_EQ(parseError("# GHz S XY\n" + ok2),
+              "f.s2p:1: unknown option 'XY' (the option line takes Hz, kHz, "
+              "MHz, GHz, S, MA, DB, RI and R n)");
     EXPECT_EQ(parseError("# GHz Z MA\n" + ok2), "f.s2p:1: only S-parameters are read; the option line gives "
                                                 "Z-parameters");
     EXPECT_EQ(parseError("# GHz S MA R\n" + ok2), "f.s2p:1: option R needs a reference impedance");
     EXPECT_EQ(parseError("# GHz S MA\n1 0.5 0 0.8 -90 0.8 x 0.25 180\n"), "f.s2p:2: malformed number 'x'");
-    EXPECT_EQ(parseError("# GHz S MA\n1 0.5 0 0.8 -90 0.8 nan 0.25 180\n"), "f.s2p:2: 'nan' is not a finite number");
-    EXPECT_EQ(parseError("# GHz S MA\n-1 0.5 0 0.8 -90 0.8 -90 0.25 180\n"), "f.s2p:2: negative frequency -1 GHz");
+    EXPECT_EQ(parseError("# GHz S MA\n1 0.5 0 0.8 -90 0.8 nan 0.25 180\n"),
+              "f.s2p:2: 'nan' is not a finite number");
+    EXPECT_EQ(parseError("# GHz S MA\n-1 0.5 0 0.8 -90 0.8 -90 0.25 180\n"),
+              "f.s2p:2: negative frequency -1 GHz");
     EXPECT_EQ(parseError("! only a comment\n# GHz S MA\n"), "f.s2p:2: no network data");
     // A 2-port file named .s4p: a wrong port count.
     EXPECT_EQ(parseError("# GHz S MA\n" + ok2 + "2 0.5 0 0.8 -90 0.8 -90 0.25 180\n", 4),
@@ -173,15 +178,18 @@ TEST(TouchstoneFile, MalformedFilesGiveOneLineNamingFileAndLine)
               "f.s2p:8: [Number of Frequencies] is 2 but the data holds 1");
     EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Network Data]\n" + ok2),
               "f.s2p:7: missing [End] (the file may be cut short)");
-    EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Network Data]\n" + ok2 + "2 1 0 1 0 1 0 1 0\n[End]\n"),
-              "f.s2p:8: more frequencies than [Number of Frequencies] 1");
-    EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Colour] blue\n"), "f.s2p:6: unknown keyword [Colour]");
+    EXPECT_EQ(
+        parseError(v2 + "[Number of Frequencies] 1\n[Network Data]\n" + ok2 + "2 1 0 1 0 1 0 1 0\n[End]\n"),
+        "f.s2p:8: more frequencies than [Number of Frequencies] 1");
+    EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Colour] blue\n"),
+              "f.s2p:6: unknown keyword [Colour]");
     EXPECT_EQ(parseError("[Version] 2.0\n# GHz S MA\n[Number of Ports] 2\n[Number of Frequencies] 1\n"
                          "[Network Data]\n"),
               "f.s2p:5: a 2-port file needs [Two-Port Data Order] before [Network Data]");
     EXPECT_EQ(parseError("[Version] 2.0\n# GHz S MA\n[Number of Ports] 4\n"),
               "f.s2p:3: [Number of Ports] 4 but the file name says 2 ports");
-    EXPECT_EQ(parseError("[Version] 3.0\n"), "f.s2p:1: Touchstone version '3.0' is not read (2.0 and 2.1 are)");
+    EXPECT_EQ(parseError("[Version] 3.0\n"),
+              "f.s2p:1: Touchstone version '3.0' is not read (2.0 and 2.1 are)");
     EXPECT_EQ(parseError("# GHz S MA\n[Number of Ports] 2\n"),
               "f.s2p:2: keyword [Number of Ports] before [Version] (a Touchstone 1.x file has none)");
     EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Reference] 50\n[Network Data]\n"),
@@ -192,7 +200,8 @@ TEST(TouchstoneFile, MalformedFilesGiveOneLineNamingFileAndLine)
               "f.s2p:9: text after [End]");
     EXPECT_EQ(parseError(v2 + "[Number of Frequencies] x\n"),
               "f.s2p:5: [Number of Frequencies] needs one whole number from 1 to 100000000, got 'x'");
-    EXPECT_EQ(parseError("1 0 0 0 0 0 0\n", 0), "f.s0p:1: 6 values at the first frequency: no port count has that many");
+    EXPECT_EQ(parseError("1 0 0 0 0 0 0\n", 0),
+              "f.s0p:1: 6 values at the first frequency: no port count has that many");
 }
 
 TEST(TouchstoneFile, ReadsFilesAndRecognisesNames)

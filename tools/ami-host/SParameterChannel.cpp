@@ -191,7 +191,9 @@ std::vector<std::complex<double>> SParameterChannel::gridSpectrum(const std::vec
         double m0 = std::abs(h[0]), p0 = std::round(ph[0] / kPi) * kPi;
         if (count >= 2) {
             const double r = frequencies[0] / (frequencies[1] - frequencies[0]);
-            m0 = std::max(0.0, std::abs(h[0]) - r * (std::abs(h[1]) - std::abs(h[0])));
+            // Within what a passive network can do: a response that flattens
+            // towards DC (a low-pass) would otherwise overshoot 1.
+            m0 = std::min(1.0, std::max(0.0, std::abs(h[0]) - r * (std::abs(h[1]) - std::abs(h[0]))));
             p0 = std::round((ph[0] - r * (ph[1] - ph[0])) / kPi) * kPi;
         }
         info.DcAdded = true;

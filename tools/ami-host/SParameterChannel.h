@@ -17,7 +17,8 @@
 //
 // From samples at measured frequencies to an impulse in V/s:
 //  1. 0 Hz. A file that starts above 0 Hz gets a DC point: its magnitude is
-//     extrapolated linearly from the two lowest frequencies (clipped at 0),
+//     extrapolated linearly from the two lowest frequencies (clipped to
+//     [0, 1], what a passive network can have),
 //     its phase is the multiple of pi nearest to the unwrapped phase
 //     extrapolated linearly the same way, so the value is real, as a real
 //     impulse's spectrum must be at 0 Hz. A 0 Hz point in the file is used as
