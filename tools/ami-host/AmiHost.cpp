@@ -9,6 +9,7 @@
 #include <new>
 #include <sstream>
 
+#include "tools/ami-host/BatchRunner.h"
 #include "tools/ami-host/ChannelFile.h"
 #include "tools/ami-host/LossyChannel.h"
 #include "tools/ami-host/NumberText.h"
@@ -70,21 +71,15 @@ std::string effectiveValue(const AmiParameterFile& ami,
 
 bool takesValue(const std::string& opt)
 {
-    static const char* const withValue[] = {"--model",
-                                            "--ami",
-                                            "--channel",
-                                            "--sample-interval",
-                                            "--bit-rate",
-                                            "--samples-per-bit",
-                                            "--length",
-                                            "--aggressors",
-                                            "--aggressor-file",
-                                            "--out",
-                                            "--save-channel",
-                                            "--port-map",
-                                            "--through-pair",
-                                            "--fext",
-                                            "--next"};
+    static const char* const withValue[] = {"--model",          "--ami",
+                                            "--channel",        "--sample-interval",
+                                            "--bit-rate",       "--samples-per-bit",
+                                            "--length",         "--aggressors",
+                                            "--aggressor-file", "--out",
+                                            "--save-channel",   "--port-map",
+                                            "--through-pair",   "--fext",
+                                            "--next",           "--batch",
+                                            "--corners",        "--jobs"};
     for (const char* w : withValue)
         if (opt == w)
             return true;
@@ -147,6 +142,13 @@ std::string AmiHost::usage()
            "  --save-channel FILE     write the channel handed to the model (time, columns) as CSV\n"
            "  --sweep                 run every CornerCase x PreEmphasis and tabulate the eyes,\n"
            "                          marking the state AutoInit picks for each corner\n"
+           "\n"
+           "Many channels:\n"
+           "  --batch LIST|DIR        run every channel file of DIR (or listed in LIST, one per line)\n"
+           "                          with every chosen corner on worker threads; writes batch.csv and\n"
+           "                          batch.png (with gnuplot) to --out DIR (default: .)\n"
+           "  --corners LIST|all      corners of a batch (default: the CornerCase in effect)\n"
+           "  --jobs N                worker threads of a batch (default: one per core)\n"
            "  --help                  this text\n"
            "\n"
            "Exit status: 0 when AMI_Init returned 1, 1 when it returned 0, 2 for bad input.\n";
@@ -243,6 +245,13 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
             o.Sweep = true;
         } else if (a == "--save-channel") {
             o.SaveChannelPath = value;
+        } else if (a == "--batch") {
+            o.Batch = value;
+        } else if (a == "--corners") {
+            o.Corners = value;
+        } else if (a == "--jobs") {
+            if (!integer(o.Jobs, 1, 1024, "--jobs"))
+                return false;
         } else if (a == "--port-map") {
             if (value != "13_24" && value != "12_34") {
                 error = "--port-map must be 13_24 or 12_34, got '" + value + "'";
@@ -287,17 +296,34 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
             return false;
         }
     }
+    if (!o.Batch.empty()) {
+        // A batch names its channels itself.
+        const char* conflict = !o.ChannelPath.empty()       ? "--channel"
+                               : o.Sweep                    ? "--sweep"
+                               : !o.SaveChannelPath.empty() ? "--save-channel"
+                                                            : nullptr;
+        if (conflict != nullptr) {
+            error = std::string("--batch runs its own channels; ") + conflict + " does not go with it";
+            return false;
+        }
+        if (o.OutDir.empty())
+            o.OutDir = ".";
+    } else if (!o.Corners.empty() || o.Jobs != 0) {
+        error = std::string(o.Jobs != 0 ? "--jobs" : "--corners") + " applies to --batch runs only";
+        return false;
+    }
     if (o.Plot && o.OutDir.empty()) {
         error = "--plot needs --out DIR";
         return false;
     }
-    const bool touchstone = !o.ChannelPath.empty() && TouchstoneFile::isTouchstonePath(o.ChannelPath);
+    const bool touchstone =
+        !o.Batch.empty() || (!o.ChannelPath.empty() && TouchstoneFile::isTouchstonePath(o.ChannelPath));
     if (!touchstone &&
         (!o.PortMap.empty() || o.ThroughPair != 0 || !o.FextPairs.empty() || !o.NextPairs.empty())) {
         error = "--port-map, --through-pair, --fext and --next apply to Touchstone channel files only";
         return false;
     }
-    if (!o.ChannelPath.empty()) {
+    if (!o.ChannelPath.empty() || !o.Batch.empty()) {
         // Silently ignoring them would leave the user believing they applied.
         // A Touchstone file is sampled like the embedded channel.
         for (const std::string& s : args)
@@ -496,8 +522,17 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
         std::vector<std::string> notes;
         HostChannel ch;
         AmiModelLibrary lib;
-        if (ami.Load(o.AmiPath, error) && ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
-            buildChannel(o, ch, error) && lib.Load(o.ModelPath, error)) {
+        if (!o.Batch.empty()) {
+            if (ami.Load(o.AmiPath, error) &&
+                ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
+                lib.Load(o.ModelPath, error)) {
+                for (const std::string& n : notes)
+                    err << kProgram << ": note: " << n << "\n";
+                status = runBatch(o, ami, lib, out, err, error);
+            }
+        } else if (ami.Load(o.AmiPath, error) &&
+                   ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
+                   buildChannel(o, ch, error) && lib.Load(o.ModelPath, error)) {
             for (const std::string& n : notes)
                 err << kProgram << ": note: " << n << "\n";
             // The output directory must be usable before the model runs.
@@ -543,17 +578,132 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
     return status;
 }
 
+HostRunResult AmiHost::callModel(const AmiModelLibrary& lib, const HostChannel& ch,
+                                 const std::string& parameters)
+{
+    HostRunResult run;
+    const size_t rows = ch.Columns[0].size();
+    const long aggressors = static_cast<long>(ch.Columns.size()) - 1;
+    std::vector<double> matrix = flatten(ch.Columns);
+    run.Call =
+        lib.Call(matrix, static_cast<long>(rows), aggressors, ch.SampleInterval, ch.BitTime, parameters);
+    run.Output = unflatten(matrix, ch.Columns.size(), rows);
+    run.Before = measure(ch.Columns, ch);
+    run.After = measure(run.Output, ch);
+    return run;
+}
+
+int AmiHost::runBatch(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
+                      std::ostream& out, std::ostream& err, std::string& error) const
+{
+    std::vector<std::string> files;
+    if (!BatchRunner::listFiles(o.Batch, files, error))
+        return 2;
+    // The corners: every value the .ami file allows, a list, or the one in
+    // effect (the last override, else the default).
+    std::vector<std::string> corners;
+    const AmiParameter* corner = ami.find("CornerCase");
+    if (o.Corners == "all") {
+        corners = corner != nullptr ? AmiParameterFile::choices(*corner) : std::vector<std::string>();
+        if (corners.empty()) {
+            error = "--corners all needs an integer CornerCase with a List or Range in " + o.AmiPath;
+            return 2;
+        }
+    } else if (!o.Corners.empty()) {
+        if (corner == nullptr || !corner->Sent) {
+            error = "--corners: " + o.AmiPath + " has no CornerCase input parameter";
+            return 2;
+        }
+        std::istringstream list(o.Corners);
+        std::string c;
+        while (std::getline(list, c, ','))
+            if (!AmiParameterFile::validValue(*corner, c)) {
+                error = "--corners takes 'all' or a comma-separated list of CornerCase values, got '" +
+                        o.Corners + "'";
+                return 2;
+            } else if (std::find(corners.begin(), corners.end(), c) == corners.end()) {
+                corners.push_back(c);
+            }
+        if (corners.empty()) {
+            error = "--corners takes 'all' or a comma-separated list of CornerCase values, got '" +
+                    o.Corners + "'";
+            return 2;
+        }
+    } else if (corner != nullptr && corner->Sent) {
+        corners.push_back(effectiveValue(ami, o.Overrides, "CornerCase"));
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(o.OutDir, ec);
+    if (ec || !fs::is_directory(o.OutDir)) {
+        error = "cannot create output directory '" + o.OutDir + "'";
+        return 2;
+    }
+    // Overrides of CornerCase give way to the batch's corners.
+    HostOptions base = o;
+    if (!corners.empty()) {
+        base.Overrides.clear();
+        for (const std::pair<std::string, std::string>& ov : o.Overrides)
+            if (ami.find(ov.first) != corner)
+                base.Overrides.push_back(ov);
+    }
+    BatchRunner runner;
+    runner.Jobs = o.Jobs;
+    runner.Progress = ProgressOnTerminal ? &err : nullptr;
+    const std::vector<BatchRow> rows = runner.Run(base, ami, lib, files, corners);
+    out << "Model: " << o.ModelPath << " (" << o.AmiPath << ")\n";
+    out << "Batch: " << files.size() << " channel files x " << std::max<size_t>(1, corners.size())
+        << " corners\n";
+    out << BatchRunner::report(rows);
+    const std::string csv = (fs::path(o.OutDir) / "batch.csv").string();
+    if (!BatchRunner::WriteCsv(csv, rows, error))
+        return 2;
+    out << "Results: " << csv << "\n";
+    std::string plotError;
+    if (plotBatch(o.OutDir, plotError))
+        out << "Plot: " << (fs::path(o.OutDir) / "batch.png").string() << "\n";
+    else
+        err << kProgram << ": note: no batch plot: " << plotError << "\n";
+    bool allOk = true;
+    for (const BatchRow& r : rows)
+        allOk = allOk && r.InputOk && r.InitReturn == 1;
+    return allOk ? 0 : 1;
+}
+
+bool AmiHost::plotBatch(const std::string& dir, std::string& error)
+{
+    // One point per row of batch.csv: eye height and width before and after
+    // the model. Failed rows have empty fields, which gnuplot skips.
+    const std::string script =
+        "# Written by ami-host; run with: gnuplot batch.gp\n"
+        "set terminal pngcairo size 1100,550 font ',11'\n"
+        "set datafile separator ','\n"
+        "set datafile columnheaders\n"
+        "set grid\n"
+        "set output 'batch.png'\n"
+        "set multiplot layout 1,2 title 'Eye of every batch run (peak distortion, 1 V NRZ)'\n"
+        "set xlabel 'run (row of batch.csv)'\n"
+        "set key below\n"
+        "set ylabel 'eye height [mV]'\n"
+        "plot 'batch.csv' using ($0+1):($5*1e3) with points pt 6 lc rgb '#1f77b4' title 'before the model', \\\n"
+        "     '' using ($0+1):($7*1e3) with points pt 7 lc rgb '#d62728' title 'after the model'\n"
+        "set ylabel 'eye width [UI]'\n"
+        "plot 'batch.csv' using ($0+1):6 with points pt 6 lc rgb '#1f77b4' title 'before the model', \\\n"
+        "     '' using ($0+1):8 with points pt 7 lc rgb '#d62728' title 'after the model'\n"
+        "unset multiplot\n";
+    return runGnuplot(dir, "batch.gp", script, error);
+}
+
 int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const std::string& parameters,
                      const AmiModelLibrary& lib, const HostChannel& ch, std::ostream& out, std::string& error)
 {
     const size_t rows = ch.Columns[0].size();
     const long aggressors = static_cast<long>(ch.Columns.size()) - 1;
-    std::vector<double> matrix = flatten(ch.Columns);
-    const AmiCallResult r =
-        lib.Call(matrix, static_cast<long>(rows), aggressors, ch.SampleInterval, ch.BitTime, parameters);
-    const std::vector<std::vector<double>> after = unflatten(matrix, ch.Columns.size(), rows);
-    const HostEye eb = measure(ch.Columns, ch);
-    const HostEye ea = measure(after, ch);
+    const HostRunResult run = callModel(lib, ch, parameters);
+    const AmiCallResult& r = run.Call;
+    const std::vector<std::vector<double>>& after = run.Output;
+    const HostEye& eb = run.Before;
+    const HostEye& ea = run.After;
 
     std::ostringstream rep;
     rep << "Model: " << o.ModelPath << " (" << o.AmiPath << ")\n";
