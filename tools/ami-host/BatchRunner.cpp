@@ -85,8 +85,8 @@ bool BatchRunner::listFiles(const std::string& listOrDir, std::vector<std::strin
     return true;
 }
 
-BatchRow BatchRunner::runOne(const HostOptions& options, const AmiParameterFile& ami, const AmiModelLibrary& lib,
-                             const std::string& file, const std::string& corner)
+BatchRow BatchRunner::runOne(const HostOptions& options, const AmiParameterFile& ami,
+                             const AmiModelLibrary& lib, const std::string& file, const std::string& corner)
 {
     BatchRow row;
     row.File = file;
@@ -132,12 +132,15 @@ std::vector<BatchRow> BatchRunner::Run(const HostOptions& options, const AmiPara
             const size_t i = next.fetch_add(1);
             if (i >= total)
                 return;
-            rows[i] = runOne(options, ami, lib, files[i / perFile], corners.empty() ? std::string() : corners[i % perFile]);
+            rows[i] = runOne(options, ami, lib, files[i / perFile],
+                             corners.empty() ? std::string() : corners[i % perFile]);
             if (Progress != nullptr) {
                 std::lock_guard<std::mutex> lock(progressLock);
                 ++done;
                 failed += !rows[i].InputOk || rows[i].InitReturn != 1 ? 1 : 0;
-                *Progress << "\rbatch: " << done << "/" << total << " runs done" << (failed ? ", " + std::to_string(failed) + " failed" : std::string()) << std::flush;
+                *Progress << "\rbatch: " << done << "/" << total << " runs done"
+                          << (failed ? ", " + std::to_string(failed) + " failed" : std::string())
+                          << std::flush;
             }
         }
     };
@@ -169,8 +172,9 @@ bool BatchRunner::WriteCsv(const std::string& path, const std::vector<BatchRow>&
         return ok && m.Valid ? NumberText::format(height ? m.EyeHeight : m.EyeWidthUI) : std::string();
     };
     for (const BatchRow& r : rows) {
-        text += quoted(r.File) + "," + r.Corner + "," + (r.InputOk ? std::to_string(r.InitReturn) : std::string()) +
-                "," + (r.State >= 0 ? std::to_string(r.State) : std::string()) + "," +
+        text += quoted(r.File) + "," + r.Corner + "," +
+                (r.InputOk ? std::to_string(r.InitReturn) : std::string()) + "," +
+                (r.State >= 0 ? std::to_string(r.State) : std::string()) + "," +
                 metric(r.InputOk, r.Before, true) + "," + metric(r.InputOk, r.Before, false) + "," +
                 metric(r.InputOk, r.After, true) + "," + metric(r.InputOk, r.After, false) + "," +
                 quoted(status(r)) + "\n";

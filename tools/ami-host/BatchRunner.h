@@ -22,19 +22,19 @@ namespace Veltramodels20200612 {
 // The result of one (file, corner) run.
 struct BatchRow {
     std::string File;
-    std::string Corner;  // empty when the .ami file has no CornerCase
-    bool InputOk = false;   // the channel was read and the model called
+    std::string Corner;    // empty when the .ami file has no CornerCase
+    bool InputOk = false;  // the channel was read and the model called
     long InitReturn = 0;
-    long State = -1;        // "PreEmphasis state = N" of the message, -1 if none
+    long State = -1;  // "PreEmphasis state = N" of the message, -1 if none
     EyeMetrics Before;
     EyeMetrics After;
-    std::string Error;      // the error line of a file that failed
+    std::string Error;  // the error line of a file that failed
 };
 
 class BatchRunner {
 public:
-    int Jobs = 0;                       // worker threads; 0: one per core
-    std::ostream* Progress = nullptr;   // a terminal: "\r" progress line
+    int Jobs = 0;                      // worker threads; 0: one per core
+    std::ostream* Progress = nullptr;  // a terminal: "\r" progress line
 
     // The files of a directory (regular files, sorted by name, hidden ones
     // skipped), or the paths listed in a text file (one per line, '#'
@@ -42,12 +42,13 @@ public:
     static bool listFiles(const std::string& listOrDir, std::vector<std::string>& files, std::string& error);
 
     // One row, the way a single run computes it.
-    static BatchRow runOne(const HostOptions& options, const AmiParameterFile& ami, const AmiModelLibrary& lib,
-                           const std::string& file, const std::string& corner);
+    static BatchRow runOne(const HostOptions& options, const AmiParameterFile& ami,
+                           const AmiModelLibrary& lib, const std::string& file, const std::string& corner);
 
     // Every file x corner, rows in that order (file major).
-    std::vector<BatchRow> Run(const HostOptions& options, const AmiParameterFile& ami, const AmiModelLibrary& lib,
-                              const std::vector<std::string>& files, const std::vector<std::string>& corners) const;
+    std::vector<BatchRow> Run(const HostOptions& options, const AmiParameterFile& ami,
+                              const AmiModelLibrary& lib, const std::vector<std::string>& files,
+                              const std::vector<std::string>& corners) const;
 
     // batch.csv: file, corner, AMI_Init return, chosen state, eye height and
     // width before and after, status ("ok", "AMI_Init returned 0" or the
