@@ -120,8 +120,8 @@ TEST(BatchRunner, RowsEqualSingleRunsAndTheModelsKnownResponse)
     for (int k = 0; k < 5; ++k)
         files.push_back(pulseFile(channels, "ch" + std::to_string(k) + ".csv", k, &x[k]));
     writeFile(channels, ".hidden", "not a channel");  // skipped
-    const BatchHostRun b = host({"--batch", channels, "--bit-rate", "10", "--corners", "all", "--jobs", "3", "--out",
-                        dir + "/out", "AutoInit=1", "CornerCase=1"});
+    const BatchHostRun b = host({"--batch", channels, "--bit-rate", "10", "--corners", "all", "--jobs", "3",
+                                 "--out", dir + "/out", "AutoInit=1", "CornerCase=1"});
     ASSERT_EQ(b.status, 0) << b.err << b.out;
     EXPECT_NE(b.out.find("Batch: 5 channel files x 3 corners\n"), std::string::npos) << b.out;
     EXPECT_NE(b.out.find("15 of 15 runs succeeded.\n"), std::string::npos) << b.out;
@@ -149,7 +149,7 @@ TEST(BatchRunner, RowsEqualSingleRunsAndTheModelsKnownResponse)
         // last bit, as its summary and its output columns show.
         const std::string single = dir + "/single" + std::to_string(i);
         const BatchHostRun s = host({"--channel", files[k], "--bit-rate", "10", "--out", single, "AutoInit=1",
-                            "CornerCase=" + std::to_string(corner)});
+                                     "CornerCase=" + std::to_string(corner)});
         ASSERT_EQ(s.status, 0) << s.err;
         EXPECT_NE(s.out.find("PreEmphasis state: " + row[3] + " (chosen by AutoInit)\n"), std::string::npos);
         ChannelData d;
@@ -170,8 +170,8 @@ TEST(BatchRunner, RowsEqualSingleRunsAndTheModelsKnownResponse)
         EXPECT_NE(s.out.find("  eye height [mV]"), std::string::npos);
     }
     // Without --corners: the CornerCase in effect (the override), one row per file.
-    const BatchHostRun one = host({"--batch", channels, "--bit-rate", "10", "--out", dir + "/out1", "AutoInit=1",
-                          "CornerCase=2"});
+    const BatchHostRun one =
+        host({"--batch", channels, "--bit-rate", "10", "--out", dir + "/out1", "AutoInit=1", "CornerCase=2"});
     ASSERT_EQ(one.status, 0) << one.err;
     const std::vector<std::vector<std::string>> rows1 = readCsv(dir + "/out1/batch.csv");
     ASSERT_EQ(rows1.size(), 5u);
@@ -197,15 +197,17 @@ TEST(BatchRunner, ABadFileFailsOnlyItsOwnRows)
                                        "bad.s2p\n"
                                        "  /dev/zero  \n" +
                                            nan + "\nalso good.csv\nmissing.csv\n");
-    const BatchHostRun b = host({"--batch", list, "--bit-rate", "10", "--corners", "0,2", "--jobs", "2", "--out", dir + "/out"});
+    const BatchHostRun b =
+        host({"--batch", list, "--bit-rate", "10", "--corners", "0,2", "--jobs", "2", "--out", dir + "/out"});
     EXPECT_EQ(b.status, 1) << b.err;
     const std::vector<std::vector<std::string>> rows = readCsv(dir + "/out/batch.csv");
     ASSERT_EQ(rows.size(), 12u);
     const std::string d = dir + "/";
     const std::vector<std::pair<std::string, std::string>> want = {
         {d + "good.csv", "ok"},
-        {d + "bad.s2p", d + "bad.s2p:2: 6 values at frequency 1 GHz where 2 ports need 8 (wrong port count or "
-                            "missing values)"},
+        {d + "bad.s2p",
+         d + "bad.s2p:2: 6 values at frequency 1 GHz where 2 ports need 8 (wrong port count or "
+             "missing values)"},
         {"/dev/zero", "cannot open channel file '/dev/zero': not a regular file"},
         {nan, nan + ":3: 'inf' is not a finite number"},
         {d + "also good.csv", "ok"},
@@ -246,14 +248,16 @@ TEST(BatchRunner, ListsAndOptionErrors)
     writeFile(dir + "/d", "b.s4p", "");
     writeFile(dir + "/d", "a.csv", "");
     ASSERT_TRUE(BatchRunner::listFiles(dir + "/d", files, error)) << error;
-    EXPECT_EQ(files, (std::vector<std::string>{dir + "/d/a.csv", dir + "/d/b.s4p"}));  // sorted, no directories
+    EXPECT_EQ(files,
+              (std::vector<std::string>{dir + "/d/a.csv", dir + "/d/b.s4p"}));  // sorted, no directories
 
     auto oneLine = [](const BatchHostRun& r, const std::string& text) {
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.err, "ami-host: error: " + text + "\n");
         EXPECT_EQ(r.out, "");
     };
-    oneLine(host({"--batch", dir, "--channel", empty}), "--batch runs its own channels; --channel does not go with it");
+    oneLine(host({"--batch", dir, "--channel", empty}),
+            "--batch runs its own channels; --channel does not go with it");
     oneLine(host({"--batch", dir, "--sweep"}), "--batch runs its own channels; --sweep does not go with it");
     oneLine(host({"--corners", "all"}), "--corners applies to --batch runs only");
     oneLine(host({"--jobs", "2"}), "--jobs applies to --batch runs only");

@@ -146,7 +146,7 @@ std::string AmiHost::usage()
            "Many channels:\n"
            "  --batch LIST|DIR        run every channel file of DIR (or listed in LIST, one per line)\n"
            "                          with every chosen corner on worker threads; writes batch.csv and\n"
-           "                          batch.png (with gnuplot) to --out DIR (default: .)\n"
+           "                          batch.gp to --out DIR (default: .), and batch.png with --plot\n"
            "  --corners LIST|all      corners of a batch (default: the CornerCase in effect)\n"
            "  --jobs N                worker threads of a batch (default: one per core)\n"
            "  --help                  this text\n"
@@ -659,18 +659,19 @@ int AmiHost::runBatch(const HostOptions& o, const AmiParameterFile& ami, const A
     if (!BatchRunner::WriteCsv(csv, rows, error))
         return 2;
     out << "Results: " << csv << "\n";
-    std::string plotError;
-    if (plotBatch(o.OutDir, plotError))
+    // The plot script is always written; gnuplot renders it with --plot,
+    // as for single runs.
+    if (!plotBatch(o.OutDir, o.Plot, error))
+        return 2;
+    if (o.Plot)
         out << "Plot: " << (fs::path(o.OutDir) / "batch.png").string() << "\n";
-    else
-        err << kProgram << ": note: no batch plot: " << plotError << "\n";
     bool allOk = true;
     for (const BatchRow& r : rows)
         allOk = allOk && r.InputOk && r.InitReturn == 1;
     return allOk ? 0 : 1;
 }
 
-bool AmiHost::plotBatch(const std::string& dir, std::string& error)
+bool AmiHost::plotBatch(const std::string& dir, bool render, std::string& error)
 {
     // One point per row of batch.csv: eye height and width before and after
     // the model. Failed rows have empty fields, which gnuplot skips.
@@ -691,7 +692,17 @@ bool AmiHost::plotBatch(const std::string& dir, std::string& error)
         "plot 'batch.csv' using ($0+1):6 with points pt 6 lc rgb '#1f77b4' title 'before the model', \\\n"
         "     '' using ($0+1):8 with points pt 7 lc rgb '#d62728' title 'after the model'\n"
         "unset multiplot\n";
-    return runGnuplot(dir, "batch.gp", script, error);
+    if (render)
+        return runGnuplot(dir, "batch.gp", script, error);
+    const std::string path = (std::filesystem::path(dir) / "batch.gp").string();
+    std::ofstream f(path, std::ios::binary);
+    f << script;
+    f.close();
+    if (!f) {
+        error = "cannot write '" + path + "'";
+        return false;
+    }
+    return true;
 }
 
 int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const std::string& parameters,

@@ -106,7 +106,8 @@ private:
                 const AmiModelLibrary& lib, const HostChannel& ch, std::ostream& out, std::string& error);
     int runBatch(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
                  std::ostream& out, std::ostream& err, std::string& error) const;
-    static bool plotBatch(const std::string& dir, std::string& error);
+    // Writes batch.gp into dir and, when render is set, runs gnuplot on it.
+    static bool plotBatch(const std::string& dir, bool render, std::string& error);
     int runSweep(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
                  const HostChannel& ch, std::ostream& out, std::string& error);
     static bool writeOutputs(const HostOptions& o, const HostChannel& ch,
