@@ -73,8 +73,8 @@ struct Channels {
                 s << "# GHz S RI R 50\n";
                 for (int f = 1; f <= 1000; ++f) {
                     const std::complex<double> v = line.transfer(f * 50e6);
-                    s << f * 0.05 << " 0 0 " << v.real() << " " << v.imag() << " " << v.real() << " " << v.imag()
-                      << " 0 0\n";
+                    s << f * 0.05 << " 0 0 " << v.real() << " " << v.imag() << " " << v.real() << " "
+                      << v.imag() << " 0 0\n";
                 }
                 std::snprintf(name, sizeof name, "/ch%02d.s2p", k);
                 std::FILE* out = std::fopen((Dir + name).c_str(), "wb");

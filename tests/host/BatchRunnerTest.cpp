@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "tests/host/HostTestFiles.h"
@@ -227,6 +229,15 @@ TEST(BatchRunner, ABadFileFailsOnlyItsOwnRows)
     EXPECT_NEAR(field(rows[0], 6), expectedEye(x, 2).EyeHeight, 1e-12);
     EXPECT_NEAR(field(rows[1], 6), expectedEye(x, 2).EyeHeight, 1e-12);
     EXPECT_NE(b.out.find("4 of 12 runs succeeded.\n"), std::string::npos);
+    // The plot script is written; the picture only with --plot.
+    EXPECT_NE(readFile(dir + "/out/batch.gp").find("plot 'batch.csv'"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out/batch.png"));
+    if (std::system("gnuplot --version > /dev/null 2>&1") == 0) {
+        const BatchHostRun p = host({"--batch", list, "--bit-rate", "10", "--out", dir + "/plot", "--plot"});
+        EXPECT_EQ(p.status, 1);
+        EXPECT_NE(p.out.find("Plot: " + dir + "/plot/batch.png\n"), std::string::npos) << p.out << p.err;
+        EXPECT_EQ(readFile(dir + "/plot/batch.png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+    }
     EXPECT_NE(b.out.find("not a regular file"), std::string::npos);
 }
 
