@@ -116,6 +116,9 @@ TEST(AmiParameterFile, ReportsSyntaxErrorsWithLine)
     EXPECT_EQ(error, "h.ami:1: parentheses nested too deeply");
     EXPECT_FALSE(ami.Load("/nonexistent/x.ami", error));
     EXPECT_EQ(error, "cannot open .ami file '/nonexistent/x.ami'");
+    // Would never end.
+    EXPECT_FALSE(ami.Load("/dev/zero", error));
+    EXPECT_EQ(error, "cannot open .ami file '/dev/zero': not a regular file");
 }
 
 TEST(AmiParameterFile, ReadsTheShippedModelFile)
