@@ -2,6 +2,7 @@
 // rows, and the list and directory forms.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +10,8 @@
 
 #include "tests/host/HostTestFiles.h"
 #include "tools/ami-host/AmiHost.h"
+#include "tools/ami-host/AmiModelLibrary.h"
+#include "tools/ami-host/AmiParameterFile.h"
 #include "tools/ami-host/BatchRunner.h"
 #include "tools/ami-host/ChannelFile.h"
 #include "tools/ami-host/NumberText.h"
@@ -277,4 +280,43 @@ TEST(BatchRunner, ListsAndOptionErrors)
             "--corners takes 'all' or a comma-separated list of CornerCase values, got '1,x'");
     oneLine(host({"--batch", dir + "/d", "--length", "1"}),
             "--length applies to the embedded channel only, not to --channel files");
+}
+
+TEST(BatchRunner, ModelFailuresCarryTheMessageAndProgressCountsRuns)
+{
+    const std::string dir = scratchDir();
+    std::vector<double> x;
+    const std::string a = pulseFile(dir, "a.csv", 0, &x);
+    const std::string b = pulseFile(dir, "b.csv", 1, nullptr);
+    AmiParameterFile ami;
+    AmiModelLibrary lib;
+    std::string error;
+    ASSERT_TRUE(ami.Load(FAKE_AMI, error)) << error;
+    ASSERT_TRUE(lib.Load(FAKE_MODEL, error)) << error;
+    HostOptions o;
+    ASSERT_TRUE(AmiHost::parseArguments({"--bit-rate", "10", "PreEmphasis=20"}, o, error)) << error;
+    BatchRunner runner;
+    runner.Jobs = 2;
+    std::ostringstream progress;
+    runner.Progress = &progress;
+    const std::vector<BatchRow> rows = runner.Run(o, ami, lib, {a, b}, {"0", "1"});
+    ASSERT_EQ(rows.size(), 4u);
+    for (const BatchRow& r : rows) {
+        EXPECT_TRUE(r.InputOk);
+        EXPECT_EQ(r.InitReturn, 0);
+        EXPECT_EQ(BatchRunner::status(r), "AMI_Init returned 0: Fake Tx model / CornerCase = " + r.Corner +
+                                              " / Fake: PreEmphasis out of range");
+    }
+    EXPECT_EQ(rows[2].File, b);
+    EXPECT_EQ(rows[3].Corner, "1");
+    // One update per run, in order of completion, then a line feed.
+    const std::string p = progress.str();
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_NE(p.find("\rbatch: " + std::to_string(k) + "/4 runs done, " + std::to_string(k) + " failed"),
+                  std::string::npos)
+            << p;
+    EXPECT_EQ(p.back(), '\n');
+    EXPECT_EQ(std::count(p.begin(), p.end(), '\r'), 4);
+    // The table names the failure as well.
+    EXPECT_NE(BatchRunner::report(rows).find("0 of 4 runs succeeded.\n"), std::string::npos);
 }

@@ -105,6 +105,7 @@ BatchRow BatchRunner::runOne(const HostOptions& options, const AmiParameterFile&
         row.InputOk = true;
         row.InitReturn = r.Call.InitReturn;
         row.State = AmiHost::chosenState(r.Call.Message);
+        row.Message = r.Call.Message;
         row.Before = r.Before.Metrics;
         row.After = r.After.Metrics;
     } catch (const std::bad_alloc&) {
@@ -161,7 +162,22 @@ std::string BatchRunner::status(const BatchRow& row)
 {
     if (!row.InputOk)
         return row.Error;
-    return row.InitReturn == 1 ? std::string("ok") : "AMI_Init returned " + std::to_string(row.InitReturn);
+    if (row.InitReturn == 1)
+        return "ok";
+    // The model's reason, its lines joined, so that the row stays one line.
+    std::string text = "AMI_Init returned " + std::to_string(row.InitReturn);
+    std::string line;
+    std::istringstream lines(row.Message);
+    bool first = true;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        text += (first ? ": " : " / ") + line;
+        first = false;
+    }
+    return text;
 }
 
 bool BatchRunner::WriteCsv(const std::string& path, const std::vector<BatchRow>& rows, std::string& error)

@@ -28,7 +28,8 @@ struct BatchRow {
     long State = -1;  // "PreEmphasis state = N" of the message, -1 if none
     EyeMetrics Before;
     EyeMetrics After;
-    std::string Error;  // the error line of a file that failed
+    std::string Message;  // the model's message
+    std::string Error;    // the error line of a file that failed
 };
 
 class BatchRunner {
@@ -51,8 +52,9 @@ public:
                               const std::vector<std::string>& corners) const;
 
     // batch.csv: file, corner, AMI_Init return, chosen state, eye height and
-    // width before and after, status ("ok", "AMI_Init returned 0" or the
-    // file's error line). Text fields are quoted.
+    // width before and after, status ("ok", "AMI_Init returned 0: " and the
+    // model's message on one line, or the file's error line). Text fields
+    // are quoted.
     static bool WriteCsv(const std::string& path, const std::vector<BatchRow>& rows, std::string& error);
     // The table printed on stdout.
     static std::string report(const std::vector<BatchRow>& rows);
