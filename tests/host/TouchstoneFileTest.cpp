@@ -70,6 +70,16 @@ TEST(TouchstoneFile, TwoPortVersion1InEveryFormatAndUnit)
     EXPECT_EQ(net.Frequencies, (std::vector<double>{3e9}));
     expectNear(net.at(0, 1, 0), std::polar(0.5, kPi / 4));
     EXPECT_EQ(net.Reference, (std::vector<double>{50, 50}));
+    // Noise parameters after the network data (frequency back at or below
+    // the last one, five values) are not network data.
+    ASSERT_TRUE(
+        TouchstoneFile::Parse(ma + "! noise\n1 2.5 0.3 40 0.2\n2 2.7 0.3 45 0.2\n", "n.s2p", 2, net, error))
+        << error;
+    EXPECT_EQ(net.Frequencies, (std::vector<double>{1e9, 2e9}));
+    // Five values at a higher frequency are a short network line.
+    EXPECT_FALSE(TouchstoneFile::Parse(ma + "3 2.5 0.3 40 0.2\n", "n.s2p", 2, net, error));
+    EXPECT_EQ(error, "n.s2p:5: 4 values at frequency 3 GHz where 2 ports need 8 (wrong port count or missing "
+                     "values)");
 }
 
 TEST(TouchstoneFile, FourPortRowsWrappedOverLinesAndVersion2Layouts)

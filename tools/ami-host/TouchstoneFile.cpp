@@ -333,6 +333,14 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
         for (size_t i = 0; i < w.size(); ++i)
             if (!number(w[i], v[i]))
                 return false;
+        // A version 1.x 2-port file may end with noise parameters: lines of
+        // five values whose frequencies start again at or below the last
+        // network frequency. They are not part of the network.
+        if (!version2 && ports == 2 && !open && w.size() == 5 && !net.Frequencies.empty() &&
+            v[0] * unit <= net.Frequencies.back()) {
+            dataDone = true;
+            continue;
+        }
         if (w.size() % 2 == 1) {
             if (open && !closeRecord())
                 return false;

@@ -7,6 +7,8 @@
 // pairs of numbers, wrapped over several lines in files of 3 and more ports.
 // The port count comes from the extension (.s4p: 4). A 2-port file lists
 // S11 S21 S12 S22; larger files list the matrix row by row (S11 S12 ...).
+// Noise parameters after a 2-port file's network data (five values per line,
+// the frequency back at or below the last one) are skipped.
 //
 // Version 2.0 (and 2.1, read the same way): [Version] first, then the option
 // line and [Number of Ports], [Two-Port Data Order] (12_21 or 21_12, required
