@@ -120,7 +120,7 @@ std::string AmiHost::usage()
            "  --sample-interval S     sample interval of a one-column file, in seconds\n"
            "  --per-sample            the file's samples are gain per sample, not V/s\n"
            "  --bit-rate GBPS         bit rate in Gb/s (default 12.8)\n"
-           "  --samples-per-bit N     samples per bit of the embedded channel (default 32)\n"
+           "  --samples-per-bit N     samples per bit of the embedded channel and of Touchstone files (default 32)\n"
            "  --length M              length of the embedded channel in metres (default 0.3)\n"
            "  --aggressors N          add N crosstalk columns: the through channel at -20 dB, -26 dB, ...\n"
            "                          (1/(10 k)), delayed by 0.37 k bits\n"
