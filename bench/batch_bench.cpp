@@ -150,6 +150,14 @@ public:
 
 int main(int argc, char** argv)
 {
+    // The two sides' repetitions alternate, so that a change in the machine's
+    // load during the run weighs on both alike (another flag value given on
+    // the command line comes later and wins).
+    std::vector<char*> args(argv, argv + argc);
+    static char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
