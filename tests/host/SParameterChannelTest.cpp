@@ -155,15 +155,19 @@ std::string line(const std::vector<std::string>& summary, const std::string& sta
 // Tolerance of the round trip, relative to the impulse's peak. The files hold
 // the line from 20 MHz to 50 GHz in 20 MHz steps. Three things separate the
 // read-back impulse from the synthesised one:
-//  * the band: above 50 GHz the line loses more than 67 dB (|H| < 4.5e-4);
-//    the roll-off that replaces it changes a sample by at most twice the
-//    integral of |H| beyond 50 GHz, times dt, about 3e-4 of the peak;
+//  * the band: the file ends at 50 GHz, where the line loses 65.6 dB
+//    (|H| = 5.2e-4); what lies above is dropped and the roll-off puts a
+//    fading copy of the last point there instead. This is nearly all of the
+//    difference: 2.0e-4 of the peak without a 0 Hz point, 2.3e-4 with one.
+//    (Twice the integral of the changed |H|, a bound that ignores how
+//    smoothly the change falls off, would allow 2.3e-3.)
 //  * linear interpolation of magnitude and phase between 20 MHz points,
-//    orders of magnitude below that for a response this smooth;
+//    below 6e-4 in |H| at 25 MHz and falling as 1/f (see the roll-off test):
+//    over the few bins where it is largest, a change of order 1e-7 of the peak;
 //  * the 0 Hz point when extrapolated: its 1% error spans only the 20 MHz
-//    below the first point, a change of about 4e-7 of the peak per sample.
-// 1e-3 holds all three with margin; an error in the port order, the data
-// order, the unit or the format moves samples by 10% of the peak or more.
+//    below the first point, again of order 1e-7 of the peak per sample.
+// 1e-3 keeps a margin of 4 over that, while an error in the port order, the
+// data order, the unit or the format moves samples by 10% of the peak or more.
 const double kRoundTripTolerance = 1e-3;
 
 }  // namespace
