@@ -163,9 +163,10 @@ std::string line(const std::vector<std::string>& summary, const std::string& sta
 //    smoothly the change falls off, would allow 2.3e-3.)
 //  * linear interpolation of magnitude and phase between 20 MHz points,
 //    below 6e-4 in |H| at 25 MHz and falling as 1/f (see the roll-off test):
-//    over the few bins where it is largest, a change of order 1e-7 of the peak;
-//  * the 0 Hz point when extrapolated: its 1% error spans only the 20 MHz
-//    below the first point, again of order 1e-7 of the peak per sample.
+//    twice its sum over the grid times the bin width bounds its share of any
+//    sample at 8e-6 of the peak (9.1e9 V/s);
+//  * the 0 Hz point when extrapolated: its 1% error spans only the bins
+//    below the first point, at most 5e-5 of the peak by the same bound.
 // 1e-3 keeps a margin of 4 over that, while an error in the port order, the
 // data order, the unit or the format moves samples by 10% of the peak or more.
 const double kRoundTripTolerance = 1e-3;
