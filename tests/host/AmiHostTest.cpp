@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -75,6 +76,11 @@ std::string channelFile(const std::string& dir, size_t rows, std::vector<double>
 TEST(AmiHost, BadInputGivesOneLineAndStatusTwo)
 {
     const std::string dir = scratchDir();
+    expectOneLineError(host({"--channel", "/dev/zero"}),
+                       "cannot open channel file '/dev/zero': not a regular file");
+    expectOneLineError(
+        host({"--channel", writeFile(dir, "nan.txt", "nan\n1\n"), "--sample-interval", "1e-12"}),
+        dir + "/nan.txt:1: 'nan' is not a finite number");
     expectOneLineError(host({"--frobnicate"}), "unknown option '--frobnicate' (see --help)");
     expectOneLineError(
         host({"Preemphasis=3"}),
@@ -182,6 +188,122 @@ TEST(AmiHost, RunsAModelOnAFileChannelAndWritesItsOutput)
     row >> before >> after;
     EXPECT_NEAR((d.Columns[0][16] - d.Columns[1][16]) * 1e3, before, 0.05);
     EXPECT_NEAR((d.Columns[6][16] - d.Columns[7][16]) * 1e3, after, 0.05);
+}
+
+TEST(AmiHost, RunsOnTouchstoneChannels)
+{
+    // A first-order low-pass at 3 GHz with 1 ns of delay, 100 MHz to 10 GHz:
+    // a 2-port file in version 1.x and the same line as a 4-port pair in 2.0.
+    const std::string dir = scratchDir();
+    const double pi = 3.14159265358979323846;
+    auto h = [&](double f) {
+        return std::complex<double>(1.0, 0.0) / std::complex<double>(1.0, f / 3e9) *
+               std::polar(1.0, -2 * pi * f * 1e-9);
+    };
+    std::ostringstream s2, s4;
+    s2 << "! low-pass\n# MHz S RI R 50\n";
+    s4 << "[Version] 2.0\n# GHz S RI R 50\n[Number of Ports] 4\n[Number of Frequencies] 100\n[Network Data]\n";
+    s2.precision(17);
+    s4.precision(17);
+    for (int k = 1; k <= 100; ++k) {
+        const double f = k * 100e6;
+        const std::complex<double> v = h(f);
+        s2 << f / 1e6 << " 0 0 " << v.real() << " " << v.imag() << " " << v.real() << " " << v.imag()
+           << " 0 0\n";
+        // Lines 1->3 and 2->4, uncoupled: SDD21 = S31 = S42 = H.
+        s4 << f / 1e9;
+        for (int i = 1; i <= 4; ++i) {
+            for (int j = 1; j <= 4; ++j) {
+                const bool through = (i == j + 2) || (j == i + 2);
+                s4 << " " << (through ? v.real() : 0.0) << " " << (through ? v.imag() : 0.0);
+            }
+            s4 << "\n";
+        }
+    }
+    s4 << "[End]\n";
+    const std::string p2 = writeFile(dir, "lp.s2p", s2.str());
+    const std::string p4 = writeFile(dir, "lp.ts", s4.str());
+    // The low-pass flattens towards DC: the line through the two lowest
+    // points, 2 |H(100 MHz)| - |H(200 MHz)| = 1.0011, is clipped to 1.
+    const HostRun r2 = host(
+        {"--channel", p2, "--bit-rate", "10", "--samples-per-bit", "16", "--save-channel", dir + "/ch2.csv"});
+    ASSERT_EQ(r2.status, 0) << r2.err;
+    EXPECT_NE(
+        r2.out.find("Channel: Touchstone file " + p2 +
+                    " (2048 samples)\n"
+                    "  Touchstone 1.x, 2 ports, 100 frequencies from 100 MHz to 10 GHz (MHz, RI), reference "
+                    "50 ohm\n"
+                    "  through: S21 (port 1 -> port 2)\n"
+                    "  0 Hz: no point in the file; added by linear extrapolation from 100 MHz and 200 MHz: "
+                    "H(0) = 1.0000 (through)\n"
+                    "  band edge: data ends at 10 GHz; raised-cosine roll-off to 0 at 12.5 GHz (grid Nyquist "
+                    "80 GHz)\n"),
+        std::string::npos)
+        << r2.out;
+    EXPECT_NE(r2.out.find("sample interval 6.25 ps, bit time 100 ps (16 samples/bit)"), std::string::npos)
+        << r2.out;
+    const HostRun r4 = host(
+        {"--channel", p4, "--bit-rate", "10", "--samples-per-bit", "16", "--save-channel", dir + "/ch4.csv"});
+    ASSERT_EQ(r4.status, 0) << r4.err;
+    EXPECT_NE(r4.out.find("  through: SDD21 of pair 1 (lines 1->3 and 2->4; --port-map 13_24)\n"),
+              std::string::npos)
+        << r4.out;
+    // The same line either way, delayed by 1 ns = 160 samples: its pulse
+    // response (1 V for 16 samples) settles at the DC gain.
+    ChannelData c2, c4;
+    std::string error;
+    ASSERT_TRUE(ChannelFile::Read(dir + "/ch2.csv", c2, error)) << error;
+    ASSERT_TRUE(ChannelFile::Read(dir + "/ch4.csv", c4, error)) << error;
+    // 1 / (100 MHz * 6.25 ps) = 1600 points, raised to the 4096-point minimum.
+    ASSERT_EQ(c2.Columns[0].size(), 2048u);
+    double diff = 0.0, peak = 0.0;
+    for (size_t i = 0; i < c2.Columns[0].size(); ++i) {
+        diff = std::max(diff, std::fabs(c2.Columns[0][i] - c4.Columns[0][i]));
+        peak = std::max(peak, std::fabs(c2.Columns[0][i]));
+    }
+    EXPECT_LT(diff, 1e-9 * peak);
+    // Its step response: nothing until the 1 ns delay (sample 160), then
+    // 1 - exp(-t / 53 ps), settled to 1 within 1e-4 by 0.5 ns later. The
+    // roll-off above 10 GHz only rounds the corner.
+    std::vector<double> step(c2.Columns[0].size());
+    double sum = 0.0;
+    for (size_t i = 0; i < step.size(); ++i)
+        step[i] = (sum += c2.Columns[0][i] * 6.25e-12);
+    EXPECT_NEAR(step[160 - 32], 0.0, 0.01);
+    EXPECT_NEAR(step[160 + 80], 1.0, 0.01);
+    EXPECT_NEAR(step[160 + 300], 1.0, 0.01);
+
+    // Options that do not fit, and malformed files: one line, status 2.
+    expectOneLineError(host({"--channel", p4, "--fext", "2"}),
+                       "Touchstone file '" + p4 + "': --fext pair 2: the file has one differential pair");
+    expectOneLineError(host({"--channel", p2, "--port-map", "12_34", "--next", "1"}),
+                       "Touchstone file '" + p2 +
+                           "': a 2-port file has one line: --through-pair, --fext and --next "
+                           "need 4 or more ports");
+    expectOneLineError(
+        host({"--channel", channelFile(dir, 100), "--fext", "2"}),
+        "--port-map, --through-pair, --fext and --next apply to Touchstone channel files only");
+    expectOneLineError(host({"--port-map", "14_23"}), "--port-map must be 13_24 or 12_34, got '14_23'");
+    expectOneLineError(host({"--channel", p4, "--fext", "2,x"}),
+                       "--fext takes a comma-separated list of pair numbers, got '2,x'");
+    expectOneLineError(
+        host({"--channel", p2, "--sample-interval", "1e-12"}),
+        "--sample-interval applies to impulse files; a Touchstone file is sampled at --bit-rate and "
+        "--samples-per-bit");
+    expectOneLineError(
+        host({"--aggressor-file", p2}),
+        "--aggressor-file takes impulse files; crosstalk from a Touchstone file comes with --fext and "
+        "--next");
+    const std::string cut = writeFile(dir, "cut.ts", s4.str().substr(0, s4.str().size() / 2));
+    const HostRun rc = host({"--channel", cut});
+    EXPECT_EQ(rc.status, 2);
+    EXPECT_EQ(rc.out, "");
+    EXPECT_EQ(std::count(rc.err.begin(), rc.err.end(), '\n'), 1) << rc.err;
+    EXPECT_EQ(rc.err.rfind("ami-host: error: " + cut + ":", 0), 0u) << rc.err;
+    const std::string hz = writeFile(dir, "u.s2p", "# THz S RI\n1 0 0 1 0 1 0 0 0\n");
+    expectOneLineError(
+        host({"--channel", hz}),
+        hz + ":1: unknown option 'THz' (the option line takes Hz, kHz, MHz, GHz, S, MA, DB, RI and R n)");
 }
 
 TEST(AmiHost, ModelFailureIsReportedWithStatusOne)

@@ -116,6 +116,9 @@ TEST(AmiParameterFile, ReportsSyntaxErrorsWithLine)
     EXPECT_EQ(error, "h.ami:1: parentheses nested too deeply");
     EXPECT_FALSE(ami.Load("/nonexistent/x.ami", error));
     EXPECT_EQ(error, "cannot open .ami file '/nonexistent/x.ami'");
+    // Would never end.
+    EXPECT_FALSE(ami.Load("/dev/zero", error));
+    EXPECT_EQ(error, "cannot open .ami file '/dev/zero': not a regular file");
 }
 
 TEST(AmiParameterFile, ReadsTheShippedModelFile)
@@ -137,7 +140,18 @@ TEST(AmiParameterFile, ReadsTheShippedModelFile)
               (std::vector<std::string>{"0", "1", "2", "3", "4"}));
     EXPECT_EQ(ami.find("CornerCase")->ListTips,
               (std::vector<std::string>{"Typical", "Slow", "Fast", "Leakage", "TempInv"}));
+    // A host that takes the first List entry or the Range typ as the value
+    // sends the defaults.
+    for (const AmiParameter& p : ami.Parameters) {
+        SCOPED_TRACE(p.Name);
+        ASSERT_TRUE(p.Format == "List" || p.Format == "Range");
+        ASSERT_FALSE(p.FormatValues.empty());
+        EXPECT_EQ(p.FormatValues[0], p.Default);
+    }
+    EXPECT_EQ(ami.find("AutoInit")->Default, "1");
     std::string s;
+    ASSERT_TRUE(ami.BuildParameterString({}, s, error)) << error;
+    EXPECT_EQ(s, "(VELMOR7700X (AutoInit 1)(PreEmphasis 0)(CornerCase 0)(OutputGain 1.0))");
     ASSERT_TRUE(ami.BuildParameterString({{"AutoInit", "0"}, {"PreEmphasis", "5"}}, s, error)) << error;
     EXPECT_EQ(s.rfind("(VELMOR7700X (AutoInit 0)(PreEmphasis 5)(CornerCase ", 0), 0u) << s;
 }

@@ -208,9 +208,9 @@ TEST(AmiParameterFile, ModelSpecificParametersMatchWhatAmiInitReads)
     }
     const Node* autoInit = ms->child("AutoInit");
     EXPECT_EQ(autoInit->child("Type")->values().at(0), "Integer");
-    EXPECT_EQ(autoInit->child("List")->values(), (std::vector<std::string>{"0", "1"}));
+    EXPECT_EQ(autoInit->child("List")->values(), (std::vector<std::string>{"1", "0"}));
     ASSERT_NE(autoInit->child("List_Tip"), nullptr);  // makes hosts send plain numbers
-    EXPECT_EQ(autoInit->child("List_Tip")->values().size(), 2u);
+    EXPECT_EQ(autoInit->child("List_Tip")->values(), (std::vector<std::string>{"On", "Off"}));
 
     const Node* pre = ms->child("PreEmphasis");
     EXPECT_EQ(pre->child("Type")->values().at(0), "Integer");
@@ -242,6 +242,51 @@ TEST(AmiParameterFile, ModelSpecificParametersMatchWhatAmiInitReads)
     EXPECT_LE(preDefault, 15);
     EXPECT_EQ(corner->child("Default")->values().at(0), "0");
     EXPECT_EQ(std::stod(gain->child("Default")->values().at(0)), 1.0);
+}
+
+TEST(AmiParameterFile, HostsThatIgnoreDefaultStillSendTheDefaults)
+{
+    // Several hosts take the first entry of a List, or the typ of a Range, as
+    // the value and never read (Default ...). The file is written so that
+    // those hosts send the same text as the ones that do read it.
+    const Node root = readAmiFile();
+    const Node* ms = root.child("Model_Specific");
+    ASSERT_NE(ms, nullptr);
+    size_t checked = 0;
+    for (size_t i = 1; i < ms->children.size(); ++i) {
+        const Node& p = ms->children[i];
+        SCOPED_TRACE(p.name());
+        ASSERT_NE(p.child("Default"), nullptr);
+        const std::string def = p.child("Default")->values().at(0);
+        const Node* list = p.child("List");
+        const Node* range = p.child("Range");
+        ASSERT_TRUE(list != nullptr || range != nullptr);
+        if (list != nullptr) {
+            ASSERT_FALSE(list->values().empty());
+            EXPECT_EQ(list->values()[0], def);
+            const Node* tips = p.child("List_Tip");
+            if (tips != nullptr) {
+                EXPECT_EQ(tips->values().size(), list->values().size());
+            }
+            ++checked;
+        }
+        if (range != nullptr) {
+            ASSERT_EQ(range->values().size(), 3u);
+            EXPECT_EQ(range->values()[0], def);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 4u);
+    // The string such a host builds from the first entries runs the model
+    // exactly as the defaults do: with AutoInit on.
+    std::map<std::string, std::string> firstEntries;
+    for (size_t i = 1; i < ms->children.size(); ++i) {
+        const Node& p = ms->children[i];
+        const Node* f = p.child("List") ? p.child("List") : p.child("Range");
+        firstEntries[p.name()] = f->values().at(0);
+    }
+    EXPECT_EQ(parameterString(root, firstEntries), parameterString(root));
+    EXPECT_EQ(firstEntries["AutoInit"], "1");
 }
 
 TEST(AmiParameterFile, DefaultsAndEveryAllowedValueRun)

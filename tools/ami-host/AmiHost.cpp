@@ -1,5 +1,6 @@
 #include "tools/ami-host/AmiHost.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <exception>
@@ -8,9 +9,12 @@
 #include <new>
 #include <sstream>
 
+#include "tools/ami-host/BatchRunner.h"
 #include "tools/ami-host/ChannelFile.h"
 #include "tools/ami-host/LossyChannel.h"
 #include "tools/ami-host/NumberText.h"
+#include "tools/ami-host/SParameterChannel.h"
+#include "tools/ami-host/TouchstoneFile.h"
 
 namespace Veltramodels20200612 {
 
@@ -67,10 +71,15 @@ std::string effectiveValue(const AmiParameterFile& ami,
 
 bool takesValue(const std::string& opt)
 {
-    static const char* const withValue[] = {
-        "--model",           "--ami",    "--channel",    "--sample-interval", "--bit-rate",
-        "--samples-per-bit", "--length", "--aggressors", "--aggressor-file",  "--out",
-        "--save-channel"};
+    static const char* const withValue[] = {"--model",          "--ami",
+                                            "--channel",        "--sample-interval",
+                                            "--bit-rate",       "--samples-per-bit",
+                                            "--length",         "--aggressors",
+                                            "--aggressor-file", "--out",
+                                            "--save-channel",   "--port-map",
+                                            "--through-pair",   "--fext",
+                                            "--next",           "--batch",
+                                            "--corners",        "--jobs"};
     for (const char* w : withValue)
         if (opt == w)
             return true;
@@ -111,11 +120,20 @@ std::string AmiHost::usage()
            "  --sample-interval S     sample interval of a one-column file, in seconds\n"
            "  --per-sample            the file's samples are gain per sample, not V/s\n"
            "  --bit-rate GBPS         bit rate in Gb/s (default 12.8)\n"
-           "  --samples-per-bit N     samples per bit of the embedded channel (default 32)\n"
+           "  --samples-per-bit N     samples per bit of the embedded channel and of Touchstone files (default 32)\n"
            "  --length M              length of the embedded channel in metres (default 0.3)\n"
            "  --aggressors N          add N crosstalk columns: the through channel at -20 dB, -26 dB, ...\n"
            "                          (1/(10 k)), delayed by 0.37 k bits\n"
            "  --aggressor-file FILE   add the impulse columns of FILE as crosstalk (repeatable)\n"
+           "\n"
+           "Touchstone channels (--channel FILE.sNp or FILE.ts, version 1.x or 2.0; sampled at\n"
+           "--bit-rate with --samples-per-bit, default 32):\n"
+           "  --port-map 13_24|12_34  4 and more ports: line k runs from port k to k+N/2 (13_24, the\n"
+           "                          default: 1->3, 2->4) or from port 2k-1 to 2k (12_34: 1->2, 3->4)\n"
+           "  --through-pair M        differential pair of the through channel (default 1; pair m is\n"
+           "                          lines 2m-1 and 2m)\n"
+           "  --fext LIST             add the far-end crosstalk of these pairs (e.g. 2,3) as columns\n"
+           "  --next LIST             add the near-end crosstalk of these pairs as columns\n"
            "\n"
            "Output:\n"
            "  --out DIR               write impulse.csv, pulse.csv, eye.csv, message.txt,\n"
@@ -124,6 +142,13 @@ std::string AmiHost::usage()
            "  --save-channel FILE     write the channel handed to the model (time, columns) as CSV\n"
            "  --sweep                 run every CornerCase x PreEmphasis and tabulate the eyes,\n"
            "                          marking the state AutoInit picks for each corner\n"
+           "\n"
+           "Many channels:\n"
+           "  --batch LIST|DIR        run every channel file of DIR (or listed in LIST, one per line)\n"
+           "                          with every chosen corner on worker threads; writes batch.csv and\n"
+           "                          batch.gp to --out DIR (default: .), and batch.png with --plot\n"
+           "  --corners LIST|all      corners of a batch (default: the CornerCase in effect)\n"
+           "  --jobs N                worker threads of a batch (default: one per core)\n"
            "  --help                  this text\n"
            "\n"
            "Exit status: 0 when AMI_Init returned 1, 1 when it returned 0, 2 for bad input.\n";
@@ -220,6 +245,39 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
             o.Sweep = true;
         } else if (a == "--save-channel") {
             o.SaveChannelPath = value;
+        } else if (a == "--batch") {
+            o.Batch = value;
+        } else if (a == "--corners") {
+            o.Corners = value;
+        } else if (a == "--jobs") {
+            if (!integer(o.Jobs, 1, 1024, "--jobs"))
+                return false;
+        } else if (a == "--port-map") {
+            if (value != "13_24" && value != "12_34") {
+                error = "--port-map must be 13_24 or 12_34, got '" + value + "'";
+                return false;
+            }
+            o.PortMap = value;
+        } else if (a == "--through-pair") {
+            if (!integer(o.ThroughPair, 1, TouchstoneFile::kMaxPorts / 4, "--through-pair"))
+                return false;
+        } else if (a == "--fext" || a == "--next") {
+            std::vector<int>& pairs = a == "--fext" ? o.FextPairs : o.NextPairs;
+            std::string item;
+            std::istringstream list(value);
+            while (std::getline(list, item, ',')) {
+                long v = 0;
+                if (!NumberText::parseLong(item, v) || v < 1 || v > TouchstoneFile::kMaxPorts / 4) {
+                    error = a + " takes a comma-separated list of pair numbers, got '" + value + "'";
+                    return false;
+                }
+                if (std::find(pairs.begin(), pairs.end(), static_cast<int>(v)) == pairs.end())
+                    pairs.push_back(static_cast<int>(v));
+            }
+            if (pairs.empty()) {
+                error = a + " takes a comma-separated list of pair numbers, got '" + value + "'";
+                return false;
+            }
         } else if (a.rfind("-", 0) == 0) {
             error = "unknown option '" + a + "' (see --help)";
             return false;
@@ -238,14 +296,38 @@ bool AmiHost::parseArguments(const std::vector<std::string>& args, HostOptions& 
             return false;
         }
     }
+    if (!o.Batch.empty()) {
+        // A batch names its channels itself.
+        const char* conflict = !o.ChannelPath.empty()       ? "--channel"
+                               : o.Sweep                    ? "--sweep"
+                               : !o.SaveChannelPath.empty() ? "--save-channel"
+                                                            : nullptr;
+        if (conflict != nullptr) {
+            error = std::string("--batch runs its own channels; ") + conflict + " does not go with it";
+            return false;
+        }
+        if (o.OutDir.empty())
+            o.OutDir = ".";
+    } else if (!o.Corners.empty() || o.Jobs != 0) {
+        error = std::string(o.Jobs != 0 ? "--jobs" : "--corners") + " applies to --batch runs only";
+        return false;
+    }
     if (o.Plot && o.OutDir.empty()) {
         error = "--plot needs --out DIR";
         return false;
     }
-    if (!o.ChannelPath.empty()) {
+    const bool touchstone =
+        !o.Batch.empty() || (!o.ChannelPath.empty() && TouchstoneFile::isTouchstonePath(o.ChannelPath));
+    if (!touchstone &&
+        (!o.PortMap.empty() || o.ThroughPair != 0 || !o.FextPairs.empty() || !o.NextPairs.empty())) {
+        error = "--port-map, --through-pair, --fext and --next apply to Touchstone channel files only";
+        return false;
+    }
+    if (!o.ChannelPath.empty() || !o.Batch.empty()) {
         // Silently ignoring them would leave the user believing they applied.
+        // A Touchstone file is sampled like the embedded channel.
         for (const std::string& s : args)
-            for (const char* opt : {"--samples-per-bit", "--length"})
+            for (const char* opt : {touchstone ? "--length" : "--samples-per-bit", "--length"})
                 if (s.rfind(opt, 0) == 0) {
                     error =
                         std::string(opt) + " applies to the embedded channel only, not to --channel files";
@@ -295,6 +377,34 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
             return false;
         ch.Columns.push_back(h);
         ch.Description = lc.describe();
+    } else if (TouchstoneFile::isTouchstonePath(o.ChannelPath)) {
+        if (o.SampleInterval > 0.0 || o.PerSample) {
+            error =
+                std::string(o.PerSample ? "--per-sample" : "--sample-interval") +
+                " applies to impulse files; a Touchstone file is sampled at --bit-rate and --samples-per-bit";
+            return false;
+        }
+        TouchstoneNetwork net;
+        if (!TouchstoneFile::Read(o.ChannelPath, net, error))
+            return false;
+        SParameterChannel sp;
+        if (!o.PortMap.empty())
+            sp.PortMap = o.PortMap;
+        if (o.ThroughPair != 0)
+            sp.ThroughPair = o.ThroughPair;
+        sp.FextPairs = o.FextPairs;
+        sp.NextPairs = o.NextPairs;
+        ch.SampleInterval = ch.BitTime / o.SamplesPerBit;
+        std::vector<std::string> summary;
+        if (!sp.Build(net, o.ChannelPath, ch.SampleInterval, ch.Columns, summary, error))
+            return false;
+        ch.Description =
+            "Touchstone file " + o.ChannelPath + " (" + std::to_string(ch.Columns[0].size()) + " samples" +
+            (ch.Columns.size() > 1 ? ", " + std::to_string(ch.Columns.size() - 1) + " crosstalk columns"
+                                   : std::string()) +
+            ")";
+        for (const std::string& line : summary)
+            ch.Description += "\n  " + line;
     } else {
         ChannelData d;
         if (!ChannelFile::Read(o.ChannelPath, d, error))
@@ -323,6 +433,12 @@ bool AmiHost::buildChannel(const HostOptions& o, HostChannel& ch, std::string& e
     }
     const size_t rows = ch.Columns[0].size();
     for (const std::string& path : o.AggressorFiles) {
+        if (TouchstoneFile::isTouchstonePath(path)) {
+            error =
+                "--aggressor-file takes impulse files; crosstalk from a Touchstone file comes with --fext "
+                "and --next";
+            return false;
+        }
         ChannelData d;
         if (!ChannelFile::Read(path, d, error))
             return false;
@@ -406,8 +522,17 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
         std::vector<std::string> notes;
         HostChannel ch;
         AmiModelLibrary lib;
-        if (ami.Load(o.AmiPath, error) && ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
-            buildChannel(o, ch, error) && lib.Load(o.ModelPath, error)) {
+        if (!o.Batch.empty()) {
+            if (ami.Load(o.AmiPath, error) &&
+                ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
+                lib.Load(o.ModelPath, error)) {
+                for (const std::string& n : notes)
+                    err << kProgram << ": note: " << n << "\n";
+                status = runBatch(o, ami, lib, out, err, error);
+            }
+        } else if (ami.Load(o.AmiPath, error) &&
+                   ami.BuildParameterString(o.Overrides, parameters, error, &notes) &&
+                   buildChannel(o, ch, error) && lib.Load(o.ModelPath, error)) {
             for (const std::string& n : notes)
                 err << kProgram << ": note: " << n << "\n";
             // The output directory must be usable before the model runs.
@@ -453,17 +578,143 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
     return status;
 }
 
+HostRunResult AmiHost::callModel(const AmiModelLibrary& lib, const HostChannel& ch,
+                                 const std::string& parameters)
+{
+    HostRunResult run;
+    const size_t rows = ch.Columns[0].size();
+    const long aggressors = static_cast<long>(ch.Columns.size()) - 1;
+    std::vector<double> matrix = flatten(ch.Columns);
+    run.Call =
+        lib.Call(matrix, static_cast<long>(rows), aggressors, ch.SampleInterval, ch.BitTime, parameters);
+    run.Output = unflatten(matrix, ch.Columns.size(), rows);
+    run.Before = measure(ch.Columns, ch);
+    run.After = measure(run.Output, ch);
+    return run;
+}
+
+int AmiHost::runBatch(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
+                      std::ostream& out, std::ostream& err, std::string& error) const
+{
+    std::vector<std::string> files;
+    if (!BatchRunner::listFiles(o.Batch, files, error))
+        return 2;
+    // The corners: every value the .ami file allows, a list, or the one in
+    // effect (the last override, else the default).
+    std::vector<std::string> corners;
+    const AmiParameter* corner = ami.find("CornerCase");
+    if (o.Corners == "all") {
+        corners = corner != nullptr ? AmiParameterFile::choices(*corner) : std::vector<std::string>();
+        if (corners.empty()) {
+            error = "--corners all needs an integer CornerCase with a List or Range in " + o.AmiPath;
+            return 2;
+        }
+    } else if (!o.Corners.empty()) {
+        if (corner == nullptr || !corner->Sent) {
+            error = "--corners: " + o.AmiPath + " has no CornerCase input parameter";
+            return 2;
+        }
+        std::istringstream list(o.Corners);
+        std::string c;
+        while (std::getline(list, c, ','))
+            if (!AmiParameterFile::validValue(*corner, c)) {
+                error = "--corners takes 'all' or a comma-separated list of CornerCase values, got '" +
+                        o.Corners + "'";
+                return 2;
+            } else if (std::find(corners.begin(), corners.end(), c) == corners.end()) {
+                corners.push_back(c);
+            }
+        if (corners.empty()) {
+            error = "--corners takes 'all' or a comma-separated list of CornerCase values, got '" +
+                    o.Corners + "'";
+            return 2;
+        }
+    } else if (corner != nullptr && corner->Sent) {
+        corners.push_back(effectiveValue(ami, o.Overrides, "CornerCase"));
+    }
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::create_directories(o.OutDir, ec);
+    if (ec || !fs::is_directory(o.OutDir)) {
+        error = "cannot create output directory '" + o.OutDir + "'";
+        return 2;
+    }
+    // Overrides of CornerCase give way to the batch's corners.
+    HostOptions base = o;
+    if (!corners.empty()) {
+        base.Overrides.clear();
+        for (const std::pair<std::string, std::string>& ov : o.Overrides)
+            if (ami.find(ov.first) != corner)
+                base.Overrides.push_back(ov);
+    }
+    BatchRunner runner;
+    runner.Jobs = o.Jobs;
+    runner.Progress = ProgressOnTerminal ? &err : nullptr;
+    const std::vector<BatchRow> rows = runner.Run(base, ami, lib, files, corners);
+    out << "Model: " << o.ModelPath << " (" << o.AmiPath << ")\n";
+    out << "Batch: " << files.size() << " channel files x " << std::max<size_t>(1, corners.size())
+        << " corners\n";
+    out << BatchRunner::report(rows);
+    const std::string csv = (fs::path(o.OutDir) / "batch.csv").string();
+    if (!BatchRunner::WriteCsv(csv, rows, error))
+        return 2;
+    out << "Results: " << csv << "\n";
+    // The plot script is always written; gnuplot renders it with --plot,
+    // as for single runs.
+    if (!plotBatch(o.OutDir, o.Plot, error))
+        return 2;
+    if (o.Plot)
+        out << "Plot: " << (fs::path(o.OutDir) / "batch.png").string() << "\n";
+    bool allOk = true;
+    for (const BatchRow& r : rows)
+        allOk = allOk && r.InputOk && r.InitReturn == 1;
+    return allOk ? 0 : 1;
+}
+
+bool AmiHost::plotBatch(const std::string& dir, bool render, std::string& error)
+{
+    // One point per row of batch.csv: eye height and width before and after
+    // the model. Failed rows have empty fields, which gnuplot skips.
+    const std::string script =
+        "# Written by ami-host; run with: gnuplot batch.gp\n"
+        "set terminal pngcairo size 1100,550 font ',11'\n"
+        "set datafile separator ','\n"
+        "set datafile columnheaders\n"
+        "set grid\n"
+        "set output 'batch.png'\n"
+        "set multiplot layout 1,2 title 'Eye of every batch run (peak distortion, 1 V NRZ)'\n"
+        "set xlabel 'run (row of batch.csv)'\n"
+        "set key below\n"
+        "set ylabel 'eye height [mV]'\n"
+        "plot 'batch.csv' using ($0+1):($5*1e3) with points pt 6 lc rgb '#1f77b4' title 'before the model', \\\n"
+        "     '' using ($0+1):($7*1e3) with points pt 7 lc rgb '#d62728' title 'after the model'\n"
+        "set ylabel 'eye width [UI]'\n"
+        "plot 'batch.csv' using ($0+1):6 with points pt 6 lc rgb '#1f77b4' title 'before the model', \\\n"
+        "     '' using ($0+1):8 with points pt 7 lc rgb '#d62728' title 'after the model'\n"
+        "unset multiplot\n";
+    if (render)
+        return runGnuplot(dir, "batch.gp", script, error);
+    const std::string path = (std::filesystem::path(dir) / "batch.gp").string();
+    std::ofstream f(path, std::ios::binary);
+    f << script;
+    f.close();
+    if (!f) {
+        error = "cannot write '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
 int AmiHost::runOnce(const HostOptions& o, const AmiParameterFile& ami, const std::string& parameters,
                      const AmiModelLibrary& lib, const HostChannel& ch, std::ostream& out, std::string& error)
 {
     const size_t rows = ch.Columns[0].size();
     const long aggressors = static_cast<long>(ch.Columns.size()) - 1;
-    std::vector<double> matrix = flatten(ch.Columns);
-    const AmiCallResult r =
-        lib.Call(matrix, static_cast<long>(rows), aggressors, ch.SampleInterval, ch.BitTime, parameters);
-    const std::vector<std::vector<double>> after = unflatten(matrix, ch.Columns.size(), rows);
-    const HostEye eb = measure(ch.Columns, ch);
-    const HostEye ea = measure(after, ch);
+    const HostRunResult run = callModel(lib, ch, parameters);
+    const AmiCallResult& r = run.Call;
+    const std::vector<std::vector<double>>& after = run.Output;
+    const HostEye& eb = run.Before;
+    const HostEye& ea = run.After;
 
     std::ostringstream rep;
     rep << "Model: " << o.ModelPath << " (" << o.AmiPath << ")\n";

@@ -35,7 +35,16 @@ struct HostOptions {
     bool Plot = false;
     bool Sweep = false;
     std::string SaveChannelPath;
+    // Touchstone channels.
+    std::string PortMap;  // empty: the default, 13_24
+    int ThroughPair = 0;  // 0: the default, 1
+    std::vector<int> FextPairs;
+    std::vector<int> NextPairs;
     bool Help = false;
+    // Batch runs.
+    std::string Batch;    // list file or directory; empty: a single run
+    std::string Corners;  // "all" or a comma-separated list; empty: the CornerCase in effect
+    int Jobs = 0;         // worker threads; 0: one per core
     std::vector<std::pair<std::string, std::string>> Overrides;
 };
 
@@ -56,11 +65,21 @@ struct HostEye {
     std::vector<double> CrosstalkWorst;  // per aggressor, V
 };
 
+// One AMI_Init call on a channel and the eyes before and after it.
+struct HostRunResult {
+    AmiCallResult Call;
+    std::vector<std::vector<double>> Output;  // the columns as the model returned them
+    HostEye Before;
+    HostEye After;
+};
+
 class AmiHost {
 public:
     // Built-in defaults, set by main() from the build.
     std::string DefaultModelPath;
     std::string DefaultAmiPath;
+    // stderr is a terminal: batch runs show a progress line there.
+    bool ProgressOnTerminal = false;
 
     // The whole program. args excludes the program name.
     int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
@@ -75,12 +94,20 @@ public:
     static std::vector<double> syntheticAggressor(const std::vector<double>& through, int k,
                                                   int samplesPerBit);
     static HostEye measure(const std::vector<std::vector<double>>& columns, const HostChannel& ch);
+    // AMI_Init (and AMI_Close) on a copy of the channel, and both eyes: what
+    // a single run and every batch row compute.
+    static HostRunResult callModel(const AmiModelLibrary& lib, const HostChannel& ch,
+                                   const std::string& parameters);
     // The state number after the last "PreEmphasis state = " in a message; -1 if none.
     static long chosenState(const std::string& message);
 
 private:
     int runOnce(const HostOptions& o, const AmiParameterFile& ami, const std::string& parameters,
                 const AmiModelLibrary& lib, const HostChannel& ch, std::ostream& out, std::string& error);
+    int runBatch(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
+                 std::ostream& out, std::ostream& err, std::string& error) const;
+    // Writes batch.gp into dir and, when render is set, runs gnuplot on it.
+    static bool plotBatch(const std::string& dir, bool render, std::string& error);
     int runSweep(const HostOptions& o, const AmiParameterFile& ami, const AmiModelLibrary& lib,
                  const HostChannel& ch, std::ostream& out, std::string& error);
     static bool writeOutputs(const HostOptions& o, const HostChannel& ch,

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
 namespace Veltramodels20200612 {
@@ -219,19 +220,17 @@ std::string quoteIfString(const AmiParameter& p, const std::string& v)
 
 bool AmiParameterFile::Load(const std::string& path, std::string& error)
 {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot open .ami file '" + path + "': it is a directory";
+    // Regular files of sane size only: --ami /dev/zero must not read forever.
+    LineReader in;
+    in.MaxFileBytes = kMaxFileBytes;
+    if (!in.Open(path, ".ami file", error))
         return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open .ami file '" + path + "'";
+    std::string text, line;
+    while (in.Next(line, error))
+        text += line + "\n";
+    if (!error.empty())
         return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return Parse(text.str(), path, error);
+    return Parse(text, path, error);
 }
 
 bool AmiParameterFile::Parse(const std::string& text, const std::string& sourceName, std::string& error)

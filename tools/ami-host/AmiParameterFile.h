@@ -29,6 +29,9 @@ struct AmiParameter {
 
 class AmiParameterFile {
 public:
+    // A parameter file is a few kB; anything beyond this is not one.
+    static constexpr unsigned long kMaxFileBytes = 16ul << 20;
+
     std::string RootName;
     std::vector<AmiParameter> Parameters;  // Model_Specific leaves, in file order
 

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
-#include <fstream>
 
+#include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
 namespace Veltramodels20200612 {
@@ -51,24 +50,15 @@ std::vector<std::string> ChannelFile::fields(const std::string& line)
 
 bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& error)
 {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "cannot open channel file '" + path + "': it is a directory";
+    LineReader in;
+    if (!in.Open(path, "channel file", error))
         return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open channel file '" + path + "'";
-        return false;
-    }
     data = ChannelData();
     std::vector<double> time;
     std::string line;
-    long lineNo = 0;
     size_t width = 0;
     bool headerAllowed = true;
-    while (std::getline(in, line)) {
-        ++lineNo;
+    while (in.Next(line, error)) {
         const size_t start = line.find_first_not_of(" \t\r");
         if (start == std::string::npos || line[start] == '#' || line[start] == '!')
             continue;
@@ -76,22 +66,30 @@ bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& 
         if (f.empty())
             continue;
         std::vector<double> values(f.size());
-        size_t numbers = 0;
-        for (size_t i = 0; i < f.size(); ++i)
+        size_t numbers = 0, numberLike = 0;
+        for (size_t i = 0; i < f.size(); ++i) {
+            // "nan", "inf" or "1e400" in any line, the first included, is a
+            // sample that cannot be used, not a header word.
+            if (NumberText::isNonFiniteNumber(f[i])) {
+                error = in.where() + "'" + f[i] + "' is not a finite number";
+                return false;
+            }
             if (NumberText::parseDouble(f[i], values[i]))
                 ++numbers;
+            if (NumberText::isNumberLike(f[i]))
+                ++numberLike;
+        }
         if (headerAllowed) {
             headerAllowed = false;
-            if (numbers == 0)
+            if (numberLike == 0)
                 continue;  // a header line
         }
         if (numbers != f.size()) {
             for (size_t i = 0; i < f.size(); ++i) {
                 double v;
                 if (!NumberText::parseDouble(f[i], v)) {
-                    error =
-                        path + ":" + std::to_string(lineNo) +
-                        (f[i].empty() ? std::string(": missing value") : ": malformed number '" + f[i] + "'");
+                    error = in.where() +
+                            (f[i].empty() ? std::string("missing value") : "malformed number '" + f[i] + "'");
                     return false;
                 }
             }
@@ -101,8 +99,8 @@ bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& 
             data.HasTime = width >= 2;
             data.Columns.assign(data.HasTime ? width - 1 : 1, std::vector<double>());
         } else if (f.size() != width) {
-            error = path + ":" + std::to_string(lineNo) + ": expected " + std::to_string(width) +
-                    " columns, found " + std::to_string(f.size());
+            error = in.where() + "expected " + std::to_string(width) + " columns, found " +
+                    std::to_string(f.size());
             return false;
         }
         if (data.HasTime) {
@@ -113,10 +111,8 @@ bool ChannelFile::Read(const std::string& path, ChannelData& data, std::string& 
             data.Columns[0].push_back(values[0]);
         }
     }
-    if (in.bad()) {
-        error = "error reading channel file '" + path + "'";
+    if (!error.empty())
         return false;
-    }
     if (width == 0 || data.Columns[0].empty()) {
         error = "channel file '" + path + "' holds no samples";
         return false;

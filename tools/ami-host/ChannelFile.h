@@ -9,7 +9,10 @@
 //  * two or more columns: time in seconds (uniformly spaced), then the through
 //    channel's impulse in V/s, then optional crosstalk columns in V/s.
 // Every other field must be a number; anything else is an error naming the
-// file and line.
+// file and line. A field that has the form of a number but is not finite
+// ("nan", "inf", "1e400") is such an error in every line, the first included:
+// it never makes a header. Only regular files are read, with the size and
+// line-length limits of LineReader.
 #ifndef VELMOR7700X_TOOLS_AMIHOST_CHANNELFILE_H
 #define VELMOR7700X_TOOLS_AMIHOST_CHANNELFILE_H
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 
 namespace Veltramodels20200612 {
@@ -34,6 +35,38 @@ bool NumberText::parseDouble(const std::string& text, double& value)
         return false;
     value = v;
     return true;
+}
+
+bool NumberText::isNumberLike(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    const char* first = skipPlus(text);
+    const char* last = text.c_str() + text.size();
+    double v = 0.0;
+    const std::from_chars_result r = std::from_chars(first, last, v, std::chars_format::general);
+    return r.ptr == last && (r.ec == std::errc() || r.ec == std::errc::result_out_of_range);
+}
+
+bool NumberText::isNonFiniteNumber(const std::string& text)
+{
+    if (text.empty())
+        return false;
+    const char* first = skipPlus(text);
+    const char* last = text.c_str() + text.size();
+    double v = 0.0;
+    const std::from_chars_result r = std::from_chars(first, last, v, std::chars_format::general);
+    if (r.ptr != last)
+        return false;
+    if (r.ec == std::errc())
+        return !std::isfinite(v);
+    if (r.ec != std::errc::result_out_of_range)
+        return false;
+    // Out of range is either overflow (not finite) or underflow (a tiny
+    // number, malformed for this reader but not infinite). strtod rounds
+    // overflow to an infinity; the text is a plain decimal here, which reads
+    // the same in the "C" locale the tool runs in.
+    return std::isinf(std::strtod(std::string(first, last).c_str(), nullptr));
 }
 
 bool NumberText::parseLong(const std::string& text, long& value)

@@ -15,6 +15,13 @@ public:
     // The whole text must be one finite decimal number (a leading '+' is
     // allowed). Returns false and leaves value alone otherwise.
     static bool parseDouble(const std::string& text, double& value);
+    // Whether the whole text has the form of a number whose value is not a
+    // finite double: "nan", "inf", "-Infinity", "1e400". Such fields are
+    // neither numbers nor header words.
+    static bool isNonFiniteNumber(const std::string& text);
+    // Whether the whole text has the form of a decimal number, whatever its
+    // value (finite, NaN, infinite, or beyond the range of a double).
+    static bool isNumberLike(const std::string& text);
     // The whole text must be a decimal integer that fits a long.
     static bool parseLong(const std::string& text, long& value);
     // Shortest text that reads back to exactly the same double.

@@ -1,10 +1,12 @@
 // ami-host: command-line IBIS-AMI host. See AmiHost.h.
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -49,6 +51,11 @@ int main(int argc, char** argv)
         if (std::ifstream(local))
             host.DefaultAmiPath = local;
     }
+#if defined(_WIN32)
+    host.ProgressOnTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+    host.ProgressOnTerminal = isatty(fileno(stderr)) != 0;
+#endif
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     return host.Main(args, std::cout, std::cerr);
 }
