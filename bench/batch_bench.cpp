@@ -33,7 +33,7 @@
 #error "VM_SHARED_LIBRARY must name the built model library"
 #endif
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "tools/ami-host/SParameterChannel.h"
 #include "tools/ami-host/TouchstoneFile.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 namespace {
 

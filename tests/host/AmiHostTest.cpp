@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #endif
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 using hosttest::readFile;
 using hosttest::scratchDir;
 using hosttest::writeFile;

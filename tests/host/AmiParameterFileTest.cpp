@@ -2,7 +2,7 @@
 
 #include "tools/ami-host/AmiParameterFile.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 TEST(AmiParameterFile, BuildsTheParameterStringFromDefaults)
 {

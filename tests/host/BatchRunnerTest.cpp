@@ -17,7 +17,7 @@
 #include "tools/ami-host/NumberText.h"
 #include "tools/ami-host/PulseEye.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 using hosttest::readFile;
 using hosttest::scratchDir;
 using hosttest::writeFile;

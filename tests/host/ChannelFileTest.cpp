@@ -7,7 +7,7 @@
 #include "tools/ami-host/ChannelFile.h"
 #include "tools/ami-host/LineReader.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 using hosttest::scratchDir;
 using hosttest::writeFile;
 

@@ -5,7 +5,7 @@
 
 #include "tools/ami-host/LossyChannel.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 namespace {
 

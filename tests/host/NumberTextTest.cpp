@@ -5,7 +5,7 @@
 #include "tools/ami-host/HostFFT.h"
 #include "tools/ami-host/NumberText.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 TEST(NumberText, ParsesWholeDecimalNumbersOnly)
 {

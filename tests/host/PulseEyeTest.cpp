@@ -5,7 +5,7 @@
 
 #include "tools/ami-host/PulseEye.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 
 TEST(PulseEye, PulseIsTheImpulseIntegratedOverOneBit)
 {

@@ -15,7 +15,7 @@
 #include "tools/ami-host/SParameterChannel.h"
 #include "tools/ami-host/TouchstoneFile.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 using hosttest::scratchDir;
 using hosttest::writeFile;
 

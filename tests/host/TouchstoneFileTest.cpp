@@ -7,7 +7,7 @@
 #include "tests/host/HostTestFiles.h"
 #include "tools/ami-host/TouchstoneFile.h"
 
-using namespace Veltramodels20200612;
+using namespace amihost;
 using hosttest::scratchDir;
 using hosttest::writeFile;
 

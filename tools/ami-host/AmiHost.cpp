@@ -16,7 +16,7 @@
 #include "tools/ami-host/SParameterChannel.h"
 #include "tools/ami-host/TouchstoneFile.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -1202,4 +1202,4 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
     return allOk ? 0 : 1;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -18,7 +18,7 @@
 #include "tools/ami-host/AmiParameterFile.h"
 #include "tools/ami-host/PulseEye.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct HostOptions {
     std::string ModelPath;        // empty: the default library
@@ -123,6 +123,6 @@ private:
                            std::string& error);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -6,7 +6,7 @@
 #include <dlfcn.h>
 #endif
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 // The library stays loaded until the process ends, as in simulators: a model
 // that carries its own static C++ runtime allocates that runtime's exception
@@ -91,4 +91,4 @@ AmiCallResult AmiModelLibrary::Call(std::vector<double>& matrix, long rows, long
     return r;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct AmiCallResult {
     long InitReturn = 0;
@@ -44,6 +44,6 @@ private:
     CloseFunction close_ = nullptr;
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -9,7 +9,7 @@
 #include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -421,4 +421,4 @@ bool AmiParameterFile::BuildParameterString(const std::vector<std::pair<std::str
     return true;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

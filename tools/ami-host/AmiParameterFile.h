@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct AmiParameter {
     std::string Name;
@@ -56,6 +56,6 @@ public:
                               std::vector<std::string>* notes = nullptr) const;
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -13,7 +13,7 @@
 #include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -231,4 +231,4 @@ std::string BatchRunner::report(const std::vector<BatchRow>& rows)
     return rep.str();
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -17,7 +17,7 @@
 
 #include "tools/ami-host/AmiHost.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 // The result of one (file, corner) run.
 struct BatchRow {
@@ -62,6 +62,6 @@ public:
     static std::string status(const BatchRow& row);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

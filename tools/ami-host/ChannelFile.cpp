@@ -7,7 +7,7 @@
 #include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 std::vector<std::string> ChannelFile::fields(const std::string& line)
 {
@@ -177,4 +177,4 @@ bool ChannelFile::WriteCsv(const std::string& path, const std::vector<std::strin
     return ok;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct ChannelData {
     std::vector<std::vector<double>> Columns;  // impulse columns, through channel first
@@ -39,6 +39,6 @@ public:
     static std::vector<std::string> fields(const std::string& line);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

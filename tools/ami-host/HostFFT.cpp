@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 size_t HostFFT::nextPowerOfTwo(size_t n)
 {
@@ -48,4 +48,4 @@ bool HostFFT::Transform(std::vector<std::complex<double>>& x, int sign)
     return true;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -7,7 +7,7 @@
 #include <complex>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 class HostFFT {
 public:
@@ -19,6 +19,6 @@ public:
     static size_t nextPowerOfTwo(size_t n);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -121,4 +121,4 @@ bool LineReader::Next(std::string& line, std::string& error)
     }
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 class LineReader {
 public:
@@ -57,6 +57,6 @@ private:
     bool fill(std::string& error);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

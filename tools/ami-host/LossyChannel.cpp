@@ -5,7 +5,7 @@
 #include "tools/ami-host/HostFFT.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -124,4 +124,4 @@ std::string LossyChannel::describe() const
            std::to_string(static_cast<long>(RecordBits) * SamplesPerBit) + " samples";
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -45,7 +45,7 @@
 #include <string>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 class LossyChannel {
 public:
@@ -76,6 +76,6 @@ private:
     double deltaEps() const;
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

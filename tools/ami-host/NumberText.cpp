@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <system_error>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -99,4 +99,4 @@ std::string NumberText::fixed(double value, int digits)
     return buffer;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

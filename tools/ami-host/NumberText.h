@@ -8,7 +8,7 @@
 
 #include <string>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 class NumberText {
 public:
@@ -30,6 +30,6 @@ public:
     static std::string fixed(double value, int digits);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -158,4 +158,4 @@ double PulseEye::worstCrosstalk(const std::vector<double>& p) const
     return worst;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -16,7 +16,7 @@
 
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct EyeMetrics {
     bool Valid = false;        // false for an all-zero pulse
@@ -56,6 +56,6 @@ public:
     double worstCrosstalk(const std::vector<double>& pulse) const;
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

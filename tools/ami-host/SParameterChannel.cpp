@@ -6,7 +6,7 @@
 #include "tools/ami-host/HostFFT.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -390,4 +390,4 @@ bool SParameterChannel::Build(const TouchstoneNetwork& net, const std::string& p
     return true;
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

@@ -47,7 +47,7 @@
 
 #include "tools/ami-host/TouchstoneFile.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 // One response of the network at the file's frequencies.
 struct SParameterResponse {
@@ -99,6 +99,6 @@ public:
                std::string& error) const;
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

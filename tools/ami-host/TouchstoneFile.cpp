@@ -9,7 +9,7 @@
 #include "tools/ami-host/LineReader.h"
 #include "tools/ami-host/NumberText.h"
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 namespace {
 
@@ -451,4 +451,4 @@ bool TouchstoneFile::Parse(const std::string& text, const std::string& name, int
     return parseLines(next, name, ports, net, error);
 }
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost

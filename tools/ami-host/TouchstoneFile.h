@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-namespace Veltramodels20200612 {
+namespace amihost {
 
 struct TouchstoneNetwork {
     int Ports = 0;
@@ -65,6 +65,6 @@ public:
                       std::string& error);
 };
 
-}  // namespace Veltramodels20200612
+}  // namespace amihost
 
 #endif

@@ -41,7 +41,7 @@ std::string programDirectory(const char* argv0)
 
 int main(int argc, char** argv)
 {
-    Veltramodels20200612::AmiHost host;
+    amihost::AmiHost host;
     host.DefaultModelPath = programDirectory(argc > 0 ? argv[0] : nullptr) + "/" AMIHOST_DEFAULT_LIBRARY_NAME;
     // The project's .ami file, or one beside the program (an installed copy).
     host.DefaultAmiPath = AMIHOST_DEFAULT_AMI;
