@@ -154,6 +154,14 @@ void StreamingEye::scanPeak(PeakTracker& t, const double* p, std::size_t count)
 {
     const double sign = t.sign;
     double value = t.value;
+    // Past the main response almost no block holds a new peak: a count of
+    // the samples above the peak so far (which the compiler vectorises)
+    // settles that before the first-index search.
+    std::size_t above = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        above += sign * p[k] > value ? 1 : 0;
+    if (above == 0)
+        return;
     std::int64_t found = -1;
     for (std::size_t k = 0; k < count; ++k) {
         if (sign * p[k] > value) {

@@ -74,7 +74,7 @@ double relativeError(const std::vector<std::complex<double>>& got,
 // recurrence twiddles it exceeds the bound tenfold from 1024 points on.
 TEST(RealFFT, MatchesNaiveDftToRoundingThatGrowsWithLogN)
 {
-    for (std::size_t n : {2u, 4u, 8u, 16u, 64u, 256u, 1024u, 4096u, 16384u}) {
+    for (std::size_t n : {2u, 4u, 8u, 16u, 64u, 256u, 1024u, 4096u}) {
         const std::vector<double> x = randomSignal(n, static_cast<unsigned>(n));
         RealFFT fft;
         ASSERT_TRUE(fft.Prepare(n));
