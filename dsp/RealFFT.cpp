@@ -1,5 +1,6 @@
 #include "dsp/RealFFT.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace Veltramodels20200612 {
@@ -37,9 +38,12 @@ bool RealFFT::Prepare(std::size_t n)
                 r |= std::size_t(1) << (bits - 1 - b);
         bitReverse_[i] = r;
     }
-    twiddle_.resize(m / 2);
-    for (std::size_t j = 0; j < m / 2; ++j)
-        twiddle_[j] = unitRoot(j, m);
+    // Stage by stage, contiguous: the roots of span h (exp(-pi i j / h),
+    // j < h) at [h, 2h), so that every stage reads its roots in order.
+    twiddle_.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
+    for (std::size_t h = 1; h < m; h *= 2)
+        for (std::size_t j = 0; j < h; ++j)
+            twiddle_[h + j] = unitRoot(j, 2 * h);
     split_.resize(m / 2 + 1);
     for (std::size_t k = 0; k <= m / 2; ++k)
         split_[k] = unitRoot(k, n);
@@ -63,21 +67,43 @@ void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
     double* a = reinterpret_cast<double*>(data);
     const double* w = reinterpret_cast<const double*>(twiddle_.data());
     const double sign = inverse ? -1.0 : 1.0;  // the inverse uses the conjugate roots
-    // Span 1: no products.
-    for (std::size_t i = 0; i + 1 < m; i += 2) {
-        const double re = a[2 * i + 2], im = a[2 * i + 3];
-        a[2 * i + 2] = a[2 * i] - re;
-        a[2 * i + 3] = a[2 * i + 1] - im;
-        a[2 * i] += re;
-        a[2 * i + 1] += im;
+    std::size_t span = 1;
+    if (m >= 4) {
+        // Spans 1 and 2 together: their roots are 1 and -i (+i inverse), so
+        // they need no products.
+        for (std::size_t i = 0; i < m; i += 4) {
+            double* p = a + 2 * i;
+            const double b0r = p[0] + p[2], b0i = p[1] + p[3];
+            const double b1r = p[0] - p[2], b1i = p[1] - p[3];
+            const double b2r = p[4] + p[6], b2i = p[5] + p[7];
+            const double b3r = p[4] - p[6], b3i = p[5] - p[7];
+            // t = (-i) b3 forward, (+i) b3 inverse.
+            const double tr = sign * b3i, ti = -sign * b3r;
+            p[0] = b0r + b2r;
+            p[1] = b0i + b2i;
+            p[4] = b0r - b2r;
+            p[5] = b0i - b2i;
+            p[2] = b1r + tr;
+            p[3] = b1i + ti;
+            p[6] = b1r - tr;
+            p[7] = b1i - ti;
+        }
+        span = 4;
+    } else if (m == 2) {
+        const double re = a[2], im = a[3];
+        a[2] = a[0] - re;
+        a[3] = a[1] - im;
+        a[0] += re;
+        a[1] += im;
+        span = 2;
     }
-    for (std::size_t span = 2; span < m; span *= 2) {
-        const std::size_t stride = m / (2 * span);
+    for (; span < m; span *= 2) {
+        const double* ws = w + 2 * span;
         for (std::size_t start = 0; start < m; start += 2 * span) {
             double* lo = a + 2 * start;
             double* hi = lo + 2 * span;
             for (std::size_t j = 0; j < span; ++j) {
-                const double wr = w[2 * j * stride], wi = sign * w[2 * j * stride + 1];
+                const double wr = ws[2 * j], wi = sign * ws[2 * j + 1];
                 const double xr = hi[2 * j], xi = hi[2 * j + 1];
                 const double tr = wr * xr - wi * xi;
                 const double ti = wr * xi + wi * xr;
