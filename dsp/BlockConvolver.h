@@ -26,9 +26,9 @@ class BlockConvolver {
 public:
     BlockConvolver() = default;
 
-    // Sets the tap sets (at least one, none empty; shorter sets are padded
-    // with zeros to the longest) and restarts the input. Returns false, and
-    // leaves the object without taps, otherwise.
+    // Sets the tap sets (at least one, none empty, none longer than 2^23;
+    // shorter sets are padded with zeros to the longest) and restarts the
+    // input. Returns false, and leaves the object without taps, otherwise.
     bool SetTaps(const std::vector<std::vector<double>>& tapSets);
     bool SetTaps(const std::vector<double>& taps);
 

@@ -46,7 +46,8 @@ bool StreamingEye::Start(int samplesPerBit, double logicLevel, Input input)
     stepSlot_ = 0;
     largestMagnitude_ = 0.0;
     largestValue_ = 0.0;
-    scratch_.resize(input == Input::Impulse ? kPieceSize : 0);
+    // The tail after the impulse is S pulse samples at once.
+    scratch_.resize(input == Input::Impulse ? std::max(kPieceSize, s) : 0);
     worst_.resize(width);
     best_.resize(width);
     started_ = true;

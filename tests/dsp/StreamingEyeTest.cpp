@@ -115,6 +115,16 @@ TEST(StreamingEye, ImpulseInBlocksMatchesTheWholeVectorEye)
     }
 }
 
+// More samples per bit than the eye forms pulse samples per piece: the
+// pulse's tail after the impulse is longer than one piece.
+TEST(StreamingEye, ManySamplesPerBit)
+{
+    const int s = 1500;
+    const std::vector<double> h = emphasised(lossyChannel(3 * s, s, 0.8), s, 0.25);
+    const Levels want = wholeVector(h, s, 0.5);
+    expectSame(streamed(h, s, 0.5, {700, 4096}), want, tolerance(h, s, 0.5), "S = 1500");
+}
+
 // The documented example: impulse (1), S = 4, L = 0.5 gives Bc = Wc = 0.5.
 TEST(StreamingEye, SingleSampleImpulse)
 {
