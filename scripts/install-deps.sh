@@ -4,7 +4,8 @@
 # job needs.
 set -euo pipefail
 what=${1:-test}
-pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang-14 libclang-rt-14-dev clang-format-14 valgrind)
+# libfftw3-dev: the FFT reference the benchmarks compare against (never linked into the model).
+pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev libfftw3-dev clang-14 libclang-rt-14-dev clang-format-14 valgrind)
 # The host tool's plot tests render with gnuplot.
 if [ "$what" = test ]; then pkgs+=(gnuplot-nox); fi
 # The main job (scripts/run-model.sh): compiler, CMake and gnuplot for the plots.

@@ -1,0 +1,132 @@
+#include "dsp/BlockConvolver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+// The transform length for m taps: the power of two N >= 2m (and >= 64,
+// below which the per-block overhead outweighs the transform) with the least
+// N log2 N / (N - m + 1), the transform work per new sample.
+std::size_t transformSizeFor(std::size_t m)
+{
+    std::size_t best = 0;
+    double bestCost = 0.0;
+    for (std::size_t n = 64; n <= (std::size_t(1) << 24); n *= 2) {
+        if (n < 2 * m)
+            continue;
+        const double cost =
+            static_cast<double>(n) * std::log2(static_cast<double>(n)) / static_cast<double>(n - m + 1);
+        if (best == 0 || cost < bestCost) {
+            best = n;
+            bestCost = cost;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+bool BlockConvolver::SetTaps(const std::vector<double>& taps)
+{
+    return SetTaps(std::vector<std::vector<double>>(1, taps));
+}
+
+bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets)
+{
+    spectra_.clear();
+    sets_ = taps_ = block_ = 0;
+    std::size_t longest = 0;
+    for (const std::vector<double>& t : tapSets) {
+        if (t.empty())
+            return false;
+        longest = std::max(longest, t.size());
+    }
+    const std::size_t n = tapSets.empty() ? 0 : transformSizeFor(longest);
+    if (n == 0 || !fft_.Prepare(n))
+        return false;
+    const std::size_t bins = n / 2 + 1;
+    window_.assign(n, 0.0);
+    result_.assign(n, 0.0);
+    input_.assign(bins, std::complex<double>(0.0, 0.0));
+    product_.assign(bins, std::complex<double>(0.0, 0.0));
+    spectra_.assign(bins * tapSets.size(), std::complex<double>(0.0, 0.0));
+    const double scale = 1.0 / static_cast<double>(n);
+    for (std::size_t s = 0; s < tapSets.size(); ++s) {
+        std::fill(window_.begin(), window_.end(), 0.0);
+        std::copy(tapSets[s].begin(), tapSets[s].end(), window_.begin());
+        std::complex<double>* spectrum = spectra_.data() + bins * s;
+        fft_.Forward(window_.data(), spectrum);
+        for (std::size_t k = 0; k < bins; ++k)
+            spectrum[k] *= scale;
+    }
+    sets_ = tapSets.size();
+    taps_ = longest;
+    block_ = n - longest + 1;
+    Restart();
+    return true;
+}
+
+void BlockConvolver::Restart()
+{
+    // The window's head holds the taps - 1 samples before the block: none yet.
+    std::fill(window_.begin(), window_.end(), 0.0);
+}
+
+void BlockConvolver::LoadBlock(const double* input, std::size_t count)
+{
+    if (spectra_.empty())
+        return;
+    const std::size_t overlap = taps_ - 1;
+    count = std::min(count, block_);
+    // The last taps - 1 samples of the previous window lead the new one.
+    std::memmove(window_.data(), window_.data() + block_, overlap * sizeof(double));
+    if (count > 0)
+        std::memcpy(window_.data() + overlap, input, count * sizeof(double));
+    std::fill(window_.begin() + static_cast<std::ptrdiff_t>(overlap + count), window_.end(), 0.0);
+    fft_.Forward(window_.data(), input_.data());
+}
+
+void BlockConvolver::OutputBlock(std::size_t s, double* output)
+{
+    if (s >= sets_ || spectra_.empty())
+        return;
+    transformBlock(s);
+    std::memcpy(output, result_.data() + (taps_ - 1), block_ * sizeof(double));
+}
+
+// The circular convolution of the loaded window with tap set s into result_.
+// Its first taps - 1 values wrap around the circle; the rest are the linear
+// convolution of the block.
+void BlockConvolver::transformBlock(std::size_t s)
+{
+    const std::size_t bins = fft_.Size() / 2 + 1;
+    const std::complex<double>* h = spectra_.data() + bins * s;
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double ar = input_[k].real(), ai = input_[k].imag();
+        const double br = h[k].real(), bi = h[k].imag();
+        product_[k] = std::complex<double>(ar * br - ai * bi, ar * bi + ai * br);
+    }
+    fft_.Inverse(product_.data(), result_.data());
+}
+
+void BlockConvolver::Convolve(std::size_t s, const double* x, std::size_t count, double* y,
+                              std::size_t outputs)
+{
+    if (s >= sets_ || spectra_.empty())
+        return;
+    Restart();
+    for (std::size_t start = 0; start < outputs; start += block_) {
+        const std::size_t in = start < count ? std::min(block_, count - start) : 0;
+        LoadBlock(in > 0 ? x + start : nullptr, in);
+        transformBlock(s);
+        const std::size_t out = std::min(block_, outputs - start);
+        std::memcpy(y + start, result_.data() + (taps_ - 1), out * sizeof(double));
+    }
+    Restart();
+}
+
+}  // namespace Veltramodels20200612

@@ -1,0 +1,73 @@
+#ifndef VELTRAMODELS20200612_BLOCKCONVOLVER_H
+#define VELTRAMODELS20200612_BLOCKCONVOLVER_H
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+#include "dsp/RealFFT.h"
+
+namespace Veltramodels20200612 {
+
+// Overlap-save convolution of a long input with one or more short tap sets,
+// block by block, with real transforms:
+//     y_s[t] = sum_i h_s[i] x[t - i]   (x = 0 before the first sample)
+// for every tap set s.
+//
+// The transform length is the power of two that minimises the transform work
+// per output sample for the longest tap set M (at least 2M), so the cost
+// follows the taps and not the input: each block brings Size() - M + 1 new
+// samples. The tap spectra are computed once, in SetTaps. One input block is
+// transformed once (LoadBlock) and its spectrum serves every tap set
+// (OutputBlock), which is what a search over many tap sets on the same input
+// needs. Every buffer is made in SetTaps: loading and convolving blocks
+// allocate nothing.
+class BlockConvolver {
+public:
+    BlockConvolver() = default;
+
+    // Sets the tap sets (at least one, none empty, none longer than 2^23;
+    // shorter sets are padded with zeros to the longest) and restarts the
+    // input. Returns false, and leaves the object without taps, otherwise.
+    bool SetTaps(const std::vector<std::vector<double>>& tapSets);
+    bool SetTaps(const std::vector<double>& taps);
+
+    std::size_t TapSets() const { return spectra_.empty() ? 0 : sets_; }
+    // New input samples, and outputs per tap set, per block.
+    std::size_t BlockSize() const { return block_; }
+    // Transform length.
+    std::size_t TransformSize() const { return fft_.Size(); }
+
+    // Forgets the input seen so far: the next block starts at x[0].
+    void Restart();
+
+    // Takes the next block of the input: count <= BlockSize() samples, zeros
+    // after them, and transforms it once.
+    void LoadBlock(const double* input, std::size_t count);
+
+    // The BlockSize() outputs of tap set s for the last loaded block: y_s[t]
+    // for t = b*BlockSize() ... (b+1)*BlockSize() - 1 of block b.
+    void OutputBlock(std::size_t s, double* output);
+
+    // Whole input at once: y[t] for t = 0 ... outputs - 1, with x zero past
+    // its count samples (outputs = count + taps - 1 gives the full linear
+    // convolution). Restarts the input first and leaves it restarted.
+    void Convolve(std::size_t s, const double* x, std::size_t count, double* y, std::size_t outputs);
+
+private:
+    void transformBlock(std::size_t s);
+
+    std::size_t sets_ = 0;
+    std::size_t taps_ = 0;   // longest tap set
+    std::size_t block_ = 0;  // new samples per block
+    RealFFT fft_;
+    std::vector<std::complex<double>> spectra_;  // sets_ tap spectra, 1/N folded in
+    std::vector<std::complex<double>> input_;    // spectrum of the loaded block
+    std::vector<std::complex<double>> product_;
+    std::vector<double> window_;  // taps - 1 earlier samples, then the block
+    std::vector<double> result_;
+};
+
+}  // namespace Veltramodels20200612
+
+#endif

@@ -1,0 +1,169 @@
+#include "dsp/RealFFT.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+const double kTwoPi = 6.283185307179586476925286766559;
+
+// exp(-2 pi i j / n), from the angle of this index alone.
+std::complex<double> unitRoot(std::size_t j, std::size_t n)
+{
+    const double angle = kTwoPi * static_cast<double>(j) / static_cast<double>(n);
+    return std::complex<double>(std::cos(angle), -std::sin(angle));
+}
+
+}  // namespace
+
+bool RealFFT::Prepare(std::size_t n)
+{
+    if (n == n_ && n_ != 0)
+        return true;
+    if (n < 2 || (n & (n - 1)) != 0) {
+        n_ = half_ = 0;
+        return false;
+    }
+    const std::size_t m = n / 2;
+    int bits = 0;
+    while ((std::size_t(1) << bits) < m)
+        ++bits;
+    bitReverse_.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        std::size_t r = 0;
+        for (int b = 0; b < bits; ++b)
+            if (i & (std::size_t(1) << b))
+                r |= std::size_t(1) << (bits - 1 - b);
+        bitReverse_[i] = r;
+    }
+    // Stage by stage, contiguous: the roots of span h (exp(-pi i j / h),
+    // j < h) at [h, 2h), so that every stage reads its roots in order.
+    twiddle_.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
+    for (std::size_t h = 1; h < m; h *= 2)
+        for (std::size_t j = 0; j < h; ++j)
+            twiddle_[h + j] = unitRoot(j, 2 * h);
+    split_.resize(m / 2 + 1);
+    for (std::size_t k = 0; k <= m / 2; ++k)
+        split_[k] = unitRoot(k, n);
+    work_.assign(m, std::complex<double>(0.0, 0.0));
+    n_ = n;
+    half_ = m;
+    return true;
+}
+
+// In-place radix-2 decimation in time of length half_, unscaled. The complex
+// products are written out on the parts: the library's operator* checks for
+// infinities and NaNs at every call, which costs more than the product.
+void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
+{
+    const std::size_t m = half_;
+    for (std::size_t i = 0; i < m; ++i) {
+        const std::size_t r = bitReverse_[i];
+        if (i < r)
+            std::swap(data[i], data[r]);
+    }
+    double* a = reinterpret_cast<double*>(data);
+    const double* w = reinterpret_cast<const double*>(twiddle_.data());
+    const double sign = inverse ? -1.0 : 1.0;  // the inverse uses the conjugate roots
+    std::size_t span = 1;
+    if (m >= 4) {
+        // Spans 1 and 2 together: their roots are 1 and -i (+i inverse), so
+        // they need no products.
+        for (std::size_t i = 0; i < m; i += 4) {
+            double* p = a + 2 * i;
+            const double b0r = p[0] + p[2], b0i = p[1] + p[3];
+            const double b1r = p[0] - p[2], b1i = p[1] - p[3];
+            const double b2r = p[4] + p[6], b2i = p[5] + p[7];
+            const double b3r = p[4] - p[6], b3i = p[5] - p[7];
+            // t = (-i) b3 forward, (+i) b3 inverse.
+            const double tr = sign * b3i, ti = -sign * b3r;
+            p[0] = b0r + b2r;
+            p[1] = b0i + b2i;
+            p[4] = b0r - b2r;
+            p[5] = b0i - b2i;
+            p[2] = b1r + tr;
+            p[3] = b1i + ti;
+            p[6] = b1r - tr;
+            p[7] = b1i - ti;
+        }
+        span = 4;
+    } else if (m == 2) {
+        const double re = a[2], im = a[3];
+        a[2] = a[0] - re;
+        a[3] = a[1] - im;
+        a[0] += re;
+        a[1] += im;
+        span = 2;
+    }
+    for (; span < m; span *= 2) {
+        const double* ws = w + 2 * span;
+        for (std::size_t start = 0; start < m; start += 2 * span) {
+            double* lo = a + 2 * start;
+            double* hi = lo + 2 * span;
+            for (std::size_t j = 0; j < span; ++j) {
+                const double wr = ws[2 * j], wi = sign * ws[2 * j + 1];
+                const double xr = hi[2 * j], xi = hi[2 * j + 1];
+                const double tr = wr * xr - wi * xi;
+                const double ti = wr * xi + wi * xr;
+                hi[2 * j] = lo[2 * j] - tr;
+                hi[2 * j + 1] = lo[2 * j + 1] - ti;
+                lo[2 * j] += tr;
+                lo[2 * j + 1] += ti;
+            }
+        }
+    }
+}
+
+void RealFFT::Forward(const double* x, std::complex<double>* X)
+{
+    const std::size_t m = half_;
+    for (std::size_t j = 0; j < m; ++j)
+        work_[j] = std::complex<double>(x[2 * j], x[2 * j + 1]);
+    complexTransform(work_.data(), false);
+    // Z = E + iO with E, O the spectra of the even and odd samples; bins k
+    // and m - k give both: E = (Z[k] + conj Z[m-k]) / 2,
+    // O = (Z[k] - conj Z[m-k]) / 2i, X[k] = E + W^k O, X[m-k] = conj(E - W^k O).
+    const double z0r = work_[0].real(), z0i = work_[0].imag();
+    X[0] = std::complex<double>(z0r + z0i, 0.0);
+    X[m] = std::complex<double>(z0r - z0i, 0.0);
+    for (std::size_t k = 1; k <= m / 2; ++k) {
+        const double ar = work_[k].real(), ai = work_[k].imag();
+        const double br = work_[m - k].real(), bi = work_[m - k].imag();
+        const double er = 0.5 * (ar + br), ei = 0.5 * (ai - bi);
+        const double orr = 0.5 * (ai + bi), oi = -0.5 * (ar - br);
+        const double wr = split_[k].real(), wi = split_[k].imag();
+        const double tr = wr * orr - wi * oi, ti = wr * oi + wi * orr;
+        X[k] = std::complex<double>(er + tr, ei + ti);
+        X[m - k] = std::complex<double>(er - tr, -(ei - ti));
+    }
+}
+
+void RealFFT::Inverse(const std::complex<double>* X, double* x)
+{
+    const std::size_t m = half_;
+    // The half-length spectrum Z = 2(E + iO), E = (X[k] + conj X[m-k]) / 2,
+    // O = (X[k] - conj X[m-k]) conj(W^k) / 2; the factor 2 makes the unscaled
+    // half-length inverse come out as N x.
+    const double x0 = X[0].real(), xm = X[m].real();
+    work_[0] = std::complex<double>(x0 + xm, x0 - xm);
+    for (std::size_t k = 1; k <= m / 2; ++k) {
+        const double ar = X[k].real(), ai = X[k].imag();
+        const double br = X[m - k].real(), bi = X[m - k].imag();
+        const double er = ar + br, ei = ai - bi;
+        const double dr = ar - br, di = ai + bi;
+        const double wr = split_[k].real(), wi = -split_[k].imag();
+        const double orr = dr * wr - di * wi, oi = dr * wi + di * wr;
+        // Z[k] = E + iO, Z[m-k] = conj(E) + i conj(O).
+        work_[k] = std::complex<double>(er - oi, ei + orr);
+        work_[m - k] = std::complex<double>(er + oi, -ei + orr);
+    }
+    complexTransform(work_.data(), true);
+    for (std::size_t j = 0; j < m; ++j) {
+        x[2 * j] = work_[j].real();
+        x[2 * j + 1] = work_[j].imag();
+    }
+}
+
+}  // namespace Veltramodels20200612

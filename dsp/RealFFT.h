@@ -1,0 +1,58 @@
+#ifndef VELTRAMODELS20200612_REALFFT_H
+#define VELTRAMODELS20200612_REALFFT_H
+
+#include <complex>
+#include <cstddef>
+#include <vector>
+
+namespace Veltramodels20200612 {
+
+// Transform of real data of length N = 2^k (N >= 2) through a complex
+// transform of half the length: the even and odd samples are packed as the
+// real and imaginary parts of N/2 complex values, and the two half spectra
+// are separated afterwards. Half the work and half the memory of a complex
+// transform of the zero-imaginary data.
+//
+// Forward gives the N/2 + 1 non-redundant bins of the unscaled DFT,
+//     X[k] = sum_j x[j] exp(-2 pi i jk / N),  k = 0 ... N/2,
+// and Inverse the unscaled inverse of such a half spectrum (the other half
+// taken as its conjugate mirror), so that Inverse(Forward(x)) = N x.
+//
+// Every twiddle factor is computed once, in Prepare, by std::cos and std::sin
+// of its own angle: no recurrence, so the factors are correct to rounding
+// whatever N, and the transform's error grows only with log N. The tables and
+// the work buffer are kept, so a prepared object transforms without
+// allocating.
+class RealFFT {
+public:
+    RealFFT() = default;
+
+    // Makes the tables for length n. Returns false, leaving the object
+    // unprepared, unless n is a power of two >= 2. Preparing the length the
+    // object already has does nothing.
+    bool Prepare(std::size_t n);
+
+    // The prepared length (0 when unprepared).
+    std::size_t Size() const { return n_; }
+
+    // x: Size() real samples; X: Size()/2 + 1 bins. x and X must not overlap.
+    void Forward(const double* x, std::complex<double>* X);
+
+    // X: Size()/2 + 1 bins (the imaginary parts of bins 0 and Size()/2 are
+    // ignored, as for any real signal); x: Size() samples. X is only read.
+    void Inverse(const std::complex<double>* X, double* x);
+
+private:
+    void complexTransform(std::complex<double>* a, bool inverse) const;
+
+    std::size_t n_ = 0;
+    std::size_t half_ = 0;                       // complex length N/2
+    std::vector<std::size_t> bitReverse_;        // permutation of the half-length transform
+    std::vector<std::complex<double>> twiddle_;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
+    std::vector<std::complex<double>> split_;    // exp(-2 pi i k / N), k <= N/4
+    std::vector<std::complex<double>> work_;     // N/2 values
+};
+
+}  // namespace Veltramodels20200612
+
+#endif

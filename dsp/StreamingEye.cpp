@@ -1,0 +1,320 @@
+#include "dsp/StreamingEye.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace Veltramodels20200612 {
+
+namespace {
+
+// Impulse samples turned into pulse samples per piece: bounds the scratch
+// buffer, so that Add never allocates whatever the caller's block size.
+const std::size_t kPieceSize = 1024;
+
+}  // namespace
+
+bool StreamingEye::Start(int samplesPerBit, double logicLevel, Input input)
+{
+    started_ = false;
+    if (samplesPerBit < 1 || !(logicLevel > 0.0))
+        return false;
+    s_ = samplesPerBit;
+    level_ = logicLevel;
+    input_ = input;
+    const std::size_t s = static_cast<std::size_t>(s_);
+    const std::size_t width = 3 * s;
+    pulseCount_ = 0;
+    phase_ = 0;
+    magnitudeSum_.assign(s, 0.0);
+    history_.assign(width, 0.0);
+    // Before any sample the peak is at index 0 (the whole-vector eye's choice
+    // when no pulse sample is positive): the window samples before index 0
+    // are known to be absent.
+    const std::size_t before = static_cast<std::size_t>(s_ - 1 + s_ / 2);
+    for (PeakTracker* t : {&high_, &low_}) {
+        t->value = 0.0;
+        t->index = 0;
+        t->window.assign(width, 0.0);
+        t->filled = before;
+    }
+    high_.sign = 1.0;
+    low_.sign = -1.0;
+    impulseCount_ = 0;
+    step_ = 0.0;
+    stepRing_.assign(input == Input::Impulse ? s : 0, 0.0);
+    stepSlot_ = 0;
+    largestMagnitude_ = 0.0;
+    largestValue_ = 0.0;
+    // The tail after the impulse is S pulse samples at once.
+    scratch_.resize(input == Input::Impulse ? std::max(kPieceSize, s) : 0);
+    worst_.resize(width);
+    best_.resize(width);
+    started_ = true;
+    return true;
+}
+
+void StreamingEye::Add(const double* samples, std::size_t count)
+{
+    if (!started_ || count == 0)
+        return;
+    if (input_ == Input::Pulse) {
+        addPulse(samples, count);
+        return;
+    }
+    // The pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S) of the running
+    // step s, by the same operations as the whole-vector eye, so that the
+    // pulse samples are the same numbers.
+    const std::int64_t s = s_;
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t piece = std::min(kPieceSize, count - done);
+        for (std::size_t k = 0; k < piece; ++k) {
+            const double h = samples[done + k];
+            if (std::fabs(h) > largestMagnitude_) {
+                largestMagnitude_ = std::fabs(h);
+                largestValue_ = h;
+            }
+            step_ += h;
+            const double sj = step_;
+            scratch_[k] = impulseCount_ + static_cast<std::int64_t>(k) < s
+                              ? level_ * sj
+                              : level_ * sj - level_ * stepRing_[stepSlot_];
+            stepRing_[stepSlot_] = sj;
+            if (++stepSlot_ == stepRing_.size())
+                stepSlot_ = 0;
+        }
+        impulseCount_ += static_cast<std::int64_t>(piece);
+        addPulse(scratch_.data(), piece);
+        done += piece;
+    }
+}
+
+// After the impulse the step holds its last value for S more pulse samples.
+void StreamingEye::flushImpulseTail()
+{
+    const std::int64_t s = s_;
+    for (std::int64_t k = 0; k < s; ++k) {
+        const double sj = step_;
+        scratch_[static_cast<std::size_t>(k)] =
+            impulseCount_ + k < s ? level_ * sj : level_ * sj - level_ * stepRing_[stepSlot_];
+        stepRing_[stepSlot_] = sj;
+        if (++stepSlot_ == stepRing_.size())
+            stepSlot_ = 0;
+    }
+    addPulse(scratch_.data(), static_cast<std::size_t>(s));
+}
+
+void StreamingEye::addPulse(const double* p, std::size_t count)
+{
+    const std::size_t s = static_cast<std::size_t>(s_);
+    // Magnitude sums: up to the next phase 0, then whole bits, which the
+    // compiler can vectorise, then the rest.
+    std::size_t k = 0;
+    double* sum = magnitudeSum_.data();
+    while (k < count && phase_ != 0) {
+        sum[phase_] += std::fabs(p[k++]);
+        if (++phase_ == s)
+            phase_ = 0;
+    }
+    for (; k + s <= count; k += s)
+        for (std::size_t j = 0; j < s; ++j)
+            sum[j] += std::fabs(p[k + j]);
+    for (; k < count; ++k) {
+        sum[phase_] += std::fabs(p[k]);
+        if (++phase_ == s)
+            phase_ = 0;
+    }
+
+    continueWindow(high_, p, count);
+    scanPeak(high_, p, count);
+    if (input_ == Input::Impulse) {
+        continueWindow(low_, p, count);
+        scanPeak(low_, p, count);
+    }
+    pushHistory(p, count);
+    pulseCount_ += static_cast<std::int64_t>(count);
+}
+
+// The window samples of an earlier peak that fall in this block.
+void StreamingEye::continueWindow(PeakTracker& t, const double* p, std::size_t count) const
+{
+    const std::size_t width = t.window.size();
+    if (t.filled >= width)
+        return;
+    const std::int64_t i0 = t.index - (s_ - 1) - s_ / 2;
+    while (t.filled < width) {
+        const std::int64_t a = i0 + static_cast<std::int64_t>(t.filled) - pulseCount_;
+        if (a >= static_cast<std::int64_t>(count))
+            break;
+        t.window[t.filled++] = t.sign * p[a];
+    }
+}
+
+void StreamingEye::scanPeak(PeakTracker& t, const double* p, std::size_t count)
+{
+    const double sign = t.sign;
+    double value = t.value;
+    // Past the main response almost no block holds a new peak: a count of
+    // the samples above the peak so far (which the compiler vectorises)
+    // settles that before the first-index search.
+    std::size_t above = 0;
+    for (std::size_t k = 0; k < count; ++k)
+        above += sign * p[k] > value ? 1 : 0;
+    if (above == 0)
+        return;
+    std::int64_t found = -1;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (sign * p[k] > value) {
+            value = sign * p[k];
+            found = static_cast<std::int64_t>(k);
+        }
+    }
+    if (found < 0)
+        return;
+    t.value = value;
+    t.index = pulseCount_ + found;
+    captureWindow(t, p, count);
+}
+
+// The window of a new peak from the kept history and this block.
+void StreamingEye::captureWindow(PeakTracker& t, const double* p, std::size_t count) const
+{
+    const std::int64_t width = static_cast<std::int64_t>(t.window.size());
+    const std::int64_t i0 = t.index - (s_ - 1) - s_ / 2;
+    const std::int64_t end = pulseCount_ + static_cast<std::int64_t>(count);
+    std::int64_t w = 0;
+    for (; w < width && i0 + w < end; ++w) {
+        const std::int64_t a = i0 + w;
+        double v;
+        if (a < 0)
+            v = 0.0;
+        else if (a >= pulseCount_)
+            v = p[a - pulseCount_];
+        else
+            v = history_[static_cast<std::size_t>(width - (pulseCount_ - a))];
+        t.window[static_cast<std::size_t>(w)] = t.sign * v;
+    }
+    t.filled = static_cast<std::size_t>(w);
+}
+
+void StreamingEye::pushHistory(const double* p, std::size_t count)
+{
+    const std::size_t width = history_.size();
+    if (count >= width) {
+        std::memcpy(history_.data(), p + (count - width), width * sizeof(double));
+    } else {
+        std::memmove(history_.data(), history_.data() + count, (width - count) * sizeof(double));
+        std::memcpy(history_.data() + (width - count), p, count * sizeof(double));
+    }
+}
+
+// The worst-case and best-case phase windows around the tracker's peak: every
+// sample of the phase counts against the eye (worst) or for it (best), except
+// the cursor, which counts with its sign. Samples past the end of the
+// response are absent, so such a phase has no cursor.
+void StreamingEye::curves(const PeakTracker& t, std::vector<double>& worst, std::vector<double>& best) const
+{
+    const std::int64_t s = s_;
+    const std::int64_t i0 = t.index - (s - 1) - s / 2;
+    const std::size_t width = t.window.size();
+    for (std::size_t w = 0; w < width; ++w) {
+        std::int64_t r = (i0 + static_cast<std::int64_t>(w)) % s;
+        if (r < 0)
+            r += s;
+        const double all = magnitudeSum_[static_cast<std::size_t>(r)];
+        const double v = w < t.filled ? t.window[w] : 0.0;
+        // sum over the others of -|p| plus the cursor: v - (all - |v|).
+        worst[w] = v > 0.0 ? (v + v) - all : -all;
+        best[w] = v < 0.0 ? all + (v + v) : all;
+    }
+}
+
+bool StreamingEye::Levels(double* bc, double* wc)
+{
+    if (!started_)
+        return false;
+    if (input_ == Input::Impulse) {
+        if (impulseCount_ == 0)
+            return false;
+        flushImpulseTail();
+    } else if (pulseCount_ == 0) {
+        return false;
+    }
+    started_ = false;
+
+    // The inverted impulse is measured negated and its curves negated back.
+    const bool inverted = input_ == Input::Impulse && largestValue_ < 0.0;
+    curves(inverted ? low_ : high_, worst_, best_);
+
+    const std::int64_t s = s_;
+    const std::int64_t h = s / 2;
+    const std::int64_t d = 2 * s;
+    // Eye edges and centre on the worst-case lower curve (-worst), then the
+    // window re-cut so that the centre lands on phase S - 1.
+    std::int64_t pos = 0;
+    double smallest = 1e40;
+    for (std::int64_t k = 0; k < d; ++k) {
+        if (-worst_[h + k] < smallest) {
+            smallest = -worst_[h + k];
+            pos = k;
+        }
+    }
+    std::int64_t centre;
+    if (-worst_[h + pos] > 0.0) {
+        centre = pos;
+    } else {
+        std::int64_t left = 0, right = 0;
+        for (std::int64_t k = pos - 1; k >= 1; --k) {
+            if (-worst_[h + k] > 0.0) {
+                left = k + 1;
+                break;
+            }
+        }
+        for (std::int64_t k = pos; k < d; ++k) {
+            if (-worst_[h + k] > 0.0) {
+                right = k - 1;
+                break;
+            }
+        }
+        centre = (left + right) / 2;
+    }
+    const std::int64_t shift = centre - (s - 1);
+    const std::int64_t offset = (shift != 0 && -h <= shift && shift < h) ? h + shift : h;
+    const double flip = inverted ? -1.0 : 1.0;
+    const double* a = worst_.data() + offset;
+    const double* c = best_.data() + offset;
+
+    // Levels at the middle of the open region between the last rising and
+    // falling crossings (phases 1 .. D-1), which may wrap around the window;
+    // with no crossing, at the largest worst-case level.
+    double top = -1e40;
+    std::int64_t topIndex = 0, rising = -1, falling = -1;
+    for (std::int64_t k = 1; k < d; ++k) {
+        const double ak = flip * a[k], prev = flip * a[k - 1];
+        if (ak > top) {
+            top = ak;
+            topIndex = k;
+        }
+        if (prev <= 0.0 && 0.0 < ak)
+            rising = k;
+        if (ak <= 0.0 && 0.0 < prev)
+            falling = k - 1;
+    }
+    std::int64_t at;
+    double wcLevel;
+    if (rising < 0 || falling < 0) {
+        at = topIndex;
+        wcLevel = top;
+    } else {
+        at = falling > rising ? (rising + falling) / 2 : (rising + falling + d) / 2;
+        if (at >= d)
+            at -= d;
+        wcLevel = flip * a[at];
+    }
+    *wc = wcLevel;
+    *bc = flip * c[at];
+    return true;
+}
+
+}  // namespace Veltramodels20200612
