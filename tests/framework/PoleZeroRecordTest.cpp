@@ -210,9 +210,9 @@ void sectionRuns(std::ostream& o)
                     std::stringstream msg;
                     const bool su = s.Setup(nullptr, msg);
                     const bool in = su && s.Initialize(msg);
-                    o << "setup " << su << " init " << in << " idx " << s.Data1Index << " " << s.Data2Index << " "
-                      << s.Data3Index << " " << s.Data4Index << " best " << hex(s.BestEyeRatio) << " gain "
-                      << hex(s.Cascade.Gain) << " cycles " << s.Cascade.CycleCount << " states "
+                    o << "setup " << su << " init " << in << " idx " << s.Data1Index << " " << s.Data2Index
+                      << " " << s.Data3Index << " " << s.Data4Index << " best " << hex(s.BestEyeRatio)
+                      << " gain " << hex(s.Cascade.Gain) << " cycles " << s.Cascade.CycleCount << " states "
                       << s.Cascade.StateCount << "\n";
                     o << "msg<<" << msg.str() << ">>\n";
                     put(o, "out", s.OutputImpulse);
@@ -259,8 +259,8 @@ void cascadeRuns(std::ostream& o)
             for (int adapt = 0; adapt <= 1; ++adapt) {
                 for (int level = 0; level <= 3; ++level) {
                     for (int type = 0; type <= 1; ++type) {
-                        o << "== cascade n1 " << n1 << " n2 " << n2 << " adapt " << adapt << " level " << level
-                          << " type " << type << "\n";
+                        o << "== cascade n1 " << n1 << " n2 " << n2 << " adapt " << adapt << " level "
+                          << level << " type " << type << "\n";
                         std::vector<double> ch = channel(300, 7.0 + n2, 16);
                         for (double& v : ch)
                             v *= fs;
@@ -283,8 +283,9 @@ void cascadeRuns(std::ostream& o)
                         const bool su = m.Setup(nullptr, msg);
                         const bool in = su && m.Initialize(msg);
                         o << "setup " << su << " init " << in << " idx " << m.EQ1_DataIndex << " "
-                          << m.EQ2_DataIndex << " best " << hex(m.BestEyeRatio) << " gain " << hex(m.Gain) << " dB "
-                          << hex(m.Gain_dB) << " cycles " << m.CycleCount << " states " << m.StateCount << "\n";
+                          << m.EQ2_DataIndex << " best " << hex(m.BestEyeRatio) << " gain " << hex(m.Gain)
+                          << " dB " << hex(m.Gain_dB) << " cycles " << m.CycleCount << " states "
+                          << m.StateCount << "\n";
                         o << "msg<<" << msg.str() << ">>\n";
                         put(o, "eq", m.EqualizedResponse);
                         put(o, "scaled", m.ScaledChannel);

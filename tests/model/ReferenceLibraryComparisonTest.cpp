@@ -80,8 +80,9 @@ std::vector<double> matrixFor(const Call& c)
     const double spb = c.spb;
     std::vector<double> m;
     for (long col = 0; col <= c.aggressors; ++col) {
-        std::vector<double> h = amitest::lossyChannel(c.rows, c.tauUI + 0.3 * col, 2.0 + 0.5 * col,
-                                                      3 + static_cast<int>(col % 2), col == 0 ? 0.8 : 0.1, spb);
+        std::vector<double> h =
+            amitest::lossyChannel(c.rows, c.tauUI + 0.3 * col, 2.0 + 0.5 * col, 3 + static_cast<int>(col % 2),
+                                  col == 0 ? 0.8 : 0.1, spb);
         if ((c.zeroColumns == 1 && col > 0) || c.zeroColumns == 2)
             h.assign(h.size(), 0.0);
         m.insert(m.end(), h.begin(), h.end());
@@ -102,7 +103,8 @@ std::vector<Call> calls()
     // The automatic choice over channels of growing loss.
     for (int corner = 0; corner <= 4; ++corner)
         for (int k = 0; k < 16; ++k)
-            v.push_back({amitest::params(1, k, corner), 12 * grids[k % 5], k % 5, grids[k % 5], 0.3 + 0.25 * k, 0});
+            v.push_back(
+                {amitest::params(1, k, corner), 12 * grids[k % 5], k % 5, grids[k % 5], 0.3 + 0.25 * k, 0});
     // Output gains, with and without the automatic choice.
     const char* gains[] = {"1.0", "0.5", "2.5", "1e-3", "0", "-1", "7", nullptr};
     for (const char* g : gains)
@@ -180,9 +182,10 @@ TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
         const std::vector<double> m = matrixFor(c);
         const Outcome want = run(reference, c.params, m, c.rows, c.aggressors, si, bitTime);
         const Outcome got = run(current, c.params, m, c.rows, c.aggressors, si, bitTime);
-        const bool same = want.ret == got.ret && want.closeRet == got.closeRet && want.msgNull == got.msgNull &&
-                          want.msg == got.msg && want.matrix.size() == got.matrix.size() &&
-                          std::memcmp(want.matrix.data(), got.matrix.data(), want.matrix.size() * sizeof(double)) == 0;
+        const bool same =
+            want.ret == got.ret && want.closeRet == got.closeRet && want.msgNull == got.msgNull &&
+            want.msg == got.msg && want.matrix.size() == got.matrix.size() &&
+            std::memcmp(want.matrix.data(), got.matrix.data(), want.matrix.size() * sizeof(double)) == 0;
         if (!same) {
             ++differing;
             ADD_FAILURE() << "call " << k << ": " << c.params << " rows " << c.rows << " aggressors "
