@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_CTLE_H
-#define VELTRAMODELS_CTLE_H
+#ifndef VELTRAMODELS20200612_CTLE_H
+#define VELTRAMODELS20200612_CTLE_H
 
 #include <fstream>
 #include <sstream>
