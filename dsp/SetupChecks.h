@@ -2,6 +2,7 @@
 #define VELTRAMODELS20200612_SETUPCHECKS_H
 
 #include <sstream>
+#include <vector>
 
 namespace Veltramodels20200612 {
 
@@ -21,6 +22,9 @@ public:
     // Returns isFault. On a fault the result is cleared and text is appended;
     // a message with numbers in it is appended by the caller instead.
     bool fault(bool isFault, const char* text = nullptr);
+    // The rules every equaliser list, cascade and section opens with: a
+    // channel with samples, a positive bit rate, at least 4 samples per bit.
+    void channelAndGrid(const std::vector<double>* channel, double bitRate, int samplesPerBit);
     // Clears the result without a message of its own.
     void fail() { ok_ = false; }
     bool ok() const { return ok_; }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "dsp/ImpulseOperations.h"
+#include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
 
@@ -57,36 +58,16 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg)
         UseFile->flush();
     }
 
-    bool ok = true;
-    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
-        msg << "ChannelImpulse vector size must be > 0.\n";
-        ok = false;
-    }
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
-    }
-    if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be and integer >= 4.\n";
-        ok = false;
-    }
-    if (AdaptStepRespIndex == 0 && (StepRespIndex < 1 || StepRespIndex > NumStepResp)) {
+    SetupChecks check(msg);
+    check.channelAndGrid(ChannelImpulse, BitRate, SamplesPerBit);
+    if (check.fault(AdaptStepRespIndex == 0 && (StepRespIndex < 1 || StepRespIndex > NumStepResp)))
         msg << "StepRespIndex must be an integer in the range [1, " << NumStepResp << "].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptForLogicLevel) > 1u) {
-        msg << "AdaptForLogicLevel must be an integer either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(static_cast<unsigned>(AdaptForLogicLevel) > 1u,
+                "AdaptForLogicLevel must be an integer either 0 or 1.\n");
     Gain = (AdaptForLogicLevel != 0) ? 1.0 : std::pow(10.0, Gain_dB / 20.0);
-    if (!(LogicLevel > 0.0)) {
-        msg << "LogicLevel must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptStepRespIndex) > 1u) {
-        msg << "AdaptStepRespIndex must be an integer either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(!(LogicLevel > 0.0), "LogicLevel must be > 0.\n");
+    check.fault(static_cast<unsigned>(AdaptStepRespIndex) > 1u,
+                "AdaptStepRespIndex must be an integer either 0 or 1.\n");
     if (AdaptStepRespIndex == 1)
         StepRespIndex = 1;
 
@@ -114,7 +95,7 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg)
         AdaptForLogicLevel = 0;
     }
 
-    if (!ok)
+    if (!check.ok())
         return false;
     // With the index adaptation the interpolator is set up per trial state.
     if (AdaptStepRespIndex == 1)

@@ -14,6 +14,7 @@
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SampleVectors.h"
 #include "dsp/SetupChecks.h"
+#include "eq/SectionChannel.h"
 
 namespace Veltramodels20200612 {
 
@@ -278,10 +279,7 @@ private:
     void checkParameters(SetupChecks& check, std::stringstream& msg)
     {
         const Derived& d = self();
-        check.fault(d.ChannelImpulse == nullptr || d.ChannelImpulse->empty(),
-                    "ChannelImpulse vector size must be > 0.\n");
-        check.fault(!(d.BitRate > 0.0), "BitRate must be > 0.\n");
-        check.fault(d.SamplesPerBit < 4, "SamplesPerBit must be and integer >= 4.\n");
+        check.channelAndGrid(d.ChannelImpulse, d.BitRate, d.SamplesPerBit);
         checkCounts(check, msg);
         if (d.adaptIndex() == 0)
             checkIndexes(check, msg);
@@ -349,16 +347,7 @@ private:
     void trimChannel()
     {
         Derived& d = self();
-        const std::vector<double>& ch = *d.ChannelImpulse;
-        const std::int64_t lastNz = SampleVectors::lastNonzero(ch);
-        const std::int64_t firstNz = SampleVectors::firstNonzero(ch);
-        const size_t last = lastNz < 0 ? 0 : static_cast<size_t>(lastNz);
-        const size_t first = firstNz <= 0 ? 0 : static_cast<size_t>(firstNz - 1);
-        const double divisor = d.SamplesPerBit * d.BitRate;
-        d.ScaledChannel.resize(last - first + 1);
-        for (size_t j = 0; first + j <= last; ++j)
-            d.ScaledChannel[j] = ch[first + j] / divisor;
-        d.ScaledChannel.shrink_to_fit();
+        SectionChannel::trimmedChannel(*d.ChannelImpulse, d.SamplesPerBit * d.BitRate, d.ScaledChannel);
         if (finalCache.valid && !SampleVectors::same(finalCache.channel, d.ScaledChannel))
             dropFinalCache();
     }

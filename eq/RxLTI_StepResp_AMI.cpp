@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "dsp/FFT.h"
+#include "eq/SectionChannel.h"
 #include "eq/SectionSetup.h"
 #include "eq/SectionSpectra.h"
 
@@ -188,21 +189,10 @@ bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg)
     } else if (agcOnly()) {
         if (SuppressMessages == 0)
             msg << "\nFront end (FE) model with only AGC used.\n";
-        const double scale = SampleRate * InputGain;
-        for (double& s : ChannelImpulse)
-            s *= scale;
-        AGC.ChannelImpulse = &ChannelImpulse;
-        AGC.BitRate = BitRate;
-        AGC.SamplesPerBit = SamplesPerBit;
-        AGC.AGC_Level = OutputLevel;
-        AGC.AGC_Type = AdaptForOutputLevel;
-        AGC.TxLogicLevel = TxDataLevelPtoP / 2;
-        AGC.ScalarGain = InputGain;
-        // An empty channel has no level to measure: the preset gain stays.
-        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg)))
+        const SectionChannel::LevelSettings level = {
+            BitRate, SamplesPerBit, SampleRate, InputGain, OutputLevel, AdaptForOutputLevel, TxDataLevelPtoP};
+        if (!SectionChannel::levelControlOnly(AGC, ChannelImpulse, level, UseFile, msg))
             return false;
-        for (double& s : ChannelImpulse)
-            s /= SampleRate;
         OutputImpulse = ChannelImpulse;
         runReady = true;
     } else {
@@ -231,17 +221,7 @@ bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done)
     // The lists' channel: scaled to the sample rate and by InputGain, and
     // positive-going. An empty channel is handed on as one zero sample, the
     // trimmed form of any silent channel.
-    if (ChannelImpulse.empty()) {
-        workingChannel.assign(1, 0.0);
-    } else {
-        workingChannel.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
-            workingChannel[i] = ChannelImpulse[i] * SampleRate * InputGain;
-    }
-    workingChannel.shrink_to_fit();
-    if (Cascade.chInverted(workingChannel))
-        for (double& s : workingChannel)
-            s = -s;
+    SectionChannel::workingChannel(ChannelImpulse, SampleRate, InputGain, workingChannel);
 
     bool ok;
     if (parallelTopology()) {

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/ImpulseOperations.h"
+#include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
 
@@ -44,47 +45,20 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg)
         useFile->flush();
         UseFile = useFile;
     }
-    bool ok = true;
-    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
-        msg << "ChannelImpulse vector size must be > 0.\n";
-        ok = false;
-    }
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
-    }
-    if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be and integer >= 4.\n";
-        ok = false;
-    }
-    if (AdaptDataIndex == 0 && (DataIndex < 1 || DataIndex > NumData)) {
+    SetupChecks check(msg);
+    check.channelAndGrid(ChannelImpulse, BitRate, SamplesPerBit);
+    if (check.fault(AdaptDataIndex == 0 && (DataIndex < 1 || DataIndex > NumData)))
         msg << "DataIndex must be an integer in the range [1, " << NumData << "].\n";
-        ok = false;
-    }
     Gain = 1.0;
     if (AdaptForChLoss == 0)
         Gain = std::pow(10.0, Gain_dB / 20.0);
-    if (!(SourceLogicLevel > 0.0)) {
-        msg << "SourceLogicLevel must be > 0.\n";
-        ok = false;
-    }
-    if (!(AGC_Level > 0.0)) {
-        msg << "AGC_Level must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptDataIndex) > 1u) {
-        msg << "AdaptDataIndex must be an integer either 0 or 1.\n";
-        ok = false;
-    }
-    if (NumData <= 0) {
-        msg << "NumData must be an integer >= 1.\n";
-        if (PZ_data == nullptr)
-            msg << "PZ_data array must not be NULL.\n";
-        ok = false;
-    } else if (PZ_data == nullptr) {
-        msg << "PZ_data array must not be NULL.\n";
-        ok = false;
-    }
+    check.fault(!(SourceLogicLevel > 0.0), "SourceLogicLevel must be > 0.\n");
+    check.fault(!(AGC_Level > 0.0), "AGC_Level must be > 0.\n");
+    check.fault(static_cast<unsigned>(AdaptDataIndex) > 1u,
+                "AdaptDataIndex must be an integer either 0 or 1.\n");
+    check.fault(NumData <= 0, "NumData must be an integer >= 1.\n");
+    check.fault(PZ_data == nullptr, "PZ_data array must not be NULL.\n");
+    const bool ok = check.ok();
 
     if (ok) {
         for (int i = 0; i < NumData; ++i) {

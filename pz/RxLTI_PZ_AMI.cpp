@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "dsp/FFT.h"
+#include "eq/SectionChannel.h"
 #include "eq/SectionSetup.h"
 #include "eq/SectionSpectra.h"
 
@@ -187,20 +188,10 @@ bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg)
         runReady_ = true;
     } else if (agcOnly()) {
         msg << "\nFront end (FE) model with only AGC used.\n";
-        const double scale = SampleRate * InputGain;
-        for (double& s : ChannelImpulse)
-            s *= scale;
-        AGC.ChannelImpulse = &ChannelImpulse;
-        AGC.BitRate = BitRate;
-        AGC.SamplesPerBit = SamplesPerBit;
-        AGC.AGC_Level = OutputLevel;
-        AGC.AGC_Type = AdaptForOutputLevel;
-        AGC.TxLogicLevel = TxDataLevelPtoP / 2;
-        AGC.ScalarGain = InputGain;
-        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg)))
+        const SectionChannel::LevelSettings level = {
+            BitRate, SamplesPerBit, SampleRate, InputGain, OutputLevel, AdaptForOutputLevel, TxDataLevelPtoP};
+        if (!SectionChannel::levelControlOnly(AGC, ChannelImpulse, level, UseFile, msg))
             return false;
-        for (double& s : ChannelImpulse)
-            s /= SampleRate;
         OutputImpulse = ChannelImpulse;
         runReady_ = true;
     } else {
@@ -224,17 +215,7 @@ bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done)
     if (SuppressMessages == 0)
         msg << "\nGenerating front end (FE) model based on pole and zero data.\n";
 
-    if (ChannelImpulse.empty()) {
-        workingChannel_.assign(1, 0.0);
-    } else {
-        workingChannel_.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
-            workingChannel_[i] = ChannelImpulse[i] * SampleRate * InputGain;
-    }
-    workingChannel_.shrink_to_fit();
-    if (Cascade.chInverted(workingChannel_))
-        for (double& s : workingChannel_)
-            s = -s;
+    SectionChannel::workingChannel(ChannelImpulse, SampleRate, InputGain, workingChannel_);
 
     FIRwMultiplePZLists& c = Cascade;
     c.ChannelImpulse = &workingChannel_;
