@@ -42,6 +42,9 @@ public:
     std::ofstream* UseFile;
     SPolesZeros PZSection;
     double OutputDivisor;
+
+private:
+    bool designFromTable(std::stringstream& msg);
 };
 
 }  // namespace Veltramodels20200612

@@ -11,6 +11,8 @@
 
 namespace Veltramodels20200612 {
 
+class ImpulseOperations;
+
 // One list of pole/zero equaliser states. Each state is a PZImpulse whose
 // impulse response becomes the taps of the list's FIR; samples pushed
 // through Run come out equalised and scaled by Gain. The list can choose its
@@ -62,6 +64,8 @@ public:
 
 private:
     bool generate(int index, std::stringstream& msg);
+    bool searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg);
+    void adaptGain(ImpulseOperations& ops, bool measured, double bc, double wc, std::stringstream& msg);
     void trialChannel(std::vector<double>& v) const;
     bool channelInverted_;
 };

@@ -10,6 +10,8 @@
 
 namespace Veltramodels20200612 {
 
+class SetupChecks;
+
 // Checks one pole/zero set (roots in rad/s, left half-plane) and produces its
 // impulse response at the sample rate SamplesPerBit * BitRate: samples in
 // gain per sample, so that their sum is the set's gain at 0 Hz.
@@ -92,6 +94,9 @@ public:
     SPolesZeros Filter;
 
 private:
+    void checkSettings(SetupChecks& check, std::stringstream& msg);
+    void checkRoots(SetupChecks& check, double* maxModulus);
+    bool deriveGrid(double maxModulus, std::stringstream& msg);
     bool initializeIIR(std::stringstream& msg, std::vector<double>& h);
     bool initializeSpectrum(std::stringstream& msg, std::vector<double>& h);
     std::complex<double> evaluate(std::complex<double> s, const std::vector<double>& p,
