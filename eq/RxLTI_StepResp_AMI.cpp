@@ -11,6 +11,51 @@
 
 namespace Veltramodels20200612 {
 
+namespace {
+
+// The numbered fields of one list of a cascade or parallel section, so that
+// list n is handed on through its row of a table instead of a written-out
+// copy per list.
+template <class Section> struct ListFields {
+    int Section::*count;
+    std::vector<double>** Section::*table;
+    int Section::*arrangement;
+    int Section::*index;
+};
+
+template <class Section>
+void handList(Section& s, const ListFields<Section>& f, int count, std::vector<double>** table,
+              int arrangement, int index)
+{
+    s.*f.count = count;
+    s.*f.table = table;
+    s.*f.arrangement = arrangement;
+    s.*f.index = index;
+}
+
+using Cascade = FIRwMultipleStepRespLists;
+const ListFields<Cascade> kCascadeLists[4] = {{&Cascade::EQ1_NumStepResp, &Cascade::EQ1_StepResp_data_values,
+                                               &Cascade::EQ1_ColumnArrangement, &Cascade::EQ1_StepRespIndex},
+                                              {&Cascade::EQ2_NumStepResp, &Cascade::EQ2_StepResp_data_values,
+                                               &Cascade::EQ2_ColumnArrangement, &Cascade::EQ2_StepRespIndex},
+                                              {&Cascade::EQ3_NumStepResp, &Cascade::EQ3_StepResp_data_values,
+                                               &Cascade::EQ3_ColumnArrangement, &Cascade::EQ3_StepRespIndex},
+                                              {&Cascade::EQ4_NumStepResp, &Cascade::EQ4_StepResp_data_values,
+                                               &Cascade::EQ4_ColumnArrangement, &Cascade::EQ4_StepRespIndex}};
+
+using Parallel = FIRwParallelStepRespLists;
+const ListFields<Parallel> kParallelLists[2] = {
+    {&Parallel::EQ1_NumStepResp, &Parallel::EQ1_StepResp_data_values, &Parallel::EQ1_ColumnArrangement,
+     &Parallel::EQ1_StepRespIndex},
+    {&Parallel::EQ2_NumStepResp, &Parallel::EQ2_StepResp_data_values, &Parallel::EQ2_ColumnArrangement,
+     &Parallel::EQ2_StepRespIndex}};
+
+const int RxLTI_StepResp_AMI::*const kArrangements[4] = {
+    &RxLTI_StepResp_AMI::ColumnArrangement1, &RxLTI_StepResp_AMI::ColumnArrangement2,
+    &RxLTI_StepResp_AMI::ColumnArrangement3, &RxLTI_StepResp_AMI::ColumnArrangement4};
+
+}  // namespace
+
 RxLTI_StepResp_AMI::RxLTI_StepResp_AMI()
     : Input(0.0),
       Output(0.0),
@@ -115,57 +160,27 @@ bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
 bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwMultipleStepRespLists& cascade, int n, int count,
                                            std::vector<double>** table, std::stringstream&)
 {
-    const int index = (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
-    switch (n) {
-    case 1:
-        cascade.EQ1_NumStepResp = count;
-        cascade.EQ1_StepResp_data_values = table;
-        cascade.EQ1_ColumnArrangement = ColumnArrangement1;
-        cascade.EQ1_StepRespIndex = index;
-        return true;
-    case 2:
-        cascade.EQ2_NumStepResp = count;
-        cascade.EQ2_StepResp_data_values = table;
-        cascade.EQ2_ColumnArrangement = ColumnArrangement2;
-        cascade.EQ2_StepRespIndex = index;
-        return true;
-    case 3:
-        cascade.EQ3_NumStepResp = count;
-        cascade.EQ3_StepResp_data_values = table;
-        cascade.EQ3_ColumnArrangement = ColumnArrangement3;
-        cascade.EQ3_StepRespIndex = index;
-        return true;
-    case 4:
-        cascade.EQ4_NumStepResp = count;
-        cascade.EQ4_StepResp_data_values = table;
-        cascade.EQ4_ColumnArrangement = ColumnArrangement4;
-        cascade.EQ4_StepRespIndex = index;
-        return true;
-    default:
+    if (n < 1 || n > 4)
         return false;
-    }
+    handList(cascade, kCascadeLists[n - 1], count, table, this->*kArrangements[n - 1],
+             listIndexFor(n, count));
+    return true;
 }
 
 bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwParallelStepRespLists& parallel, int n, int count,
                                            std::vector<double>** table, std::stringstream&)
 {
-    const int index = (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
-    switch (n) {
-    case 1:
-        parallel.EQ1_NumStepResp = count;
-        parallel.EQ1_StepResp_data_values = table;
-        parallel.EQ1_ColumnArrangement = ColumnArrangement1;
-        parallel.EQ1_StepRespIndex = index;
-        return true;
-    case 2:
-        parallel.EQ2_NumStepResp = count;
-        parallel.EQ2_StepResp_data_values = table;
-        parallel.EQ2_ColumnArrangement = ColumnArrangement2;
-        parallel.EQ2_StepRespIndex = index;
-        return true;
-    default:
+    if (n < 1 || n > 2)
         return false;
-    }
+    handList(parallel, kParallelLists[n - 1], count, table, this->*kArrangements[n - 1],
+             listIndexFor(n, count));
+    return true;
+}
+
+// The index list n starts from: 1 with the search on or a single state.
+int RxLTI_StepResp_AMI::listIndexFor(int n, int count) const
+{
+    return (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
 }
 
 bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg)

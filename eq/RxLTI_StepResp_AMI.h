@@ -116,6 +116,7 @@ private:
 
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
     bool agcOnly() const { return FEType == 1 && NumData1 == 0; }
+    int listIndexFor(int n, int count) const;
     int listIndex(int n) const;
     bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
