@@ -2,19 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
+
+#include "dsp/SampleVectors.h"
 
 namespace Veltramodels20200612 {
-
-namespace {
-
-bool sameSamples(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
-}
-
-}  // namespace
 
 void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, std::int64_t* first)
 {
@@ -48,7 +39,7 @@ void FFTConvolution::Run(const std::vector<double>& x, std::vector<double>& v, s
     while (N < need)
         N *= 2;
 
-    if (!(sameSamples(source, v) && static_cast<std::int64_t>(spectrum.size()) >= need)) {
+    if (!(SampleVectors::same(source, v) && static_cast<std::int64_t>(spectrum.size()) >= need)) {
         source = v;
         spectrum.assign(static_cast<size_t>(N), std::complex<double>(0.0, 0.0));
         for (std::int64_t i = 0; i <= cLast; ++i)

@@ -235,19 +235,39 @@ bool InterpolateData::DoInterpolation(std::vector<double>& X, std::stringstream&
     if (!checkArrays(msg)) {
         return false;
     }
-    const std::vector<double>& xd = *xData;
-    const std::vector<double>& yd = *yData;
-    const size_t n = xd.size();
     const size_t m = X.size();
-
     if (m == 0) {
         yOut->clear();
         return true;
     }
     x_Start = X[0];
     x_Step = (m > 1) ? X[1] - X[0] : X[0];
+    if (!prepareAbscissas(msg))
+        return false;
+    try {
+        yOut->assign(m, 0.0);
+    } catch (const std::exception&) {
+        msg << kNoMemory;
+        return false;
+    }
+    if (!interpolateAll(X, msg))
+        return false;
+    if (DifferentiateData == 1) {
+        // In place, back to front: y[i] - y[i-1] of the undifferenced values.
+        std::vector<double>& y = *yOut;
+        for (size_t i = m - 1; i > 0; --i) {
+            y[i] = y[i] - y[i - 1];
+        }
+        y[0] = 0.0;
+    }
+    return true;
+}
 
-    // Private working abscissas: shifted to start at 0, then possibly mapped.
+// Private working abscissas: shifted to start at 0, then possibly mapped.
+bool InterpolateData::prepareAbscissas(std::stringstream& msg)
+{
+    const std::vector<double>& xd = *xData;
+    const size_t n = xd.size();
     if (SavedX == nullptr || SavedXSize != n) {
         DeleteBuffers();
         SavedX = new (std::nothrow) double[n];
@@ -273,25 +293,22 @@ bool InterpolateData::DoInterpolation(std::vector<double>& X, std::stringstream&
         u[0] = 0.25 * u[1];
     }
     LogReference = r;
+    return true;
+}
 
-    try {
-        yOut->assign(m, 0.0);
-    } catch (const std::exception&) {
-        msg << kNoMemory;
-        return false;
-    }
+// Every output point: the interval search and the value in it.
+bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringstream& msg)
+{
+    const std::vector<double>& yd = *yData;
+    const size_t n = xData->size();
+    const size_t m = X.size();
+    const double* u = SavedX;
+    const double x0 = xOffset;
+    const double r = LogReference;
     std::vector<double>& y = *yOut;
-
     const double last = u[n - 1];
     const double tol = (u[n - 1] - u[n - 2]) * 1e-6;
-    const double delta = u[1] - u[0];
-    const bool step = (StepData == 1);
-
-    // Cubic coefficients of the previous point, reused while the stencil's
-    // inputs stay the same (consecutive points in one interval).
-    bool haveCoef = false;
-    double prevIn[6] = {0, 0, 0, 0, 0, 0};
-    double a0 = 0.0, a1 = 0.0, a2 = 0.0, a3 = 0.0;
+    CubicCache cache;
 
     // The interval search moves forward with ascending output abscissas, so
     // one pass costs O(n + m). An abscissa before the current interval (a
@@ -328,140 +345,152 @@ bool InterpolateData::DoInterpolation(std::vector<double>& X, std::stringstream&
             y[j] = yd[h];
             continue;
         }
-
-        // Four-point stencil around the interval (c1, c2).
-        double c0, g0, c1, g1, c2, g2, c3, g3;
-        if (h == 0) {
-            c0 = u[0] - 2.0 * delta;
-            g0 = step ? 0.0 : yd[0] - 2.0 * (yd[1] - yd[0]);
-            c1 = u[0] - delta;
-            g1 = step ? 0.0 : yd[0] - (yd[1] - yd[0]);
-            c2 = u[0];
-            g2 = yd[0];
-            c3 = u[1];
-            g3 = yd[1];
-            // A step response is zero before it starts: below the ramp from
-            // (u[0] - delta, 0) up to the first point nothing is extrapolated.
-            if (step && t <= c1) {
-                y[j] = 0.0;
-                continue;
-            }
-        } else if (h == 1) {
-            c0 = u[0] - delta;
-            g0 = step ? 0.0 : 2.0 * yd[0] - yd[1];
-            c1 = u[0];
-            g1 = yd[0];
-            c2 = u[1];
-            g2 = yd[1];
-            c3 = u[2];
-            g3 = yd[2];
-        } else if (h == n - 1) {
-            c0 = u[h - 2];
-            g0 = yd[h - 2];
-            c1 = u[h - 1];
-            g1 = yd[h - 1];
-            c2 = u[h];
-            g2 = yd[h];
-            c3 = 2.0 * u[h] - u[h - 1];
-            g3 = step ? yd[h] : 2.0 * yd[h] - yd[h - 1];
-        } else {
-            c0 = u[h - 2];
-            g0 = yd[h - 2];
-            c1 = u[h - 1];
-            g1 = yd[h - 1];
-            c2 = u[h];
-            g2 = yd[h];
-            c3 = u[h + 1];
-            g3 = yd[h + 1];
-        }
-
-        const double linear = g1 + (g2 - g1) * (t - c1) / (c2 - c1);
-        if (InterpolationType != 1 && InterpolationType != 2) {
-            y[j] = linear;
+        Stencil st;
+        if (!stencilAround(h, t, st)) {
+            y[j] = 0.0;
             continue;
         }
-        if (InterpolationType == 2) {
-            // Abscissas spread over more than six decades make the Lagrange
-            // form ill-conditioned.
-            const double c[4] = {c0, c1, c2, c3};
-            double lo = 0.0, hi = 0.0;
-            bool first = true;
-            for (int p = 0; p < 4; ++p) {
-                for (int q = p + 1; q < 4; ++q) {
-                    const double d = std::log10(std::fabs(c[p] - c[q]));
-                    if (first) {
-                        lo = hi = d;
-                        first = false;
-                    } else {
-                        if (d < lo)
-                            lo = d;
-                        if (d > hi)
-                            hi = d;
-                    }
-                }
-            }
-            if (hi - lo > 6.0) {
-                y[j] = linear;
-                continue;
-            }
-        }
-        // Zeros or abrupt ordinate changes: the higher-order forms would ring.
-        if (g0 == 0.0 || g1 == 0.0 || g2 == 0.0 || g3 == 0.0 || g1 / g0 > 2.0 || g0 / g1 > 2.0 ||
-            g2 / g3 > 2.0 || g3 / g2 > 2.0) {
-            y[j] = linear;
-            continue;
-        }
-        if (InterpolationType == 2) {
-            y[j] = Fit.LagrangeInterpolation_4Point(t, c0, g0, c1, g1, c2, g2, c3, g3);
-            continue;
-        }
-
-        // Shape-preserving cubic in normalised coordinates: N(c0) = 1,
-        // N(c1) = 2, which keeps the x-multiplied slope rows of the fit well
-        // away from zero. Ordinates are shifted by J = 2*g0 - g1.
-        const double K = c1 - 2.0 * c0;
-        const double lambda = 1.0 / std::fabs(c1 - c0);
-        const double n0 = (c0 + K) * lambda;
-        const double n1 = (c1 + K) * lambda;
-        const double n2 = (c2 + K) * lambda;
-        const double n3 = (c3 + K) * lambda;
-        const double J = 2.0 * g0 - g1;
-        const double h0 = g0 - J, h1 = g1 - J, h2 = g2 - J, h3 = g3 - J;
-        const double s = (h2 - h1) / (n2 - n1);
-        const double s1 = 0.5 * (s + (h1 - h0) / (n1 - n0));
-        const double s2 = 0.5 * (s + (h3 - h2) / (n3 - n2));
-        const double in[6] = {n1, h1, n2, h2, s1, s2};
-        bool same = haveCoef;
-        for (int p = 0; same && p < 6; ++p) {
-            same = (in[p] == prevIn[p]);
-        }
-        if (!same) {
-            if (!Fit.ThirdOrderCoefficients_2Point(&a0, &a1, &a2, &a3, n1, h1, n2, h2, s1, s2)) {
-                msg << "Interpolation of the data failed at x-axis value " << x0 + tx << ".";
-                haveCoef = false;
-                return false;
-            }
-            for (int p = 0; p < 6; ++p) {
-                prevIn[p] = in[p];
-            }
-            haveCoef = true;
-        }
-        const double qn = (t + K) * lambda;
-        const double R = ((a3 * qn + a2) * qn + a1) * qn + a0;
-        if ((h1 < h2 && (R < h1 || R > h2)) || (h1 > h2 && (R < h2 || R > h1))) {
-            y[j] = linear;  // the cubic would overshoot the interval's end values
-        } else {
-            y[j] = R + J;
+        if (!valueInInterval(st, t, cache, &y[j])) {
+            msg << "Interpolation of the data failed at x-axis value " << x0 + tx << ".";
+            return false;
         }
     }
+    return true;
+}
 
-    if (DifferentiateData == 1) {
-        // In place, back to front: y[i] - y[i-1] of the undifferenced values.
-        for (size_t i = m - 1; i > 0; --i) {
-            y[i] = y[i] - y[i - 1];
-        }
-        y[0] = 0.0;
+// Four-point stencil around the interval (c1, c2] that ends at u[h]. Before
+// the first point and after the last the stencil is extended by one interval
+// (the first data interval's width at the start); step data are zero before
+// the start and hold their final value after the end. False where a step
+// response is zero: below the ramp from (u[0] - delta, 0) up to the first
+// point nothing is extrapolated.
+bool InterpolateData::stencilAround(size_t h, double t, Stencil& s) const
+{
+    const std::vector<double>& yd = *yData;
+    const size_t n = xData->size();
+    const double* u = SavedX;
+    const double delta = u[1] - u[0];
+    const bool step = (StepData == 1);
+    if (h == 0) {
+        s.c[0] = u[0] - 2.0 * delta;
+        s.g[0] = step ? 0.0 : yd[0] - 2.0 * (yd[1] - yd[0]);
+        s.c[1] = u[0] - delta;
+        s.g[1] = step ? 0.0 : yd[0] - (yd[1] - yd[0]);
+        s.c[2] = u[0];
+        s.g[2] = yd[0];
+        s.c[3] = u[1];
+        s.g[3] = yd[1];
+        return !(step && t <= s.c[1]);
     }
+    if (h == 1) {
+        s.c[0] = u[0] - delta;
+        s.g[0] = step ? 0.0 : 2.0 * yd[0] - yd[1];
+        s.c[1] = u[0];
+        s.g[1] = yd[0];
+        s.c[2] = u[1];
+        s.g[2] = yd[1];
+        s.c[3] = u[2];
+        s.g[3] = yd[2];
+        return true;
+    }
+    s.c[0] = u[h - 2];
+    s.g[0] = yd[h - 2];
+    s.c[1] = u[h - 1];
+    s.g[1] = yd[h - 1];
+    s.c[2] = u[h];
+    s.g[2] = yd[h];
+    if (h == n - 1) {
+        s.c[3] = 2.0 * u[h] - u[h - 1];
+        s.g[3] = step ? yd[h] : 2.0 * yd[h] - yd[h - 1];
+    } else {
+        s.c[3] = u[h + 1];
+        s.g[3] = yd[h + 1];
+    }
+    return true;
+}
+
+// True when the stencil's abscissas spread over more than six decades, which
+// makes the Lagrange form ill-conditioned.
+static bool spreadOverSixDecades(const double* c)
+{
+    double lo = 0.0, hi = 0.0;
+    bool first = true;
+    for (int p = 0; p < 4; ++p) {
+        for (int q = p + 1; q < 4; ++q) {
+            const double d = std::log10(std::fabs(c[p] - c[q]));
+            if (first) {
+                lo = hi = d;
+                first = false;
+            } else {
+                if (d < lo)
+                    lo = d;
+                if (d > hi)
+                    hi = d;
+            }
+        }
+    }
+    return hi - lo > 6.0;
+}
+
+// The value at t in the stencil's middle interval by the chosen form, the
+// linear one where a higher-order form would be ill-conditioned or would
+// ring. False when the cubic's coefficients cannot be found.
+bool InterpolateData::valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value)
+{
+    const double* c = s.c;
+    const double* g = s.g;
+    const double linear = g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]);
+    *value = linear;
+    if (InterpolationType != 1 && InterpolationType != 2)
+        return true;
+    if (InterpolationType == 2 && spreadOverSixDecades(c))
+        return true;
+    // Zeros or abrupt ordinate changes: the higher-order forms would ring.
+    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0 || g[1] / g[0] > 2.0 || g[0] / g[1] > 2.0 ||
+        g[2] / g[3] > 2.0 || g[3] / g[2] > 2.0)
+        return true;
+    if (InterpolationType == 2) {
+        *value = Fit.LagrangeInterpolation_4Point(t, c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
+        return true;
+    }
+
+    // Shape-preserving cubic in normalised coordinates: N(c0) = 1,
+    // N(c1) = 2, which keeps the x-multiplied slope rows of the fit well
+    // away from zero. Ordinates are shifted by J = 2*g0 - g1.
+    const double K = c[1] - 2.0 * c[0];
+    const double lambda = 1.0 / std::fabs(c[1] - c[0]);
+    const double n0 = (c[0] + K) * lambda;
+    const double n1 = (c[1] + K) * lambda;
+    const double n2 = (c[2] + K) * lambda;
+    const double n3 = (c[3] + K) * lambda;
+    const double J = 2.0 * g[0] - g[1];
+    const double h0 = g[0] - J, h1 = g[1] - J, h2 = g[2] - J, h3 = g[3] - J;
+    const double sl = (h2 - h1) / (n2 - n1);
+    const double s1 = 0.5 * (sl + (h1 - h0) / (n1 - n0));
+    const double s2 = 0.5 * (sl + (h3 - h2) / (n3 - n2));
+    // The coefficients of the previous point are reused while the stencil's
+    // inputs stay the same (consecutive points in one interval).
+    const double in[6] = {n1, h1, n2, h2, s1, s2};
+    bool same = cache.valid;
+    for (int p = 0; same && p < 6; ++p) {
+        same = (in[p] == cache.in[p]);
+    }
+    if (!same) {
+        if (!Fit.ThirdOrderCoefficients_2Point(&cache.a[0], &cache.a[1], &cache.a[2], &cache.a[3], n1, h1, n2,
+                                               h2, s1, s2)) {
+            cache.valid = false;
+            return false;
+        }
+        for (int p = 0; p < 6; ++p) {
+            cache.in[p] = in[p];
+        }
+        cache.valid = true;
+    }
+    const double qn = (t + K) * lambda;
+    const double R = ((cache.a[3] * qn + cache.a[2]) * qn + cache.a[1]) * qn + cache.a[0];
+    // The cubic would overshoot the interval's end values: linear instead.
+    if (!((h1 < h2 && (R < h1 || R > h2)) || (h1 > h2 && (R < h2 || R > h1))))
+        *value = R + J;
     return true;
 }
 

@@ -60,7 +60,23 @@ public:
     void DeleteBuffers();
 
 private:
+    // Four interpolation points around an interval: abscissas c, ordinates g.
+    struct Stencil {
+        double c[4];
+        double g[4];
+    };
+    // Cubic coefficients a of the last point and the inputs they came from.
+    struct CubicCache {
+        bool valid = false;
+        double in[6] = {0, 0, 0, 0, 0, 0};
+        double a[4] = {0, 0, 0, 0};
+    };
+
     bool checkArrays(std::stringstream& msg) const;
+    bool prepareAbscissas(std::stringstream& msg);
+    bool interpolateAll(const std::vector<double>& X, std::stringstream& msg);
+    bool stencilAround(std::size_t h, double t, Stencil& s) const;
+    bool valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value);
 };
 
 }  // namespace Veltramodels20200612

@@ -7,12 +7,10 @@
 #include <sstream>
 #include <vector>
 
-#include "dsp/FFTConvolution.h"
 #include "eq/FIRwStepRespList.h"
+#include "eq/ListCascade.h"
 
 namespace Veltramodels20200612 {
-
-class ImpulseOperations;
 
 // Cascade of up to four step-response equaliser lists, EQ1 ... EQ4. Given the
 // channel impulse it chooses one state per list so that channel + cascade has
@@ -28,7 +26,7 @@ class ImpulseOperations;
 // always holds the final output, gain included), Finalize. Setting
 // AdaptStepRespIndex = 0 and repeating Setup/Initialize rebuilds the cascade
 // with the stored indexes.
-class FIRwMultipleStepRespLists {
+class FIRwMultipleStepRespLists : public ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList> {
 public:
     FIRwMultipleStepRespLists();
     ~FIRwMultipleStepRespLists();
@@ -84,92 +82,27 @@ public:
     std::vector<double> ListChannel;  // every list's ChannelImpulse: [1.0]
     std::int64_t SampleCount;         // Run calls since Initialize
 
-    bool Setup(std::ofstream* useFile, std::stringstream& msg);
-    bool Initialize(std::stringstream& msg);
-    void Run(std::stringstream& msg);
-    // count calls of Run on input[0 .. count-1], each final output (the
-    // FinalOutput of that call) to output[] (which may be input); the stage
-    // outputs and the state are left as the last call leaves them.
-    void RunBlock(const double* input, double* output, std::int64_t count, std::stringstream& msg);
-    void Finalize();
+    // Setup, Initialize, Run, RunBlock, Finalize, FinalOutput, InitializeEQ,
+    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's.
 
     // List n (1..4); null for any other n.
     FIRwStepRespList* EQList(int n);
     // Number of states of list n (1..4), 0 otherwise.
     int NumStepResp(int n) const;
-    // The final output of the last Run (EQ4_Output).
-    double FinalOutput() const { return EQ4_Output; }
 
     // Copies the section's settings and the given index into list n and sets
     // it up (no use file). List 1 with no states only gets the values.
     bool SetupEQ(int n, int index, std::stringstream& msg);
-    bool InitializeEQ(int n, std::stringstream& msg);
-    void Setup_chImp(std::vector<double>& v);
-    // Replaces v by its convolution with list n's taps (the single tap 1.0
-    // for list 1 with no states), leading zeros of the result dropped.
-    // enableFFT = 0: exactly the direct-form sums; 1: FFT convolution, equal
-    // to the direct form up to rounding.
-    bool convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream& msg);
-    // Drops trailing exact zeros (keeping one sample), then leading ones.
-    void truncateEQ(std::vector<double>& v);
-    // True when the first sample of largest magnitude is negative.
-    bool chInverted(const std::vector<double>& v) const;
 
 private:
-    // FFT convolution of each stage, keeping its input's spectrum while the
-    // same input is convolved with other taps.
-    FFTConvolution stageConvolution[4];
-    // Stage results of the last trial and the indexes they were built for.
-    std::vector<double> stageResponse[4];
-    int stageIndex[4];
-    int stageValid;  // stages 0 .. stageValid-1 hold results for stageIndex
-    int stageFFT;    // convolution mode of the held results
-
-    const std::vector<double>* listTaps(int n);
-    bool stageInUse(int s) const;
-    // Builds the trial response for the given indexes and points response at
-    // it (valid until the next build). Returns 0, or the number (1..4) of the
-    // stage whose set-up or convolution failed. With reuse, leading stages
-    // already built for the same indexes are kept.
-    int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
-                   const std::vector<double>** response);
-    // The response made positive-going: the trial itself, or a negated copy.
-    const std::vector<double>& positiveGoing(const std::vector<double>& response,
-                                             std::vector<double>& negated) const;
-    void releaseSearchBuffers();
-    // The expensive part of the last successful final evaluation: the
-    // sign-corrected response and its eye levels, with everything they were
-    // computed from. The owner's rebuild for Run repeats the final
-    // evaluation on the same channel and taps; it then takes these instead
-    // of convolving and measuring again. Kept across Finalize; dropped once
-    // it has served a repeat, by the next evaluation and by a Setup with
-    // another channel.
-    struct FinalEvaluationCache {
-        bool valid = false;
-        int samplesPerBit = 0;
-        double logicLevel = 0.0;
-        std::vector<double> channel;   // ScaledChannel
-        std::vector<double> taps[4];   // taps of each stage in use
-        std::vector<double> response;  // positive-going response
-        double bc = 0.0;
-        double wc = 0.0;
-    };
-    FinalEvaluationCache finalCache;
-    void dropFinalCache();
-    // True when the cache holds the evaluation of these indexes on the
-    // current channel; the lists are then set up and finalised exactly as a
-    // rebuilt trial leaves them.
-    bool finalCacheMatches(const int index[4]);
-    // Takes over taps (those of the stages in use, empty for the others).
-    void storeFinalCache(std::vector<double> (&taps)[4], const std::vector<double>& response, double bc,
-                         double wc);
-    bool sequentialSearch(ImpulseOperations& ops, std::stringstream& msg);
-    bool exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg);
-    bool finalEvaluation(ImpulseOperations& ops, std::stringstream& msg);
-    bool prepareForRun(std::stringstream& msg);
-    void writeIndexLine(const int index[4], std::stringstream& msg) const;
-    void finalizeLists();
-    void convolveDirect(const std::vector<double>& taps, std::vector<double>& v) const;
+    friend class ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList>;
+    int stateCount(int n) const { return NumStepResp(n); }
+    int& stateIndex(int n);
+    int adaptIndex() const { return AdaptStepRespIndex; }
+    int adaptIndexType() const { return AdaptStepRespIndexType; }
+    bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
+    static const std::vector<double>& tapsOf(FIRwStepRespList& list) { return list.Taps(); }
+    static const ListCascadeTexts& texts();
 };
 
 }  // namespace Veltramodels20200612

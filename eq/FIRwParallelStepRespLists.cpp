@@ -5,6 +5,9 @@
 #include <cstring>
 
 #include "dsp/ImpulseOperations.h"
+#include "dsp/SampleVectors.h"
+#include "dsp/SetupChecks.h"
+#include "eq/SectionChannel.h"
 
 namespace Veltramodels20200612 {
 
@@ -61,74 +64,36 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
     }
     releaseSearchBuffers();
 
-    bool ok = true;
-    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
-        msg << "ChannelImpulse vector size must be > 0.\n";
-        ok = false;
-    }
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
-    }
-    if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be and integer >= 4.\n";
-        ok = false;
-    }
+    SetupChecks check(msg);
+    check.channelAndGrid(ChannelImpulse, BitRate, SamplesPerBit);
     const int N1 = EQ1_NumStepResp, N2 = EQ2_NumStepResp;
-    if (N2 < 0) {
-        msg << "EQ2_NumStepResp must be an integer >= 0.\n";
-        ok = false;
-    }
-    if (N1 < 1) {
-        msg << "EQ1_NumStepResp must be an integer >= 1.\n";
-        ok = false;
-    }
+    check.fault(N2 < 0, "EQ2_NumStepResp must be an integer >= 0.\n");
+    check.fault(N1 < 1, "EQ1_NumStepResp must be an integer >= 1.\n");
     // The state checks hold with or without the search: its start is state 1.
-    if (EQ1_StepRespIndex < 1 || EQ1_StepRespIndex > N1) {
+    if (check.fault(EQ1_StepRespIndex < 1 || EQ1_StepRespIndex > N1))
         msg << "EQ1_StepRespIndex must be an integer in the range [1, " << N1 << "].\n";
-        ok = false;
-    } else if (ok && N2 > 0 && (EQ2_StepRespIndex < 1 || EQ2_StepRespIndex > N2)) {
+    else if (check.ok() && check.fault(N2 > 0 && (EQ2_StepRespIndex < 1 || EQ2_StepRespIndex > N2)))
         msg << "EQ2_StepRespIndex must be an integer in the range [1, " << N2 << "].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptForChLoss) > 3u) {
-        msg << "AdaptForChLoss must be an integer in the range [0, 3].\n";
-        ok = false;
-    }
-    if (N1 < 1 || N2 < 1) {
-        msg << "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n";
-        ok = false;
-    }
-    if (!(LogicLevel > 0.0)) {
-        msg << "LogicLevel must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptStepRespIndex) > 1u) {
-        msg << "AdaptStepRespIndex must be an integer either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(static_cast<unsigned>(AdaptForChLoss) > 3u,
+                "AdaptForChLoss must be an integer in the range [0, 3].\n");
+    check.fault(N1 < 1 || N2 < 1, "EQ1_NumStepResp and EQ2_NumStepResp must both be > 0.\n");
+    check.fault(!(LogicLevel > 0.0), "LogicLevel must be > 0.\n");
+    check.fault(static_cast<unsigned>(AdaptStepRespIndex) > 1u,
+                "AdaptStepRespIndex must be an integer either 0 or 1.\n");
     auto tableMissing = [](std::vector<double>** table) {
         return table == nullptr || *table == nullptr || (*table)[0].empty();
     };
-    if (tableMissing(EQ1_StepResp_data_values)) {
-        msg << "EQ1_StepResp_data_values vector size must be > 0.\n";
-        ok = false;
-    } else if (ok && tableMissing(EQ2_StepResp_data_values)) {
-        msg << "EQ2_StepResp_data_values vector size must be > 0.\n";
-        ok = false;
-    }
+    if (!check.fault(tableMissing(EQ1_StepResp_data_values),
+                     "EQ1_StepResp_data_values vector size must be > 0.\n") &&
+        check.ok())
+        check.fault(tableMissing(EQ2_StepResp_data_values),
+                    "EQ2_StepResp_data_values vector size must be > 0.\n");
     // Written so that NaN fails too.
-    if (!(RatioA1 >= 0.0 && RatioA1 <= 1.0)) {
-        msg << "RatioA1 must be in the range [0, 1].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptRatio) > 1u) {
-        msg << "AdaptRatio must be either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(!(RatioA1 >= 0.0 && RatioA1 <= 1.0), "RatioA1 must be in the range [0, 1].\n");
+    check.fault(static_cast<unsigned>(AdaptRatio) > 1u, "AdaptRatio must be either 0 or 1.\n");
+    if (!check.ok())
+        return false;
     if (AdaptRatio == 1) {
-        if (!ok)
-            return false;
         if (RatioA1List.empty()) {
             msg << "Array RatioA1List must have at least one member.\n";
             return false;
@@ -140,33 +105,8 @@ bool FIRwParallelStepRespLists::Setup(std::ofstream* useFile, std::stringstream&
             }
         }
     }
-    if (!ok)
-        return false;
 
-    // The trimmed channel: trailing exact zeros dropped, at most one leading
-    // zero kept, scaled by the sample interval.
-    const std::vector<double>& ch = *ChannelImpulse;
-    const size_t size = ch.size();
-    size_t last = 0;
-    for (size_t i = size; i-- > 0;) {
-        if (ch[i] != 0.0) {
-            last = i;
-            break;
-        }
-    }
-    size_t firstNonzero = size;
-    for (size_t i = 0; i < size; ++i) {
-        if (ch[i] != 0.0) {
-            firstNonzero = i;
-            break;
-        }
-    }
-    const size_t first = (firstNonzero == size || firstNonzero == 0) ? 0 : firstNonzero - 1;
-    const double divisor = SamplesPerBit * BitRate;
-    ScaledChannel.resize(last - first + 1);
-    for (size_t j = 0; first + j <= last; ++j)
-        ScaledChannel[j] = ch[first + j] / divisor;
-    ScaledChannel.shrink_to_fit();
+    SectionChannel::trimmedChannel(*ChannelImpulse, SamplesPerBit * BitRate, ScaledChannel);
 
     ListChannel.assign(1, 1.0);
     Gain = std::pow(10.0, Gain_dB / 20.0);
@@ -315,15 +255,7 @@ size_t FIRwParallelStepRespLists::truncateCounted(std::vector<double>& v)
 
 bool FIRwParallelStepRespLists::chInverted(const std::vector<double>& v) const
 {
-    double largest = 0.0;
-    double value = 0.0;
-    for (double s : v) {
-        if (std::fabs(s) > largest) {
-            largest = std::fabs(s);
-            value = s;
-        }
-    }
-    return value < 0.0;
+    return SampleVectors::largestIsNegative(v);
 }
 
 // One path of a trial: the channel through list n in state index, trimmed

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "dsp/ImpulseOperations.h"
+#include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
 
@@ -57,36 +58,16 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg)
         UseFile->flush();
     }
 
-    bool ok = true;
-    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
-        msg << "ChannelImpulse vector size must be > 0.\n";
-        ok = false;
-    }
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
-    }
-    if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be and integer >= 4.\n";
-        ok = false;
-    }
-    if (AdaptStepRespIndex == 0 && (StepRespIndex < 1 || StepRespIndex > NumStepResp)) {
+    SetupChecks check(msg);
+    check.channelAndGrid(ChannelImpulse, BitRate, SamplesPerBit);
+    if (check.fault(AdaptStepRespIndex == 0 && (StepRespIndex < 1 || StepRespIndex > NumStepResp)))
         msg << "StepRespIndex must be an integer in the range [1, " << NumStepResp << "].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptForLogicLevel) > 1u) {
-        msg << "AdaptForLogicLevel must be an integer either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(static_cast<unsigned>(AdaptForLogicLevel) > 1u,
+                "AdaptForLogicLevel must be an integer either 0 or 1.\n");
     Gain = (AdaptForLogicLevel != 0) ? 1.0 : std::pow(10.0, Gain_dB / 20.0);
-    if (!(LogicLevel > 0.0)) {
-        msg << "LogicLevel must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptStepRespIndex) > 1u) {
-        msg << "AdaptStepRespIndex must be an integer either 0 or 1.\n";
-        ok = false;
-    }
+    check.fault(!(LogicLevel > 0.0), "LogicLevel must be > 0.\n");
+    check.fault(static_cast<unsigned>(AdaptStepRespIndex) > 1u,
+                "AdaptStepRespIndex must be an integer either 0 or 1.\n");
     if (AdaptStepRespIndex == 1)
         StepRespIndex = 1;
 
@@ -114,7 +95,7 @@ bool FIRwStepRespList::Setup(std::ofstream* useFile, std::stringstream& msg)
         AdaptForLogicLevel = 0;
     }
 
-    if (!ok)
+    if (!check.ok())
         return false;
     // With the index adaptation the interpolator is set up per trial state.
     if (AdaptStepRespIndex == 1)
@@ -176,120 +157,137 @@ bool FIRwStepRespList::Initialize(std::stringstream& msg)
     const bool adaptIndex = (AdaptStepRespIndex == 1);
     const bool adaptGain = (AdaptForLogicLevel == 1);
     if ((adaptIndex || adaptGain) && ChannelImpulse != nullptr && !ChannelImpulse->empty()) {
-        // Channel preparation: trailing exact zeros are not convolved.
-        const std::vector<double>& ch = *ChannelImpulse;
-        std::int64_t last = 0;
-        for (std::int64_t i = static_cast<std::int64_t>(ch.size()) - 1; i >= 0; --i) {
-            if (ch[i] != 0.0) {
-                last = i;
-                break;
-            }
-        }
-        ChannelLength = last + 1;
-        double largest = 0.0;
-        double largestValue = 0.0;
-        for (std::int64_t i = 0; i < ChannelLength; ++i) {
-            if (std::fabs(ch[i]) > largest) {
-                largest = std::fabs(ch[i]);
-                largestValue = ch[i];
-            }
-        }
-        ChannelInverted = largestValue < 0.0;
-
+        prepareChannel();
         double bestBc = 0.0;
         double bestWc = 0.0;
-        if (adaptIndex) {
-            BestEyeRatio = -1e40;
-            int best = StepRespIndex;
-            for (int k = 1; k <= NumStepResp; ++k) {
-                std::stringstream scratch;
-                if (!setupFilterForIndex(k, scratch)) {
-                    msg << scratch.str();
-                    StepRespIndex = best;
-                    return false;
-                }
-                refillChannel();
-                convolveChImpFIR(ChImpulse, ChannelLength, scratch);
-                scratch.str("");
-                scratch.clear();
-                ImpulseOperations ops(UseFile);
-                double bc = 0.0;
-                double wc = 0.0;
-                if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc,
-                                                     scratch)) {
-                    msg << scratch.str();
-                    StepRespIndex = best;
-                    return false;
-                }
-                // A zero best-case level (a channel or state with no response)
-                // gives no ratio and never replaces the best.
-                if (bc != 0.0) {
-                    const double ratio = wc / bc;
-                    if (ratio > BestEyeRatio) {
-                        BestEyeRatio = ratio;
-                        bestBc = bc;
-                        bestWc = wc;
-                        best = k;
-                    }
-                }
-                Interpolator.Finalize();
-                Filter.Finalize();
-            }
-            StepRespIndex = best;
-            if (SuppressMessages == 0) {
-                msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
-                    << best;
-                if (BestEyeRatio > 0.0)
-                    msg << " with eye opening ratio = " << BestEyeRatio << "\n";
-                else
-                    msg << ", but the eye is still closed.\n";
-            }
-            if (!setupFilterForIndex(best, msg))
-                return false;
-        }
-
-        if (adaptGain) {
-            if (!adaptIndex) {
-                std::stringstream scratch;
-                refillChannel();
-                convolveChImpFIR(ChImpulse, ChannelLength, scratch);
-                ImpulseOperations ops(UseFile);
-                double bc = 0.0;
-                double wc = 0.0;
-                if (ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc,
-                                                    scratch)) {
-                    bestBc = bc;
-                    bestWc = wc;
-                }
-            }
-            // Without a best-case level (no response at all) no gain can be
-            // derived; the gain then stays at 1.
-            if (bestWc > 0.0)
-                Gain = LogicLevel / ((bestBc + bestWc) * 0.5);
-            else if (bestBc != 0.0)
-                Gain = LogicLevel / bestBc;
-            else
-                Gain = 1.0;
-            Gain_dB = 20.0 * std::log10(std::fabs(Gain));
-            if (!adaptIndex) {
-                if (SuppressMessages == 0) {
-                    if (bestWc > 0.0)
-                        msg << "Channel+equalizer eye opening ratio = " << bestWc / bestBc << ".\n";
-                    else
-                        msg << "Channel+equalizer eye is closed.\n";
-                }
-                // Clear the state left by the trial convolution.
-                result = Filter.Setup(UseFile, msg);
-                Filter.Initialize();
-            }
-            if (SuppressMessages == 0)
-                msg << "To adapt for channel+equalizer loss relative to the LogicLevel = " << LogicLevel
-                    << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
-        }
+        if (adaptIndex && !searchIndex(&bestBc, &bestWc, msg))
+            return false;
+        if (adaptGain)
+            result = adaptGainToLevel(adaptIndex, bestBc, bestWc, msg);
     }
 
     SampleInterval = 1.0 / BitRate / SamplesPerBit;
     SampleCount = 0;
+    return result;
+}
+
+// Channel preparation for the adaptations: trailing exact zeros are not
+// convolved, and the sign of the largest sample is noted.
+void FIRwStepRespList::prepareChannel()
+{
+    const std::vector<double>& ch = *ChannelImpulse;
+    std::int64_t last = 0;
+    for (std::int64_t i = static_cast<std::int64_t>(ch.size()) - 1; i >= 0; --i) {
+        if (ch[i] != 0.0) {
+            last = i;
+            break;
+        }
+    }
+    ChannelLength = last + 1;
+    double largest = 0.0;
+    double largestValue = 0.0;
+    for (std::int64_t i = 0; i < ChannelLength; ++i) {
+        if (std::fabs(ch[i]) > largest) {
+            largest = std::fabs(ch[i]);
+            largestValue = ch[i];
+        }
+    }
+    ChannelInverted = largestValue < 0.0;
+}
+
+// Index adaptation: every state against the channel, the strictly largest
+// open-eye ratio kept (ties to the lower index). bc and wc receive the
+// chosen state's eye levels.
+bool FIRwStepRespList::searchIndex(double* bestBc, double* bestWc, std::stringstream& msg)
+{
+    BestEyeRatio = -1e40;
+    int best = StepRespIndex;
+    for (int k = 1; k <= NumStepResp; ++k) {
+        std::stringstream scratch;
+        if (!setupFilterForIndex(k, scratch)) {
+            msg << scratch.str();
+            StepRespIndex = best;
+            return false;
+        }
+        refillChannel();
+        convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+        scratch.str("");
+        scratch.clear();
+        ImpulseOperations ops(UseFile);
+        double bc = 0.0;
+        double wc = 0.0;
+        if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+            msg << scratch.str();
+            StepRespIndex = best;
+            return false;
+        }
+        // A zero best-case level (a channel or state with no response) gives
+        // no ratio and never replaces the best.
+        if (bc != 0.0) {
+            const double ratio = wc / bc;
+            if (ratio > BestEyeRatio) {
+                BestEyeRatio = ratio;
+                *bestBc = bc;
+                *bestWc = wc;
+                best = k;
+            }
+        }
+        Interpolator.Finalize();
+        Filter.Finalize();
+    }
+    StepRespIndex = best;
+    if (SuppressMessages == 0) {
+        msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
+            << best;
+        if (BestEyeRatio > 0.0)
+            msg << " with eye opening ratio = " << BestEyeRatio << "\n";
+        else
+            msg << ", but the eye is still closed.\n";
+    }
+    return setupFilterForIndex(best, msg);
+}
+
+// Gain adaptation to LogicLevel, on the levels of the search or, without a
+// search, of the given state measured here. The result is that of the FIR's
+// set-up after a measurement of its own.
+bool FIRwStepRespList::adaptGainToLevel(bool searched, double bestBc, double bestWc, std::stringstream& msg)
+{
+    bool result = true;
+    if (!searched) {
+        std::stringstream scratch;
+        refillChannel();
+        convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+        ImpulseOperations ops(UseFile);
+        double bc = 0.0;
+        double wc = 0.0;
+        if (ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
+            bestBc = bc;
+            bestWc = wc;
+        }
+    }
+    // Without a best-case level (no response at all) no gain can be derived;
+    // the gain then stays at 1.
+    if (bestWc > 0.0)
+        Gain = LogicLevel / ((bestBc + bestWc) * 0.5);
+    else if (bestBc != 0.0)
+        Gain = LogicLevel / bestBc;
+    else
+        Gain = 1.0;
+    Gain_dB = 20.0 * std::log10(std::fabs(Gain));
+    if (!searched) {
+        if (SuppressMessages == 0) {
+            if (bestWc > 0.0)
+                msg << "Channel+equalizer eye opening ratio = " << bestWc / bestBc << ".\n";
+            else
+                msg << "Channel+equalizer eye is closed.\n";
+        }
+        // Clear the state left by the trial convolution.
+        result = Filter.Setup(UseFile, msg);
+        Filter.Initialize();
+    }
+    if (SuppressMessages == 0)
+        msg << "To adapt for channel+equalizer loss relative to the LogicLevel = " << LogicLevel
+            << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
     return result;
 }
 

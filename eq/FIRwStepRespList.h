@@ -80,6 +80,9 @@ private:
     // Fills ChImpulse with SampleInterval x channel (negated when the channel
     // is inverted) for the first ChannelLength samples.
     void refillChannel();
+    void prepareChannel();
+    bool searchIndex(double* bestBc, double* bestWc, std::stringstream& msg);
+    bool adaptGainToLevel(bool searched, double bestBc, double bestWc, std::stringstream& msg);
     bool setupFilterForIndex(int index, std::stringstream& msg);
 };
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "dsp/SetupChecks.h"
+
 namespace Veltramodels20200612 {
 
 InterpolateStepRespData::InterpolateStepRespData()
@@ -51,39 +53,19 @@ bool InterpolateStepRespData::Setup(std::ofstream* useFile, std::stringstream& m
     OutputData.clear();
     OutputTime.clear();
 
-    bool ok = true;
-    if (!(BitRate > 0.0)) {  // NaN fails too
-        msg << "BitRate must be a positive number.\n";
-        ok = false;
-    }
-    if (SamplesPerBit <= 0) {
-        msg << "SamplesPerBit must be a positive integer.\n";
-        ok = false;
-    }
-    if (StepRespIndex <= 0 || StepRespIndex > NumStepResp) {
+    SetupChecks check(msg);
+    check.fault(!(BitRate > 0.0), "BitRate must be a positive number.\n");  // NaN fails too
+    check.fault(SamplesPerBit <= 0, "SamplesPerBit must be a positive integer.\n");
+    if (check.fault(StepRespIndex <= 0 || StepRespIndex > NumStepResp))
         msg << "Step response index must be an integer in the range [1, " << NumStepResp << "].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(EnableInterpolation) > 1u) {
-        msg << "EnableInterpolation must be an integer in the range [0, 1].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(InterpolationType) > 2u) {
-        msg << "InterpolationType must be an integer in the range [0, 2].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(DifferentiateData) > 1u) {
-        msg << "DifferentiateData must be an integer in the range [0, 1].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(StepData) > 1u) {
-        msg << "StepData must be an integer in the range [0, 1].\n";
-        ok = false;
-    }
-    if (NumStepResp <= 0) {
-        msg << "NumStepResp must be an integer > 0.\n";
-        ok = false;
-    }
+    check.fault(static_cast<unsigned>(EnableInterpolation) > 1u,
+                "EnableInterpolation must be an integer in the range [0, 1].\n");
+    check.fault(static_cast<unsigned>(InterpolationType) > 2u,
+                "InterpolationType must be an integer in the range [0, 2].\n");
+    check.fault(static_cast<unsigned>(DifferentiateData) > 1u,
+                "DifferentiateData must be an integer in the range [0, 1].\n");
+    check.fault(static_cast<unsigned>(StepData) > 1u, "StepData must be an integer in the range [0, 1].\n");
+    check.fault(NumStepResp <= 0, "NumStepResp must be an integer > 0.\n");
     if (StepResp_data_values == nullptr || *StepResp_data_values == nullptr) {
         msg << "StepResp_data_values must not be an empty array.\n";
         return false;
@@ -92,10 +74,16 @@ bool InterpolateStepRespData::Setup(std::ofstream* useFile, std::stringstream& m
         msg << "StepResp_data_values[0][0] array size must be > 0.\n";
         return false;
     }
-    if (!ok) {
+    if (!check.ok()) {
         return false;
     }
+    return selectColumns(useFile, msg);
+}
 
+// The chosen state's columns, checked, and the interpolation of its step onto
+// the simulation grid set up.
+bool InterpolateStepRespData::selectColumns(std::ofstream* useFile, std::stringstream& msg)
+{
     const std::vector<double>* table = *StepResp_data_values;
     const size_t rows = table[0].size();
     RowCount = static_cast<int>(rows);

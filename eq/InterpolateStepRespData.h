@@ -61,6 +61,7 @@ public:
     void Finalize();
 
 private:
+    bool selectColumns(std::ofstream* useFile, std::stringstream& msg);
     // Columns of the selected response, fixed by the last successful Setup.
     const std::vector<double>* selectedTime;
     const std::vector<double>* selectedValue;

@@ -116,14 +116,11 @@ private:
 
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
     bool agcOnly() const { return FEType == 1 && NumData1 == 0; }
+    int listIndexFor(int n, int count) const;
     int listIndex(int n) const;
     bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
-    void spectrumOf(const std::vector<double>& impulse, std::size_t N, FFT& fft,
-                    std::vector<std::complex<double>>& out);
-    void twoSpectra(const std::vector<double>& x, const std::vector<double>& y, std::size_t N, FFT& fft,
-                    std::vector<std::complex<double>>& outX, std::vector<std::complex<double>>& outY);
 };
 
 }  // namespace Veltramodels20200612

@@ -52,6 +52,37 @@ public:
     // threshold x the largest magnitude.
     bool GetModelImpulse(double threshold, std::vector<double>& impulse);
 
+    // The numbered fields of list n (1..4) of a model class, as member
+    // pointers, so that the four lists are handed on in one loop. Model names
+    // the class whose fields are meant: a derived model's own fields hide the
+    // front end's fields of the same name.
+    template <class Model> struct ListFields {
+        int Model::*NumData;
+        int Model::*DataIndex;
+        int Model::*ColumnArrangement;
+        std::vector<double>* Model::*Selected;
+        std::vector<double>* Model::*Typical;
+        std::vector<double>* Model::*Slow;
+        std::vector<double>* Model::*Fast;
+    };
+    template <class Model> static ListFields<Model> listFields(int n)
+    {
+        switch (n) {
+        case 1:
+            return {&Model::NumData1, &Model::Data1Index, &Model::ColumnArrangement1, &Model::Data1_Selected,
+                    &Model::Data1,    &Model::Data1_Slow, &Model::Data1_Fast};
+        case 2:
+            return {&Model::NumData2, &Model::Data2Index, &Model::ColumnArrangement2, &Model::Data2_Selected,
+                    &Model::Data2,    &Model::Data2_Slow, &Model::Data2_Fast};
+        case 3:
+            return {&Model::NumData3, &Model::Data3Index, &Model::ColumnArrangement3, &Model::Data3_Selected,
+                    &Model::Data3,    &Model::Data3_Slow, &Model::Data3_Fast};
+        default:
+            return {&Model::NumData4, &Model::Data4Index, &Model::ColumnArrangement4, &Model::Data4_Selected,
+                    &Model::Data4,    &Model::Data4_Slow, &Model::Data4_Fast};
+        }
+    }
+
     int ChannelSpanUI;
     int ResponseSpanUI;
     int FrontEnd;  // 1 front end, 0 back end

@@ -1,8 +1,10 @@
 #include "framework/Base_SerDesTxBE_CTLE.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
+#include "dsp/SetupChecks.h"
 #include "pz/ReadPZFile.h"
 
 namespace Veltramodels20200612 {
@@ -138,7 +140,9 @@ bool Base_SerDesTxBE_CTLE::buildPZ_Data1()
 
 bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
 {
-    bool success = setupCoreParameters();
+    SetupChecks check(msg);
+    if (!setupCoreParameters())
+        check.fail();
 
     // 1. Defaults.
     resolveDefault(ModelType, DefaultModelType);
@@ -146,214 +150,162 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
     resolveDefault(PeakingModel, DefaultPeakingModel);
 
     // 2. Kind.
-    if (FEType < 1 || FEType > 4) {
-        msg << "FEType must be an integer in the range [1, 4].\n";
-        success = false;
-    }
-    if (FEType == 1 && static_cast<unsigned int>(ModelType) > 4u) {
-        msg << "ModelType must be an integer in the range [1, 4].\n";
-        success = false;
-    }
+    check.fault(FEType < 1 || FEType > 4, "FEType must be an integer in the range [1, 4].\n");
+    check.fault(FEType == 1 && static_cast<unsigned int>(ModelType) > 4u,
+                "ModelType must be an integer in the range [1, 4].\n");
 
-    // 3. Gain.
-    // A gain that is not a number, or infinite, would hand the simulator
-    // samples it cannot use; it gets its own line rather than the zero one.
-    if (!std::isfinite(OutputGain)) {
-        msg << "OutputGain must be a finite number.\n";
-        success = false;
-    } else if (!(std::fabs(OutputGain) > DBL_MIN)) {
-        msg << "OutputGain must not be zero.\n";
-        success = false;
-    }
+    // 3. Gain. A gain that is not a number, or infinite, would hand the
+    // simulator samples it cannot use; it gets its own line rather than the
+    // zero one.
+    if (!check.fault(!std::isfinite(OutputGain), "OutputGain must be a finite number.\n"))
+        check.fault(!(std::fabs(OutputGain) > DBL_MIN), "OutputGain must not be zero.\n");
 
     // 4. Pole/zero sets from the pole/zero file.
     if (FEType == 1 && ModelType == 2 && ModelBuilderDirName != nullptr && PZ_Data1Text != nullptr)
         buildPZ_Data1();
 
     // 5. Gain control.
-    if (static_cast<unsigned int>(AutoGainControl) > 1u) {
-        msg << "AutoGainControl must be either 0 or 1.\n";
-        success = false;
-    }
-    if (AutoGainControl == 1 && !(AGC_Level > DBL_MIN)) {
-        msg << "AGC_Level must be > 0.\n";
-        success = false;
-    }
+    check.fault(static_cast<unsigned int>(AutoGainControl) > 1u, "AutoGainControl must be either 0 or 1.\n");
+    check.fault(AutoGainControl == 1 && !(AGC_Level > DBL_MIN), "AGC_Level must be > 0.\n");
 
     // 6. List 1 and the search switch.
     if ((FEType == 1 && ModelType > 0) || FEType > 1) {
-        if (static_cast<unsigned int>(AdaptForChannel) > 1u) {
-            msg << "AdaptForChannel must be either 0 or 1.\n";
-            success = false;
-        }
-        if (NumData1 < 0) {
-            msg << "NumData1 must be > 0.\n";
-            success = false;
-        }
-        if (AdaptForChannel == 0 && (Data1Index < 1 || Data1Index > NumData1)) {
+        check.fault(static_cast<unsigned int>(AdaptForChannel) > 1u,
+                    "AdaptForChannel must be either 0 or 1.\n");
+        check.fault(NumData1 < 0, "NumData1 must be > 0.\n");
+        if (check.fault(AdaptForChannel == 0 && (Data1Index < 1 || Data1Index > NumData1)))
             msg << "Data1Index must be an integer in the range [1, " << NumData1 << "].\n";
-            success = false;
-        }
     }
 
     // 7. Step-response tables.
     if ((FEType == 1 && ModelType == 3) || FEType > 1) {
-        if (static_cast<unsigned int>(ColumnArrangement1) > 1u) {
-            msg << "ColumnArrangement1 must be either 0 or 1.\n";
-            success = false;
-        }
-        if (static_cast<unsigned int>(EnableCorners) > 1u) {
-            msg << "EnableCorners must be either 0 or 1.\n";
-            success = false;
-        }
-        if (EnableCorners == 1 && static_cast<unsigned int>(CornerCase) > 2u) {
-            msg << "CornerCase must be either 0, 1 or 2.\n";
-            success = false;
-        }
+        check.fault(static_cast<unsigned int>(ColumnArrangement1) > 1u,
+                    "ColumnArrangement1 must be either 0 or 1.\n");
+        check.fault(static_cast<unsigned int>(EnableCorners) > 1u, "EnableCorners must be either 0 or 1.\n");
+        check.fault(EnableCorners == 1 && static_cast<unsigned int>(CornerCase) > 2u,
+                    "CornerCase must be either 0, 1 or 2.\n");
     }
 
-    // 8. Peaking list.
-    if (FEType == 1 && ModelType == 1) {
-        if (PeakingModel == 0) {
-            if (SymbolRate / 4.0 > FPeak) {
-                msg << "FPeak must be > SymbolRate/4.0.\n";
-                success = false;
+    // 8.-11. The kinds' own lists.
+    if (FEType == 1 && ModelType == 1)
+        checkPeakingList(check);
+    if (FEType == 1 && ModelType == 2)
+        checkPoleZeroSets(check);
+    if (FEType == 2)
+        checkParallelSections(check);
+    checkLists2To4(check);
+
+    CoreParametersChecked = true;
+    return check.ok();
+}
+
+// 8. Peaking list: CTLE peakings in dB, or transmitter peakings with a width.
+void Base_SerDesTxBE_CTLE::checkPeakingList(SetupChecks& check)
+{
+    if (PeakingModel == 0) {
+        check.fault(SymbolRate / 4.0 > FPeak, "FPeak must be > SymbolRate/4.0.\n");
+        check.fault(dBPeakList.empty(), "dBPeakList must have at least 1 value.\n");
+        for (size_t i = 0; i < dBPeakList.size(); ++i) {
+            if (check.fault(!(dBPeakList[i] >= 0.5 && dBPeakList[i] <= 50.0))) {
+                msg << "dBPeakList[" << i << "] value must be in the range [0.5, 50].\n";
+                break;
             }
-            if (dBPeakList.empty()) {
-                msg << "dBPeakList must have at least 1 value.\n";
-                success = false;
-            }
-            for (size_t i = 0; i < dBPeakList.size(); ++i) {
-                if (!(dBPeakList[i] >= 0.5 && dBPeakList[i] <= 50.0)) {
-                    msg << "dBPeakList[" << i << "] value must be in the range [0.5, 50].\n";
-                    success = false;
-                    break;
-                }
-            }
-        } else if (PeakingModel == 1) {
-            bool peakingOk = true;
-            if (NumData1 < 0 || TxBE_vPeakList.size() != static_cast<size_t>(NumData1)) {
-                msg << "TxBE_vPeakList array size must equal TxBE_NumData1 ( " << NumData1 << " ).\n";
-                success = false;
-            } else {
-                if (AdaptForChannel == 0) {
-                    for (double& v : TxBE_vPeakList)
-                        if (v >= 0.0 && v < 0.005)
-                            v = 0.0;
-                    for (double v : TxBE_vPeakList) {
-                        if (!(v >= 0.0 && v <= 0.65)) {
-                            msg << "TxBE_vPeakList data members must be a value in the range [0, 0.65].\n";
-                            success = false;
-                            peakingOk = false;
-                            break;
-                        }
-                    }
-                }
-                if (AdaptForChannel != 1 && !(TxBE_vWidth >= 0.02 && TxBE_vWidth <= 0.4)) {
-                    msg << "TxBE_vWidth must be a value in the range [0.02, 0.4].\n";
-                    success = false;
-                    peakingOk = false;
-                }
-                if (static_cast<unsigned int>(TxBE_vWidthMode) > 1u) {
-                    msg << "TxBE_vWidthMode must be an integer in the range [0, 1].\n";
-                    success = false;
-                    peakingOk = false;
-                }
-                if (peakingOk && AdaptForChannel == 0 && SamplesPerSymbol > 0) {
-                    const double limit = static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
-                    if (TxBE_vWidth < limit) {
-                        msg << "TxBE_vWidth is set less than " << limit
-                            << " which is the lower limit allowed for SamplesPerSymbol = " << SamplesPerSymbol
-                            << " and will be set to this lower limit.\n";
-                        TxBE_vWidth = limit;
-                    }
-                }
-            }
-        } else {
-            msg << "PeakingModel must be either 0 or 1.\n";
-            success = false;
+        }
+        return;
+    }
+    if (check.fault(PeakingModel != 1, "PeakingModel must be either 0 or 1.\n"))
+        return;
+    if (check.fault(NumData1 < 0 || TxBE_vPeakList.size() != static_cast<size_t>(NumData1))) {
+        msg << "TxBE_vPeakList array size must equal TxBE_NumData1 ( " << NumData1 << " ).\n";
+        return;
+    }
+    bool peakingOk = true;
+    if (AdaptForChannel == 0) {
+        for (double& v : TxBE_vPeakList)
+            if (v >= 0.0 && v < 0.005)
+                v = 0.0;
+        const bool outOfRange = std::any_of(TxBE_vPeakList.begin(), TxBE_vPeakList.end(),
+                                            [](double v) { return !(v >= 0.0 && v <= 0.65); });
+        if (check.fault(outOfRange, "TxBE_vPeakList data members must be a value in the range [0, 0.65].\n"))
+            peakingOk = false;
+    }
+    if (check.fault(AdaptForChannel != 1 && !(TxBE_vWidth >= 0.02 && TxBE_vWidth <= 0.4),
+                    "TxBE_vWidth must be a value in the range [0.02, 0.4].\n"))
+        peakingOk = false;
+    if (check.fault(static_cast<unsigned int>(TxBE_vWidthMode) > 1u,
+                    "TxBE_vWidthMode must be an integer in the range [0, 1].\n"))
+        peakingOk = false;
+    if (peakingOk && AdaptForChannel == 0 && SamplesPerSymbol > 0) {
+        const double limit = static_cast<int>(std::ceil(200.0 / SamplesPerSymbol) + 0.5) / 100.0;
+        if (TxBE_vWidth < limit) {
+            msg << "TxBE_vWidth is set less than " << limit
+                << " which is the lower limit allowed for SamplesPerSymbol = " << SamplesPerSymbol
+                << " and will be set to this lower limit.\n";
+            TxBE_vWidth = limit;
         }
     }
+}
 
-    // 9. Pole/zero sets.
-    if (FEType == 1 && ModelType == 2) {
-        if (NumData1 < 0 || G_Data1.size() != static_cast<size_t>(NumData1)) {
-            msg << "G_Data1 array size must equal " << NumData1 << ".\n";
-            success = false;
-        }
-        if (PZ_Data1 == nullptr) {
-            msg << "PZ_Data1 array must not be empty.\n";
-            success = false;
-        } else {
-            // Only the sets this object built (or NumData1 of a caller's array) exist.
-            const int sets = pzCount > 0 ? pzCount : NumData1;
-            bool sizesOk = true;
-            for (int i = 1; i < sets; ++i) {
-                if (PZ_Data1[i].size() != PZ_Data1[0].size()) {
-                    msg << "PZ_Data1[" << i << "] array size must equal " << PZ_Data1[0].size() << ".\n";
-                    success = false;
-                    sizesOk = false;
-                }
-            }
-            // Zeros have positive, poles negative real parts. Every set must
-            // have more poles than zeros, so that its response falls off at
-            // high frequencies.
-            if (sizesOk) {
-                for (int i = 0; i < sets; ++i) {
-                    int zeros = 0;
-                    int poles = 0;
-                    for (const auto& p : PZ_Data1[i]) {
-                        if (p.real() > 0.0)
-                            zeros += rootCount(p);
-                        else if (p.real() < 0.0)
-                            poles += rootCount(p);
-                    }
-                    if (poles <= zeros) {
-                        msg << "Number of poles must be greater then number of zeros in PZ_Data1[" << i
-                            << "].\n";
-                        success = false;
-                        break;
-                    }
-                }
-            }
+// 9. Pole/zero sets: one gain per set, sets of equal size, and in each more
+// poles (negative real parts) than zeros (positive real parts), so that its
+// response falls off at high frequencies.
+void Base_SerDesTxBE_CTLE::checkPoleZeroSets(SetupChecks& check)
+{
+    if (check.fault(NumData1 < 0 || G_Data1.size() != static_cast<size_t>(NumData1)))
+        msg << "G_Data1 array size must equal " << NumData1 << ".\n";
+    if (check.fault(PZ_Data1 == nullptr, "PZ_Data1 array must not be empty.\n"))
+        return;
+    // Only the sets this object built (or NumData1 of a caller's array) exist.
+    const int sets = pzCount > 0 ? pzCount : NumData1;
+    bool sizesOk = true;
+    for (int i = 1; i < sets; ++i) {
+        if (check.fault(PZ_Data1[i].size() != PZ_Data1[0].size())) {
+            msg << "PZ_Data1[" << i << "] array size must equal " << PZ_Data1[0].size() << ".\n";
+            sizesOk = false;
         }
     }
-
-    // 10. Parallel sections.
-    if (FEType == 2) {
-        if (static_cast<unsigned int>(SectionTopology) > 1u) {
-            msg << "SectionTopology must be either 0 or 1.\n";
-            success = false;
+    if (!sizesOk)
+        return;
+    for (int i = 0; i < sets; ++i) {
+        int zeros = 0;
+        int poles = 0;
+        for (const auto& p : PZ_Data1[i]) {
+            if (p.real() > 0.0)
+                zeros += rootCount(p);
+            else if (p.real() < 0.0)
+                poles += rootCount(p);
         }
-        if (SectionTopology == 1) {
-            if (static_cast<unsigned int>(AdaptSectionRatio) > 1u) {
-                msg << "AdaptSectionRatio must be either 0 or 1.\n";
-                success = false;
-            }
-            if (AdaptSectionRatio == 1) {
-                if (Section1RatioList.empty()) {
-                    msg << "Section1RatioList must have at least one member.\n";
-                    success = false;
-                }
-                for (double r : Section1RatioList) {
-                    if (!(r >= 0.0 && r <= 1.0)) {
-                        msg << "Section1RatioList values must be in the range [0, 1].\n";
-                        success = false;
-                        break;
-                    }
-                }
-            } else if (AdaptSectionRatio == 0 && !(Section1Ratio >= 0.0 && Section1Ratio <= 1.0)) {
-                msg << "Section1Ratio must be a value in the range [0, 1].\n";
-                success = false;
-            }
-            if (NumData1 < 1 || NumData2 < 1) {
-                msg << "NumData1 and NumData2 must both be > 0.\n";
-                success = false;
-            }
+        if (check.fault(poles <= zeros)) {
+            msg << "Number of poles must be greater then number of zeros in PZ_Data1[" << i << "].\n";
+            break;
         }
     }
+}
 
-    // 11. Lists 2-4.
+// 10. Parallel sections.
+void Base_SerDesTxBE_CTLE::checkParallelSections(SetupChecks& check)
+{
+    check.fault(static_cast<unsigned int>(SectionTopology) > 1u, "SectionTopology must be either 0 or 1.\n");
+    if (SectionTopology != 1)
+        return;
+    check.fault(static_cast<unsigned int>(AdaptSectionRatio) > 1u,
+                "AdaptSectionRatio must be either 0 or 1.\n");
+    if (AdaptSectionRatio == 1) {
+        check.fault(Section1RatioList.empty(), "Section1RatioList must have at least one member.\n");
+        const bool outOfRange = std::any_of(Section1RatioList.begin(), Section1RatioList.end(),
+                                            [](double r) { return !(r >= 0.0 && r <= 1.0); });
+        check.fault(outOfRange, "Section1RatioList values must be in the range [0, 1].\n");
+    } else if (AdaptSectionRatio == 0) {
+        check.fault(!(Section1Ratio >= 0.0 && Section1Ratio <= 1.0),
+                    "Section1Ratio must be a value in the range [0, 1].\n");
+    }
+    check.fault(NumData1 < 1 || NumData2 < 1, "NumData1 and NumData2 must both be > 0.\n");
+}
+
+// 11. Lists 2-4: list 4 belongs to FEType 4 only, lists 2 and 3 to every
+// larger type.
+void Base_SerDesTxBE_CTLE::checkLists2To4(SetupChecks& check)
+{
     struct ListCheck {
         int count;
         int index;
@@ -364,25 +316,15 @@ bool Base_SerDesTxBE_CTLE::setupModelSpecificParameters()
                                 {NumData3, Data3Index, ColumnArrangement3, 3},
                                 {NumData4, Data4Index, ColumnArrangement4, 4}};
     for (const ListCheck& l : lists) {
-        // List 4 belongs to FEType 4 only; lists 2 and 3 to every larger type.
         if (FEType < l.number || (l.number == 4 && FEType != 4))
             break;
-        if (l.count < 0) {
+        if (check.fault(l.count < 0))
             msg << "NumData" << l.number << " must be > 0.\n";
-            success = false;
-        }
-        if (AdaptForChannel == 0 && (l.index < 1 || l.index > l.count)) {
+        if (check.fault(AdaptForChannel == 0 && (l.index < 1 || l.index > l.count)))
             msg << "Data" << l.number << "Index must be an integer in the range [1, " << l.count << "].\n";
-            success = false;
-        }
-        if (static_cast<unsigned int>(l.arrangement) > 1u) {
+        if (check.fault(static_cast<unsigned int>(l.arrangement) > 1u))
             msg << "ColumnArrangement" << l.number << " must be either 0 or 1.\n";
-            success = false;
-        }
     }
-
-    CoreParametersChecked = true;
-    return success;
 }
 
 bool Base_SerDesTxBE_CTLE::convertSpectrumData()
@@ -418,13 +360,8 @@ void Base_SerDesTxBE_CTLE::copyToFrontEnd()
     fe.Base_SerDesFE_CTLE::AGC_Level = AGC_Level;
     fe.Base_SerDesFE_CTLE::OutputGain = OutputGain;
     fe.Base_SerDesFE_CTLE::vWidth = TxBE_vWidth;
-    fe.Base_SerDesFE_CTLE::Data1Index = Data1Index;
-    fe.Base_SerDesFE_CTLE::Data2Index = Data2Index;
-    fe.Base_SerDesFE_CTLE::Data3Index = Data3Index;
-    fe.Base_SerDesFE_CTLE::Data4Index = Data4Index;
     fe.Base_SerDesFE_CTLE::AutoGainControl = AutoGainControl;
     fe.Base_SerDesFE_CTLE::AdaptForChannel = AdaptForChannel;
-    fe.Base_SerDesFE_CTLE::NumData1 = NumData1;
     fe.Base_SerDesFE_CTLE::PeakingModel = PeakingModel;
     fe.Base_SerDesFE_CTLE::vWidthMode = TxBE_vWidthMode;
     fe.Base_SerDesFE_CTLE::vPeakList = TxBE_vPeakList;
@@ -432,43 +369,30 @@ void Base_SerDesTxBE_CTLE::copyToFrontEnd()
     fe.Base_SerDesFE_CTLE::dBPeakList = dBPeakList;
     fe.Base_SerDesFE_CTLE::PZ_Data1 = PZ_Data1;
     fe.Base_SerDesFE_CTLE::G_Data1 = G_Data1;
-    fe.Base_SerDesFE_CTLE::ColumnArrangement1 = ColumnArrangement1;
-    fe.Base_SerDesFE_CTLE::Data1_Selected = Data1_Selected;
-    fe.Base_SerDesFE_CTLE::Data1 = Data1;
-    fe.Base_SerDesFE_CTLE::Data1_Slow = Data1_Slow;
-    fe.Base_SerDesFE_CTLE::Data1_Fast = Data1_Fast;
-    fe.Base_SerDesFE_CTLE::NumData2 = NumData2;
-    fe.Base_SerDesFE_CTLE::ColumnArrangement2 = ColumnArrangement2;
-    fe.Base_SerDesFE_CTLE::Data2_Selected = Data2_Selected;
-    fe.Base_SerDesFE_CTLE::Data2 = Data2;
-    fe.Base_SerDesFE_CTLE::Data2_Slow = Data2_Slow;
-    fe.Base_SerDesFE_CTLE::Data2_Fast = Data2_Fast;
+    for (int n = 1; n <= 4; ++n) {
+        const ListFields<Base_SerDesTxBE_CTLE> from = listFields<Base_SerDesTxBE_CTLE>(n);
+        const ListFields<Base_SerDesFE_CTLE> to = listFields<Base_SerDesFE_CTLE>(n);
+        fe.*to.NumData = this->*from.NumData;
+        fe.*to.DataIndex = this->*from.DataIndex;
+        fe.*to.ColumnArrangement = this->*from.ColumnArrangement;
+        fe.*to.Selected = this->*from.Selected;
+        fe.*to.Typical = this->*from.Typical;
+        fe.*to.Slow = this->*from.Slow;
+        fe.*to.Fast = this->*from.Fast;
+    }
     fe.Base_SerDesFE_CTLE::SectionTopology = SectionTopology;
     fe.Base_SerDesFE_CTLE::AdaptSectionRatio = AdaptSectionRatio;
     fe.Base_SerDesFE_CTLE::Section1RatioList = Section1RatioList;
     fe.Base_SerDesFE_CTLE::Section1Ratio = Section1Ratio;
-    fe.Base_SerDesFE_CTLE::NumData3 = NumData3;
-    fe.Base_SerDesFE_CTLE::ColumnArrangement3 = ColumnArrangement3;
-    fe.Base_SerDesFE_CTLE::Data3_Selected = Data3_Selected;
-    fe.Base_SerDesFE_CTLE::Data3 = Data3;
-    fe.Base_SerDesFE_CTLE::Data3_Slow = Data3_Slow;
-    fe.Base_SerDesFE_CTLE::Data3_Fast = Data3_Fast;
-    fe.Base_SerDesFE_CTLE::NumData4 = NumData4;
-    fe.Base_SerDesFE_CTLE::ColumnArrangement4 = ColumnArrangement4;
-    fe.Base_SerDesFE_CTLE::Data4_Selected = Data4_Selected;
-    fe.Base_SerDesFE_CTLE::Data4 = Data4;
-    fe.Base_SerDesFE_CTLE::Data4_Slow = Data4_Slow;
-    fe.Base_SerDesFE_CTLE::Data4_Fast = Data4_Fast;
     Base_SerDes_CoreParameters::EnableCorners = EnableCorners;
     Base_SerDes_CoreParameters::CornerCase = CornerCase;
 }
 
 void Base_SerDesTxBE_CTLE::copyIndexesBack()
 {
-    Data1Index = Base_SerDesFE_CTLE::Data1Index;
-    Data2Index = Base_SerDesFE_CTLE::Data2Index;
-    Data3Index = Base_SerDesFE_CTLE::Data3Index;
-    Data4Index = Base_SerDesFE_CTLE::Data4Index;
+    for (int n = 1; n <= 4; ++n)
+        this->*listFields<Base_SerDesTxBE_CTLE>(n).DataIndex =
+            this->*listFields<Base_SerDesFE_CTLE>(n).DataIndex;
 }
 
 bool Base_SerDesTxBE_CTLE::Setup()

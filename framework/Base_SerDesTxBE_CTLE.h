@@ -8,6 +8,8 @@
 
 namespace Veltramodels20200612 {
 
+class SetupChecks;
+
 // Transmitter back-end model: the object a caller creates, fills and runs.
 // Its fields carry the equaliser settings under the transmitter's names and
 // hide the front-end fields of the same name. Setup checks them once
@@ -105,6 +107,11 @@ private:
     // Reads the pole/zero file (ModelBuilderDirName + "/" + PZ_Data1Text) into
     // G_Data1 and PZ_Data1. Returns false when the file could not be read.
     bool buildPZ_Data1();
+    // The checks of setupModelSpecificParameters for each kind's own lists.
+    void checkPeakingList(SetupChecks& check);
+    void checkPoleZeroSets(SetupChecks& check);
+    void checkParallelSections(SetupChecks& check);
+    void checkLists2To4(SetupChecks& check);
     bool convertSpectrumData();
     void copyToFrontEnd();
     void copyIndexesBack();

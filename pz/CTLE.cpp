@@ -88,41 +88,8 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg)
         if (!ok)
             return false;
 
-        const double d = dB_Peak;
-        if (d > 49.9) {
-            Z = CTLE_PZ_List[kRows - 1][1];
-            P1 = CTLE_PZ_List[kRows - 1][2];
-            P2 = CTLE_PZ_List[kRows - 1][3];
-        } else if (d < 0.11) {
-            Z = CTLE_PZ_List[0][1];
-            P1 = CTLE_PZ_List[0][2];
-            P2 = CTLE_PZ_List[0][3];
-        } else {
-            int i = 1;
-            while (i < kRows && !(CTLE_PZ_List[i][0] > d))
-                ++i;
-            if (i >= kRows) {
-                msg << "Did not find valid set of Z, P1, P2 for the given specifications.\n";
-                return false;
-            }
-            const double* lo = CTLE_PZ_List[i - 1];
-            const double* hi = CTLE_PZ_List[i];
-            if (d == lo[0]) {
-                Z = lo[1];
-                P1 = lo[2];
-                P2 = lo[3];
-            } else {
-                // Linear in ln(dB).
-                const double f = (std::log(d) - std::log(lo[0])) / (std::log(hi[0]) - std::log(lo[0]));
-                Z = lo[1] + (hi[1] - lo[1]) * f;
-                P1 = lo[2] + (hi[2] - lo[2]) * f;
-                P2 = lo[3] + (hi[3] - lo[3]) * f;
-            }
-        }
-        if (Z < 0.0) {
-            msg << "Did not find valid set of Z, P1, P2 for the given specifications.\n";
+        if (!designFromTable(msg))
             return false;
-        }
 
         const double s = FPeak / kTableFPeak;
         Z *= s;
@@ -174,6 +141,49 @@ bool CTLE::Setup(std::ofstream* useFile, std::stringstream& msg)
             << ",  CTLE poles = " << P1 * 1e9 << ",  " << P2 * 1e9 << "\n";
     }
     return result;
+}
+
+// Z, P1 and P2 in GHz at the table's peak frequency for dB_Peak: the end
+// rows beyond the table, otherwise linear in ln(dB) between the rows around
+// it. False (with its message) when no valid set is found.
+bool CTLE::designFromTable(std::stringstream& msg)
+{
+    const double d = dB_Peak;
+    if (d > 49.9) {
+        Z = CTLE_PZ_List[kRows - 1][1];
+        P1 = CTLE_PZ_List[kRows - 1][2];
+        P2 = CTLE_PZ_List[kRows - 1][3];
+    } else if (d < 0.11) {
+        Z = CTLE_PZ_List[0][1];
+        P1 = CTLE_PZ_List[0][2];
+        P2 = CTLE_PZ_List[0][3];
+    } else {
+        int i = 1;
+        while (i < kRows && !(CTLE_PZ_List[i][0] > d))
+            ++i;
+        if (i >= kRows) {
+            msg << "Did not find valid set of Z, P1, P2 for the given specifications.\n";
+            return false;
+        }
+        const double* lo = CTLE_PZ_List[i - 1];
+        const double* hi = CTLE_PZ_List[i];
+        if (d == lo[0]) {
+            Z = lo[1];
+            P1 = lo[2];
+            P2 = lo[3];
+        } else {
+            // Linear in ln(dB).
+            const double f = (std::log(d) - std::log(lo[0])) / (std::log(hi[0]) - std::log(lo[0]));
+            Z = lo[1] + (hi[1] - lo[1]) * f;
+            P1 = lo[2] + (hi[2] - lo[2]) * f;
+            P2 = lo[3] + (hi[3] - lo[3]) * f;
+        }
+    }
+    if (Z < 0.0) {
+        msg << "Did not find valid set of Z, P1, P2 for the given specifications.\n";
+        return false;
+    }
+    return true;
 }
 
 void CTLE::Initialize()

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_CTLE_H
-#define VELTRAMODELS_CTLE_H
+#ifndef VELTRAMODELS20200612_CTLE_H
+#define VELTRAMODELS20200612_CTLE_H
 
 #include <fstream>
 #include <sstream>
@@ -42,6 +42,9 @@ public:
     std::ofstream* UseFile;
     SPolesZeros PZSection;
     double OutputDivisor;
+
+private:
+    bool designFromTable(std::stringstream& msg);
 };
 
 }  // namespace Veltramodels20200612

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_FIRWMULTIPLEPZLISTS_H
-#define VELTRAMODELS_FIRWMULTIPLEPZLISTS_H
+#ifndef VELTRAMODELS20200612_FIRWMULTIPLEPZLISTS_H
+#define VELTRAMODELS20200612_FIRWMULTIPLEPZLISTS_H
 
 #include <complex>
 #include <cstdint>
@@ -7,12 +7,11 @@
 #include <sstream>
 #include <vector>
 
+#include "eq/ListCascade.h"
 #include "pz/FIRwPZList.h"
 #include "pz/PZImpulse.h"
 
 namespace Veltramodels20200612 {
-
-class ImpulseOperations;
 
 // Cascade of up to four lists of pole/zero equaliser states, EQ1 ... EQ4.
 // Given the channel impulse it chooses one state per list so that channel +
@@ -25,7 +24,9 @@ class ImpulseOperations;
 // pure gain. Use: set the members, Setup, Initialize, Run once per sample
 // (EQ4_Output always holds the final output, gain included), Finalize. The
 // lists run their FIRs in direct form, so Run stays usable after Finalize.
-class FIRwMultiplePZLists {
+// The search, the evaluation and Run are those of the step-response cascade:
+// both are front ends of one engine, ListCascade.
+class FIRwMultiplePZLists : public ListCascade<FIRwMultiplePZLists, FIRwPZList> {
 public:
     FIRwMultiplePZLists();
     FIRwMultiplePZLists(const FIRwMultiplePZLists&) = delete;
@@ -73,10 +74,8 @@ public:
     std::vector<double> ListChannel;  // every list's ChannelImpulse: [1.0]
     std::int64_t SampleCount;
 
-    bool Setup(std::ofstream* useFile, std::stringstream& msg);
-    bool Initialize(std::stringstream& msg);
-    void Run(std::stringstream& msg);
-    void Finalize();
+    // Setup, Initialize, Run, Finalize, FinalOutput, InitializeEQ,
+    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's.
     void DeleteBuffers();
     // Restarts the chosen cascade from a clean state (every list's FIR delay
     // line cleared), keeping the states, taps and gain: Run then gives the
@@ -85,42 +84,20 @@ public:
 
     FIRwPZList* EQList(int n);
     int NumData(int n) const;
-    double FinalOutput() const { return EQ4_Output; }
 
+    // Hands list n the cascade's settings and the given index and sets it up
+    // with the cascade's use file. List 1 with no states only gets the values.
     bool SetupEQ(int n, int index, std::stringstream& msg);
-    bool InitializeEQ(int n, std::stringstream& msg);
-    void Setup_chImp(std::vector<double>& v);
-    // Replaces v by its convolution with list n's taps (the single tap 1.0
-    // for list 1 with no states), starting at its first nonzero sample.
-    // enableFFT = 1 computes it by FFT, equal to the direct sums up to
-    // rounding.
-    bool convolveEQ(int n, int enableFFT, std::vector<double>& v, std::stringstream& msg);
-    void truncateEQ(std::vector<double>& v);
-    bool chInverted(const std::vector<double>& v) const;
 
 private:
-    struct SpectrumCache {
-        std::vector<double> source;
-        std::vector<std::complex<double>> spectrum;
-    };
-    SpectrumCache spectrumCache_[4];
-    std::vector<double> stageResponse_[4];
-    int stageIndex_[4];
-    int stageValid_;
-    int stageFFT_;
-
-    const std::vector<double>* listTaps(int n);
-    bool stageInUse(int s) const;
-    int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
-                   std::vector<double>& response);
-    void releaseSearchBuffers();
-    bool sequentialSearch(ImpulseOperations& ops, std::stringstream& msg);
-    bool exhaustiveSearch(ImpulseOperations& ops, std::stringstream& msg);
-    bool finalEvaluation(ImpulseOperations& ops, std::stringstream& msg);
-    bool prepareForRun(std::stringstream& msg);
-    void writeIndexLine(const int index[4], std::stringstream& msg) const;
-    void finalizeLists();
-    void convolveFFT(int n, const std::vector<double>& taps, std::vector<double>& v);
+    friend class ListCascade<FIRwMultiplePZLists, FIRwPZList>;
+    int stateCount(int n) const { return NumData(n); }
+    int& stateIndex(int n);
+    int adaptIndex() const { return AdaptDataIndex; }
+    int adaptIndexType() const { return AdaptDataIndexType; }
+    bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
+    static const std::vector<double>& tapsOf(FIRwPZList& list) { return list.ImpulseResponse; }
+    static const ListCascadeTexts& texts();
 };
 
 }  // namespace Veltramodels20200612

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "dsp/ImpulseOperations.h"
+#include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
 
@@ -44,47 +45,20 @@ bool FIRwPZList::Setup(std::ofstream* useFile, std::stringstream& msg)
         useFile->flush();
         UseFile = useFile;
     }
-    bool ok = true;
-    if (ChannelImpulse == nullptr || ChannelImpulse->empty()) {
-        msg << "ChannelImpulse vector size must be > 0.\n";
-        ok = false;
-    }
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
-    }
-    if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be and integer >= 4.\n";
-        ok = false;
-    }
-    if (AdaptDataIndex == 0 && (DataIndex < 1 || DataIndex > NumData)) {
+    SetupChecks check(msg);
+    check.channelAndGrid(ChannelImpulse, BitRate, SamplesPerBit);
+    if (check.fault(AdaptDataIndex == 0 && (DataIndex < 1 || DataIndex > NumData)))
         msg << "DataIndex must be an integer in the range [1, " << NumData << "].\n";
-        ok = false;
-    }
     Gain = 1.0;
     if (AdaptForChLoss == 0)
         Gain = std::pow(10.0, Gain_dB / 20.0);
-    if (!(SourceLogicLevel > 0.0)) {
-        msg << "SourceLogicLevel must be > 0.\n";
-        ok = false;
-    }
-    if (!(AGC_Level > 0.0)) {
-        msg << "AGC_Level must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptDataIndex) > 1u) {
-        msg << "AdaptDataIndex must be an integer either 0 or 1.\n";
-        ok = false;
-    }
-    if (NumData <= 0) {
-        msg << "NumData must be an integer >= 1.\n";
-        if (PZ_data == nullptr)
-            msg << "PZ_data array must not be NULL.\n";
-        ok = false;
-    } else if (PZ_data == nullptr) {
-        msg << "PZ_data array must not be NULL.\n";
-        ok = false;
-    }
+    check.fault(!(SourceLogicLevel > 0.0), "SourceLogicLevel must be > 0.\n");
+    check.fault(!(AGC_Level > 0.0), "AGC_Level must be > 0.\n");
+    check.fault(static_cast<unsigned>(AdaptDataIndex) > 1u,
+                "AdaptDataIndex must be an integer either 0 or 1.\n");
+    check.fault(NumData <= 0, "NumData must be an integer >= 1.\n");
+    check.fault(PZ_data == nullptr, "PZ_data array must not be NULL.\n");
+    const bool ok = check.ok();
 
     if (ok) {
         for (int i = 0; i < NumData; ++i) {
@@ -168,119 +142,129 @@ bool FIRwPZList::Initialize(std::stringstream& msg)
 
     ImpulseOperations ops(UseFile);
     double bc = 0.0, wc = 0.0;
-    bool measured = false;
-    if (AdaptDataIndex == 1) {
-        BestEyeRatio = -1e40;
-        int best = 1;
-        double bestBc = 0.0, bestWc = 0.0;
-        for (int k = 1; k <= NumData; ++k) {
-            std::stringstream scratch;
-            std::vector<double> v;
-            if (!generate(k, scratch)) {
-                msg << scratch.str();
-                DataIndex = best;
-                return false;
-            }
-            trialChannel(v);
-            convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
-            double kb = 0.0, kw = 0.0;
-            if (!ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, &kb, &kw, scratch)) {
-                msg << scratch.str();
-                DataIndex = best;
-                return false;
-            }
-            // A trial with no response has no ratio and never wins.
-            if (kb != 0.0 && kw / kb > BestEyeRatio) {
-                BestEyeRatio = kw / kb;
-                best = k;
-                bestBc = kb;
-                bestWc = kw;
-            }
-        }
-        DataIndex = best;
-        bc = bestBc;
-        wc = bestWc;
-        measured = true;
-        if (SuppressMessages == 0) {
-            if (BestEyeRatio > 0.0)
-                msg << "Adaptation of the equalizer for best output eye opening results in data index = "
-                    << best << " with approximate eye opening ratio = " << BestEyeRatio << "\n";
-            else
-                msg << "Adaptation of the equalizer for best output eye opening results in  data index = "
-                    << best << ", but the eye is still closed.\n";
-        }
-        if (!generate(DataIndex, msg))
-            return false;
-    }
+    if (AdaptDataIndex == 1 && !searchIndex(ops, &bc, &wc, msg))
+        return false;
+    if (AdaptForChLoss > 0)
+        adaptGain(ops, AdaptDataIndex == 1, bc, wc, msg);
+    SampleCount = 0;
+    return true;
+}
 
-    if (AdaptForChLoss > 0) {
+// Every state against the channel, the strictly largest open-eye ratio kept;
+// bc and wc receive the chosen state's levels. The chosen state's response is
+// generated again for Run.
+bool FIRwPZList::searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg)
+{
+    BestEyeRatio = -1e40;
+    int best = 1;
+    double bestBc = 0.0, bestWc = 0.0;
+    for (int k = 1; k <= NumData; ++k) {
         std::stringstream scratch;
-        std::vector<double> v = ScaledChannel;
+        std::vector<double> v;
+        if (!generate(k, scratch)) {
+            msg << scratch.str();
+            DataIndex = best;
+            return false;
+        }
+        trialChannel(v);
         convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
-        if (!measured) {
-            std::vector<double> positive = v;
-            if (channelInverted_)
-                for (double& x : positive)
-                    x = -x;
-            if (!ops.determineEyeBcWcUpperLevels(positive, SamplesPerBit, AGC_Level, &bc, &wc, scratch)) {
-                bc = 0.0;
-                wc = 0.0;
-            }
-            if (SuppressMessages == 0) {
-                if (wc > 0.0 && bc != 0.0)
-                    msg << "Equalizer output approximate eye opening ratio = " << wc / bc << ".\n";
-                else
-                    msg << "Equalizer output eye is closed.\n";
-            }
+        double kb = 0.0, kw = 0.0;
+        if (!ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, &kb, &kw, scratch)) {
+            msg << scratch.str();
+            DataIndex = best;
+            return false;
         }
-        // A level that cannot be measured leaves the gain at 1.
-        double adapted = Gain;
+        // A trial with no response has no ratio and never wins.
+        if (kb != 0.0 && kw / kb > BestEyeRatio) {
+            BestEyeRatio = kw / kb;
+            best = k;
+            bestBc = kb;
+            bestWc = kw;
+        }
+    }
+    DataIndex = best;
+    *bc = bestBc;
+    *wc = bestWc;
+    if (SuppressMessages == 0) {
+        if (BestEyeRatio > 0.0)
+            msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best
+                << " with approximate eye opening ratio = " << BestEyeRatio << "\n";
+        else
+            msg << "Adaptation of the equalizer for best output eye opening results in  data index = " << best
+                << ", but the eye is still closed.\n";
+    }
+    return generate(DataIndex, msg);
+}
+
+// Gain adaptation on the channel through the chosen state; without a search
+// its eye levels are measured here first.
+void FIRwPZList::adaptGain(ImpulseOperations& ops, bool measured, double bc, double wc,
+                           std::stringstream& msg)
+{
+    std::stringstream scratch;
+    std::vector<double> v = ScaledChannel;
+    convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
+    if (!measured) {
+        std::vector<double> positive = v;
+        if (channelInverted_)
+            for (double& x : positive)
+                x = -x;
+        if (!ops.determineEyeBcWcUpperLevels(positive, SamplesPerBit, AGC_Level, &bc, &wc, scratch)) {
+            bc = 0.0;
+            wc = 0.0;
+        }
+        if (SuppressMessages == 0) {
+            if (wc > 0.0 && bc != 0.0)
+                msg << "Equalizer output approximate eye opening ratio = " << wc / bc << ".\n";
+            else
+                msg << "Equalizer output eye is closed.\n";
+        }
+    }
+    // A level that cannot be measured leaves the gain at 1.
+    double adapted = Gain;
+    switch (AdaptForChLoss) {
+    case 1: {
+        double sum = 0.0;
+        for (double x : v)
+            sum += x;
+        adapted = AGC_Level / sum;
+        break;
+    }
+    case 2:
+        adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
+        break;
+    case 3:
+        adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
+        if (AGC_Level != 2.0 * SourceLogicLevel)
+            adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+        break;
+    default:
+        break;
+    }
+    if (std::isfinite(adapted) && adapted != 0.0)
+        Gain = adapted;
+    Gain_dB = 20.0 * std::log10(std::fabs(Gain));
+    if (SuppressMessages == 0) {
         switch (AdaptForChLoss) {
-        case 1: {
-            double sum = 0.0;
-            for (double x : v)
-                sum += x;
-            adapted = AGC_Level / sum;
+        case 1:
+            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                << " dB at 0 Hz";
             break;
-        }
         case 2:
-            adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
+            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                << " dB at Nyquist Hz";
             break;
         case 3:
-            adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
-            if (AGC_Level != 2.0 * SourceLogicLevel)
-                adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+            msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
             break;
         default:
             break;
         }
-        if (std::isfinite(adapted) && adapted != 0.0)
-            Gain = adapted;
-        Gain_dB = 20.0 * std::log10(std::fabs(Gain));
-        if (SuppressMessages == 0) {
-            switch (AdaptForChLoss) {
-            case 1:
-                msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                    << " dB at 0 Hz";
-                break;
-            case 2:
-                msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                    << " dB at Nyquist Hz";
-                break;
-            case 3:
-                msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
-                break;
-            default:
-                break;
-            }
-            if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
-                msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
-        }
-        // The trial convolution left state in the FIR.
-        Filter.Initialize();
+        if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
+            msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
     }
-    SampleCount = 0;
-    return true;
+    // The trial convolution left state in the FIR.
+    Filter.Initialize();
 }
 
 void FIRwPZList::convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg)

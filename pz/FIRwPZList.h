@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_FIRWPZLIST_H
-#define VELTRAMODELS_FIRWPZLIST_H
+#ifndef VELTRAMODELS20200612_FIRWPZLIST_H
+#define VELTRAMODELS20200612_FIRWPZLIST_H
 
 #include <cstdint>
 #include <fstream>
@@ -10,6 +10,8 @@
 #include "pz/PZImpulse.h"
 
 namespace Veltramodels20200612 {
+
+class ImpulseOperations;
 
 // One list of pole/zero equaliser states. Each state is a PZImpulse whose
 // impulse response becomes the taps of the list's FIR; samples pushed
@@ -62,6 +64,8 @@ public:
 
 private:
     bool generate(int index, std::stringstream& msg);
+    bool searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg);
+    void adaptGain(ImpulseOperations& ops, bool measured, double bc, double wc, std::stringstream& msg);
     void trialChannel(std::vector<double>& v) const;
     bool channelInverted_;
 };

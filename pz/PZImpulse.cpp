@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "dsp/FFT.h"
+#include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
 
@@ -121,110 +122,80 @@ bool PZImpulse::Setup(std::ofstream* useFile, std::stringstream& msg)
         useFile->flush();
         UseFile = useFile;
     }
-    bool ok = true;
-    if (!(BitRate > 0.0)) {
-        msg << "BitRate must be > 0.\n";
-        ok = false;
+    SetupChecks check(msg);
+    checkSettings(check, msg);
+    double maxModulus = 0.0;
+    checkRoots(check, &maxModulus);
+    if (NumZeros >= NumPoles) {
+        msg << "numPoles must be >= numZeros+1.\n";
+        return false;
+    }
+    if (!check.ok())
+        return false;
+    return deriveGrid(maxModulus, msg);
+}
+
+void PZImpulse::checkSettings(SetupChecks& check, std::stringstream& msg)
+{
+    if (check.fault(!(BitRate > 0.0), "BitRate must be > 0.\n")) {
         if (SamplesPerBit < 4)
             msg << "SamplesPerBit must be >= 4.\n";
-    } else if (SamplesPerBit < 4) {
-        msg << "SamplesPerBit must be >= 4.\n";
-        ok = false;
-    } else if (TimeArray == nullptr) {
-        msg << "Time array must be assigned.\n";
-        ok = false;
-    } else if (ImpulseArray == nullptr) {
-        msg << "Impulse array must be assigned.\n";
-        ok = false;
+    } else if (!check.fault(SamplesPerBit < 4, "SamplesPerBit must be >= 4.\n") &&
+               !check.fault(TimeArray == nullptr, "Time array must be assigned.\n")) {
+        check.fault(ImpulseArray == nullptr, "Impulse array must be assigned.\n");
     }
     // A gain that is not a finite number would turn the whole response into NaN.
-    if (GainDC == 0.0 || !std::isfinite(GainDC)) {
-        msg << "GainDC must be non-zero.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(WarpFreq) > 1u) {
-        msg << "WarpFreq must be 0 or 1.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AutoSetWarpFreq) > 1u) {
-        msg << "AutoSetWarpFreq must be 0 or 1.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(InvertHs) > 1u) {
-        msg << "InvertHs must be 0 or 1.\n";
-        ok = false;
-    }
-    if (!(AdditionalTimeDelay >= 0.0)) {
-        msg << "AdditionalTimeDelay must be >= 0.\n";
-        ok = false;
-    }
+    check.fault(GainDC == 0.0 || !std::isfinite(GainDC), "GainDC must be non-zero.\n");
+    check.fault(static_cast<unsigned>(WarpFreq) > 1u, "WarpFreq must be 0 or 1.\n");
+    check.fault(static_cast<unsigned>(AutoSetWarpFreq) > 1u, "AutoSetWarpFreq must be 0 or 1.\n");
+    check.fault(static_cast<unsigned>(InvertHs) > 1u, "InvertHs must be 0 or 1.\n");
+    check.fault(!(AdditionalTimeDelay >= 0.0), "AdditionalTimeDelay must be >= 0.\n");
+}
 
+// Root counts, the smallest root frequency and the largest modulus, and the
+// rules of the roots: real ones negative, complex ones in the left half-plane
+// off the real axis. The comparisons are written so that a NaN root fails.
+void PZImpulse::checkRoots(SetupChecks& check, double* maxModulus)
+{
     const std::vector<double>& poles = orEmpty(Poles);
     const std::vector<double>& zeros = orEmpty(Zeros);
     const std::vector<std::complex<double>>& cpoles = orEmpty(CPoles);
     const std::vector<std::complex<double>>& czeros = orEmpty(CZeros);
     NumPoles = static_cast<int>(poles.size() + 2 * cpoles.size());
     NumZeros = static_cast<int>(zeros.size() + 2 * czeros.size());
-
-    // The comparisons are written so that a NaN root fails them.
     FMin = 1e40;
-    double maxModulus = 0.0;
     auto track = [&](double modulus) {
         FMin = std::min(FMin, modulus / kTwoPi);
-        if (modulus > maxModulus)
-            maxModulus = modulus;
+        if (modulus > *maxModulus)
+            *maxModulus = modulus;
     };
     for (double p : poles) {
         track(std::fabs(p));
-        if (!(p < 0.0)) {
-            msg << "Poles must be in radians < 0.\n";
-            ok = false;
-        }
+        check.fault(!(p < 0.0), "Poles must be in radians < 0.\n");
     }
     for (double z : zeros) {
         track(std::fabs(z));
-        if (!(z < 0.0)) {
-            msg << "Zeros must be in radians < 0.\n";
-            ok = false;
-        }
+        check.fault(!(z < 0.0), "Zeros must be in radians < 0.\n");
     }
     for (const std::complex<double>& c : cpoles) {
         track(std::abs(c));
-        if (!(std::abs(c) > 0.0)) {
-            msg << "CPoles must have magnitude > 0.\n";
-            ok = false;
-        }
-        if (!(c.real() < 0.0)) {
-            msg << "CPoles.real() must be < 0.\n";
-            ok = false;
-        }
-        if (c.imag() == 0.0) {
-            msg << "CPoles.imag() must not be 0.\n";
-            ok = false;
-        }
+        check.fault(!(std::abs(c) > 0.0), "CPoles must have magnitude > 0.\n");
+        check.fault(!(c.real() < 0.0), "CPoles.real() must be < 0.\n");
+        check.fault(c.imag() == 0.0, "CPoles.imag() must not be 0.\n");
     }
     for (const std::complex<double>& c : czeros) {
         track(std::abs(c));
-        if (!(std::abs(c) > 0.0)) {
-            msg << "CZeros must have magnitude > 0.\n";
-            ok = false;
-        }
-        if (!(c.real() < 0.0)) {
-            msg << "CZeros.real() must be < 0.\n";
-            ok = false;
-        }
-        if (c.imag() == 0.0) {
-            msg << "CZeros.imag() must not be 0.\n";
-            ok = false;
-        }
+        check.fault(!(std::abs(c) > 0.0), "CZeros must have magnitude > 0.\n");
+        check.fault(!(c.real() < 0.0), "CZeros.real() must be < 0.\n");
+        check.fault(c.imag() == 0.0, "CZeros.imag() must not be 0.\n");
     }
-    if (NumZeros >= NumPoles) {
-        msg << "numPoles must be >= numZeros+1.\n";
-        return false;
-    }
-    if (!ok)
-        return false;
+}
 
+// The spectrum grid, the route, the band of interest and the delay line.
+bool PZImpulse::deriveGrid(double maxModulus, std::stringstream& msg)
+{
+    const std::vector<std::complex<double>>& cpoles = orEmpty(CPoles);
+    const std::vector<std::complex<double>>& czeros = orEmpty(CZeros);
     SampleRate = static_cast<double>(SamplesPerBit) * BitRate;
     const double fN = SampleRate / 2.0;
     const double df = FMin / 10.0;

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_PZIMPULSE_H
-#define VELTRAMODELS_PZIMPULSE_H
+#ifndef VELTRAMODELS20200612_PZIMPULSE_H
+#define VELTRAMODELS20200612_PZIMPULSE_H
 
 #include <complex>
 #include <fstream>
@@ -9,6 +9,8 @@
 #include "pz/SPolesZeros.h"
 
 namespace Veltramodels20200612 {
+
+class SetupChecks;
 
 // Checks one pole/zero set (roots in rad/s, left half-plane) and produces its
 // impulse response at the sample rate SamplesPerBit * BitRate: samples in
@@ -92,6 +94,9 @@ public:
     SPolesZeros Filter;
 
 private:
+    void checkSettings(SetupChecks& check, std::stringstream& msg);
+    void checkRoots(SetupChecks& check, double* maxModulus);
+    bool deriveGrid(double maxModulus, std::stringstream& msg);
     bool initializeIIR(std::stringstream& msg, std::vector<double>& h);
     bool initializeSpectrum(std::stringstream& msg, std::vector<double>& h);
     std::complex<double> evaluate(std::complex<double> s, const std::vector<double>& p,

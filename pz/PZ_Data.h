@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_PZ_DATA_H
-#define VELTRAMODELS_PZ_DATA_H
+#ifndef VELTRAMODELS20200612_PZ_DATA_H
+#define VELTRAMODELS20200612_PZ_DATA_H
 
 #include <complex>
 #include <vector>

@@ -5,35 +5,11 @@
 #include <cstdint>
 
 #include "dsp/FFT.h"
+#include "eq/SectionChannel.h"
+#include "eq/SectionSetup.h"
+#include "eq/SectionSpectra.h"
 
 namespace Veltramodels20200612 {
-
-namespace {
-
-// The spectra never use more than 2^22 frequency points (an FFT of 2^23); a
-// longer impulse is folded onto the transform length, which keeps its
-// spectrum exact at the frequencies computed.
-const int kMaxSpectrumPow2 = 22;
-const int kMinSpectrumPoints = 4096;
-
-void trimTrailingZeros(std::vector<double>& v)
-{
-    size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0)
-        --end;
-    v.resize(end);
-    v.shrink_to_fit();
-}
-
-bool allFinite(const std::vector<double>& v)
-{
-    for (double s : v)
-        if (!std::isfinite(s))
-            return false;
-    return true;
-}
-
-}  // namespace
 
 RxLTI_PZ_AMI::RxLTI_PZ_AMI()
     : Input(0.0),
@@ -118,60 +94,17 @@ bool RxLTI_PZ_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
     }
     runReady_ = false;
 
-    bool ok = true;
-    if (InputGain == 0.0) {
-        msg << "ERROR:  Front end InputGain must not be zero.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptForOutputLevel) > 3u) {
-        msg << "ERROR:  Front end AdaptForOutputLevel must be an integer in the range [0, 3].\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(AdaptDataIndex) > 1u) {
-        msg << "ERROR:  Front end AdaptDataIndex must be either 0 or 1.\n";
-        ok = false;
-    }
-    if (!(TxDataLevelPtoP > 0.0)) {
-        msg << "ERROR:  Front end TxDataLevelPtoP must be > 0.\n";
-        ok = false;
-    }
-    if (static_cast<unsigned>(FEType) > 4u) {
-        msg << "ERROR:  Front end FEType must be an integer in the range [0, 4].\n";
-        ok = false;
-    }
-    if (FEType >= 1) {
-        if (NumData1 < 0) {
-            msg << "ERROR:  Front end NumData1 must be >= 0.\n";
-            ok = false;
-        }
-        if (NumData1 > 0 && (Data1Index < 1 || Data1Index > NumData1)) {
-            msg << "ERROR:  Front end Data1Index must be an integer in the range [1, " << NumData1 << "].\n";
-            ok = false;
-        }
-    }
-    const int* counts[3] = {&NumData2, &NumData3, &NumData4};
-    const int indexes[3] = {Data2Index, Data3Index, Data4Index};
-    for (int k = 0; k < 3; ++k) {
-        const int n = k + 2;
-        if (FEType >= n && FEType <= 4) {
-            if (*counts[k] <= 0) {
-                msg << "ERROR:  Front end NumData" << n << " must be > 0.\n";
-                ok = false;
-            }
-            if (indexes[k] < 1 || indexes[k] > *counts[k]) {
-                msg << "ERROR:  Front end Data" << n << "Index must be an integer in the range [1, "
-                    << *counts[k] << "].\n";
-                ok = false;
-            }
-        }
-    }
-    if (FEType <= 1)
-        NumData2 = 0;
-    if (FEType <= 2)
-        NumData3 = 0;
-    if (FEType <= 3)
-        NumData4 = 0;
-    return ok;
+    SetupChecks check(msg);
+    const SectionSetup::Fields fields = {InputGain,
+                                         AdaptForOutputLevel,
+                                         AdaptDataIndex,
+                                         TxDataLevelPtoP,
+                                         FEType,
+                                         {NumData1, NumData2, NumData3, NumData4},
+                                         {Data1Index, Data2Index, Data3Index, Data4Index}};
+    SectionSetup::checkCommon(fields, false, check, msg);
+    SectionSetup::dropUnusedLists(FEType, &NumData2, &NumData3, &NumData4);
+    return check.ok();
 }
 
 bool RxLTI_PZ_AMI::setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int count, PZImpulse** out,
@@ -242,7 +175,7 @@ bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg)
 {
     runReady_ = false;
     SampleRate = SamplesPerBit * BitRate;
-    trimTrailingZeros(ChannelImpulse);
+    SectionSpectra::trimTrailingZeros(ChannelImpulse);
     OutputImpulse.clear();
     SectionImpulse.clear();
     OutputSpectrum.clear();
@@ -255,20 +188,10 @@ bool RxLTI_PZ_AMI::Initialize(std::stringstream& msg)
         runReady_ = true;
     } else if (agcOnly()) {
         msg << "\nFront end (FE) model with only AGC used.\n";
-        const double scale = SampleRate * InputGain;
-        for (double& s : ChannelImpulse)
-            s *= scale;
-        AGC.ChannelImpulse = &ChannelImpulse;
-        AGC.BitRate = BitRate;
-        AGC.SamplesPerBit = SamplesPerBit;
-        AGC.AGC_Level = OutputLevel;
-        AGC.AGC_Type = AdaptForOutputLevel;
-        AGC.TxLogicLevel = TxDataLevelPtoP / 2;
-        AGC.ScalarGain = InputGain;
-        if (!ChannelImpulse.empty() && (!AGC.Setup(UseFile, msg) || !AGC.Initialize(msg)))
+        const SectionChannel::LevelSettings level = {
+            BitRate, SamplesPerBit, SampleRate, InputGain, OutputLevel, AdaptForOutputLevel, TxDataLevelPtoP};
+        if (!SectionChannel::levelControlOnly(AGC, ChannelImpulse, level, UseFile, msg))
             return false;
-        for (double& s : ChannelImpulse)
-            s /= SampleRate;
         OutputImpulse = ChannelImpulse;
         runReady_ = true;
     } else {
@@ -292,17 +215,7 @@ bool RxLTI_PZ_AMI::initializeLists(std::stringstream& msg, bool* done)
     if (SuppressMessages == 0)
         msg << "\nGenerating front end (FE) model based on pole and zero data.\n";
 
-    if (ChannelImpulse.empty()) {
-        workingChannel_.assign(1, 0.0);
-    } else {
-        workingChannel_.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
-            workingChannel_[i] = ChannelImpulse[i] * SampleRate * InputGain;
-    }
-    workingChannel_.shrink_to_fit();
-    if (Cascade.chInverted(workingChannel_))
-        for (double& s : workingChannel_)
-            s = -s;
+    SectionChannel::workingChannel(ChannelImpulse, SampleRate, InputGain, workingChannel_);
 
     FIRwMultiplePZLists& c = Cascade;
     c.ChannelImpulse = &workingChannel_;
@@ -368,46 +281,18 @@ bool RxLTI_PZ_AMI::buildOutputImpulse(std::stringstream& msg)
         OutputImpulse[i] = Cascade.FinalOutput();
     }
     Cascade.Finalize();
-    trimTrailingZeros(OutputImpulse);
+    SectionSpectra::trimTrailingZeros(OutputImpulse);
     return true;
-}
-
-void RxLTI_PZ_AMI::spectrumOf(const std::vector<double>& impulse, std::size_t N,
-                              std::vector<std::complex<double>>& out)
-{
-    std::vector<std::complex<double>> work(N, std::complex<double>(0.0, 0.0));
-    for (size_t i = 0; i < impulse.size(); ++i)
-        work[i % N] += impulse[i];
-    FFT fft(UseFile);
-    fft.ComplexFFT(work, 1);
-    work.resize(N / 2);
-    work.shrink_to_fit();
-    out.swap(work);
 }
 
 bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg)
 {
-    int a = 0;
-    if (FreqStep != 0.0) {
-        const double q = std::floor(0.5 * SampleRate / FreqStep + 0.5) + 1.0;
-        if (q >= 1.0 && std::isfinite(q))
-            a = static_cast<int>(std::min(std::floor(std::log2(q)), 62.0));
-    } else {
-        while (a < 62 && (std::uint64_t(1) << a) < OutputImpulse.size())
-            ++a;
+    const size_t N = SectionSpectra::frequencyGrid(SampleRate, OutputImpulse.size(), FreqStep, Frequencies);
+
+    {
+        FFT fft(UseFile);
+        SectionSpectra::spectrumOf(OutputImpulse, N, fft, OutputSpectrum);
     }
-    a = std::min(a, kMaxSpectrumPow2);
-    size_t K = size_t(1) << a;
-    if (K < static_cast<size_t>(kMinSpectrumPoints))
-        K = kMinSpectrumPoints;
-    const size_t N = 2 * K;
-
-    FreqStep = 0.5 * SampleRate / static_cast<double>(K - 1);
-    Frequencies.resize(K);
-    for (size_t i = 0; i < K; ++i)
-        Frequencies[i] = static_cast<double>(i) * FreqStep;
-
-    spectrumOf(OutputImpulse, N, OutputSpectrum);
     const bool outputOk = convertSpectrum(OutputSpectrum, Frequencies, msg);
 
     // The section's own response to a unit impulse, from a clean cascade.
@@ -421,7 +306,7 @@ bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg)
         for (int n = 1; n <= 4; ++n) {
             if (Cascade.NumData(n) > 0) {
                 flush += Cascade.EQList(n)->ImpulseResponse.size();
-                finite = finite && allFinite(Cascade.EQList(n)->ImpulseResponse);
+                finite = finite && SectionSpectra::allFinite(Cascade.EQList(n)->ImpulseResponse);
             }
         }
         if (finite)
@@ -434,11 +319,14 @@ bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg)
             return false;
         SectionImpulse[i] = Output;
     }
-    trimTrailingZeros(SectionImpulse);
+    SectionSpectra::trimTrailingZeros(SectionImpulse);
     if (FEType != 0 && !agcOnly())
         Cascade.Restart();
 
-    spectrumOf(SectionImpulse, N, SectionSpectrum);
+    {
+        FFT fft(UseFile);
+        SectionSpectra::spectrumOf(SectionImpulse, N, fft, SectionSpectrum);
+    }
     const bool sectionOk = convertSpectrum(SectionSpectrum, Frequencies, msg);
     return outputOk && sectionOk;
 }
@@ -446,44 +334,7 @@ bool RxLTI_PZ_AMI::buildSpectra(std::stringstream& msg)
 bool RxLTI_PZ_AMI::convertSpectrum(std::vector<std::complex<double>>& spectrum,
                                    const std::vector<double>& frequencies, std::stringstream& msg)
 {
-    const size_t M = spectrum.size();
-    if (M == 0)
-        return true;
-    const double offset = 20.0 * std::log10(2.0 * static_cast<double>(M));
-    std::vector<double> dB(M), phase(M);
-    for (size_t i = 0; i < M; ++i) {
-        const double re = spectrum[i].real(), im = spectrum[i].imag();
-        dB[i] = 10.0 * std::log10(re * re + im * im + 1e-40) + offset;
-        phase[i] = std::atan2(im, re) * 57.29577951308232;
-    }
-    // A DC value that is mostly imaginary is treated as zero.
-    if (phase[0] > 45.0 && phase[0] < 135.0) {
-        dB[0] = -400.0;
-        phase[0] = 90.0;
-    } else if (phase[0] > -135.0 && phase[0] < -45.0) {
-        dB[0] = -400.0;
-        phase[0] = -90.0;
-    }
-    std::vector<double> unwrapped(M);
-    unwrapped[0] = phase[0];
-    for (size_t i = 1; i < M; ++i) {
-        double d = phase[i] - phase[i - 1];
-        if (d > 180.0)
-            d -= 360.0;
-        else if (d < -180.0)
-            d += 360.0;
-        if (d < -180.0 || d > 180.0) {
-            msg << "Input phase change data is not within [-180, 180] at frequency "
-                << (i < frequencies.size() ? frequencies[i] : 0.0) << ".";
-            for (size_t k = 0; k < M; ++k)
-                spectrum[k] = std::complex<double>(dB[k], phase[k]);
-            return false;
-        }
-        unwrapped[i] = unwrapped[i - 1] + d;
-    }
-    for (size_t i = 0; i < M; ++i)
-        spectrum[i] = std::complex<double>(dB[i], unwrapped[i]);
-    return true;
+    return SectionSpectra::convert(spectrum, frequencies, msg);
 }
 
 bool RxLTI_PZ_AMI::Run(std::stringstream& msg)

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS_RXLTI_PZ_AMI_H
-#define VELTRAMODELS_RXLTI_PZ_AMI_H
+#ifndef VELTRAMODELS20200612_RXLTI_PZ_AMI_H
+#define VELTRAMODELS20200612_RXLTI_PZ_AMI_H
 
 #include <complex>
 #include <cstddef>
@@ -118,8 +118,6 @@ private:
     bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
-    void spectrumOf(const std::vector<double>& impulse, std::size_t N,
-                    std::vector<std::complex<double>>& out);
 };
 
 }  // namespace Veltramodels20200612

@@ -354,3 +354,27 @@ TEST(ImpulseToWorstCaseEyeTest, DefaultsAndUseFile)
     text << in.rdbuf();
     EXPECT_EQ(text.str(), "Veltramodels20200612::ImpulseToWorstCaseEye\n");
 }
+
+// The worst-case upper curve of this integer pulse reaches its maximum at two
+// phases, with different best-case levels there (16 at the first, 12 at the
+// second). The eye is measured at the first of equal peaks.
+TEST(ImpulseToWorstCaseEyeTest, TiedWorstCasePeaksTakeTheFirst)
+{
+    Eye e({-3.0, 2.0, 1.0, 3.0, 6.0, 1.0}, 2, 1.0);
+    ASSERT_TRUE(e.setupOk);
+    ASSERT_TRUE(e.initOk) << e.msg.str();
+    size_t first = 0, ties = 0;
+    for (size_t k = 0; k < e.wcU.size(); ++k) {
+        if (e.wcU[k] > e.wcU[first]) {
+            first = k;
+            ties = 0;
+        } else if (k != first && e.wcU[k] == e.wcU[first]) {
+            ++ties;
+        }
+    }
+    ASSERT_EQ(ties, 1u) << "the pulse must give exactly two equal worst-case peaks";
+    EXPECT_EQ(e.eye.WcPeak, e.wcU[first]);
+    EXPECT_EQ(e.eye.BcAtWcPeak, 16.0);
+    EXPECT_EQ(e.bcU[first], 16.0);
+    EXPECT_EQ(e.eye.WcToBcRatio, e.wcU[first] / 16.0);
+}

@@ -574,3 +574,31 @@ TEST(InterpolateData, UseFileLineWrittenOnce)
     EXPECT_EQ(readFile(path), "Veltramodels20200612::InterpolateData\n");
     std::remove(path.c_str());
 }
+
+// In the last interval the stencil's fourth point lies one interval past the
+// end. Step data hold their final value there, (5, 4) for these points;
+// other data continue the last line, (5, 4.5), which makes both higher-order
+// forms collapse to the linear value. Hand-derived at t = 3.5 from the
+// stencil (2, 3), (3, 3.5), (4, 4), (5, g3): Lagrange weights -1/16, 9/16,
+// 9/16, -1/16; the shape-preserving cubic has end slopes 1/2 and (1/2 + s)/2
+// with s the slope of the last secant (0 or 1/2), and at the midpoint adds
+// (m1 - m2)/8 to the linear value.
+TEST(InterpolateData, FourthStencilPointInTheLastInterval)
+{
+    const std::vector<double> xs{0, 1, 2, 3, 4}, ys{1, 2, 3, 3.5, 4};
+    const double c[4] = {2, 3, 4, 5};
+    const double hold[4] = {3, 3.5, 4, 4}, extend[4] = {3, 3.5, 4, 4.5};
+    for (int type = 1; type <= 2; ++type) {
+        SCOPED_TRACE(type == 1 ? "cubic" : "Lagrange");
+        Rig step(xs, ys);
+        ASSERT_TRUE(step.onGrid({0.0, 3.5}, type, 1)) << step.msg.str();
+        EXPECT_NEAR(step.out[1], 3.78125, 1e-12);
+        EXPECT_NEAR(step.out[1], type == 2 ? lagrangeRef(3.5, c, hold) : shapeCubicRef(3.5, c, hold), 1e-12);
+
+        Rig plain(xs, ys);
+        ASSERT_TRUE(plain.onGrid({0.0, 3.5}, type, 0)) << plain.msg.str();
+        EXPECT_NEAR(plain.out[1], 3.75, 1e-12);
+        EXPECT_NEAR(plain.out[1], type == 2 ? lagrangeRef(3.5, c, extend) : shapeCubicRef(3.5, c, extend),
+                    1e-12);
+    }
+}

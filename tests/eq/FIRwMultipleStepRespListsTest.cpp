@@ -20,6 +20,7 @@
 #include "dsp/ImpulseToWorstCaseEye.h"
 #include "eq/FIRwMultipleStepRespLists.h"
 #include "eq/InterpolateStepRespData.h"
+#include "tests/support/CascadeReference.h"
 
 using namespace Veltramodels20200612;
 
@@ -82,120 +83,32 @@ std::vector<double> stateTaps(Table& table, int n, int index)
     return in.OutputData;
 }
 
-// Channel as the tap vector, summed over ascending channel index: the order
-// of a direct-form FIR whose taps are the channel.
-std::vector<double> naiveConvolution(const std::vector<double>& c, const std::vector<double>& x)
-{
-    std::vector<double> y(c.size() + x.size() - 1, 0.0);
-    for (size_t t = 0; t < y.size(); ++t) {
-        double s = 0.0;
-        for (size_t i = 0; i < c.size() && i <= t; ++i)
-            if (t - i < x.size())
-                s += c[i] * x[t - i];
-        y[t] = s;
-    }
-    return y;
-}
-
-std::vector<double> trimZeros(std::vector<double> v)
-{
-    while (v.size() > 1 && v.back() == 0.0)
-        v.pop_back();
-    size_t s = 0;
-    while (s + 1 < v.size() && v[s] == 0.0)
-        ++s;
-    return std::vector<double>(v.begin() + s, v.end());
-}
+using cascaderef::bitwiseEqual;
+using cascaderef::fmt;
+using cascaderef::naiveConvolution;
+using cascaderef::positiveGoing;
+using cascaderef::Trial;
+using cascaderef::trimZeros;
 
 std::vector<double> scaledChannel(const std::vector<double>& ch)
 {
-    size_t first = 0, last = 0;
-    while (first < ch.size() && ch[first] == 0.0)
-        ++first;
-    for (size_t i = 0; i < ch.size(); ++i)
-        if (ch[i] != 0.0)
-            last = i;
-    first = (first == ch.size() || first == 0) ? 0 : first - 1;
-    std::vector<double> s;
-    for (size_t i = first; i <= last; ++i)
-        s.push_back(ch[i] / (kSpb * kBitRate));
-    return s;
-}
-
-void positiveGoing(std::vector<double>& v)
-{
-    double largest = 0, value = 0;
-    for (double s : v)
-        if (std::fabs(s) > largest) {
-            largest = std::fabs(s);
-            value = s;
-        }
-    if (value < 0)
-        for (double& s : v)
-            s = -s;
+    return cascaderef::scaledChannel(ch, kSpb, kBitRate);
 }
 
 void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc)
 {
-    ImpulseToWorstCaseEye eye;
-    std::vector<double> wu, wl, bu, bl;
-    eye.Impulse = &h;
-    eye.SamplesPerBit = kSpb;
-    eye.LogicLevel = level;
-    eye.Normalization = 0;
-    eye.WcUpperEye = &wu;
-    eye.WcLowerEye = &wl;
-    eye.BcUpperEye = &bu;
-    eye.BcLowerEye = &bl;
-    std::stringstream m;
-    ASSERT_TRUE(eye.Setup(nullptr, m));
-    ASSERT_TRUE(eye.Initialize(m));
-    const int d = 2 * kSpb;
-    double best = -1e40;
-    int bestAt = 0, rise = -1, fall = -1;
-    for (int k = 1; k < d; ++k) {
-        if (wu[k] > best) {
-            best = wu[k];
-            bestAt = k;
-        }
-        if (wu[k - 1] <= 0 && wu[k] > 0)
-            rise = k;
-        if (wu[k] <= 0 && wu[k - 1] > 0)
-            fall = k - 1;
-    }
-    int c = bestAt;
-    if (rise >= 0 && fall >= 0)
-        c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
-    *wc = wu[c];
-    *bc = bu[c];
+    cascaderef::referenceEye(h, kSpb, level, bc, wc);
 }
 
 // Equalised response of one combination, brute force: naive convolution per
 // stage, zeros trimmed after each, sign made positive-going.
-struct Trial {
-    std::vector<double> response;
-    double bc = 0, wc = 0, ratio = 0;
-};
-
 Trial referenceTrial(const std::vector<double>& channel, std::vector<Table*> tables, std::vector<int> counts,
                      std::vector<int> index, double level = 0.5)
 {
-    Trial t;
-    std::vector<double> r = scaledChannel(channel);
+    std::vector<std::vector<double>> taps;
     for (size_t s = 0; s < tables.size(); ++s)
-        r = trimZeros(naiveConvolution(r, stateTaps(*tables[s], counts[s], index[s])));
-    positiveGoing(r);
-    t.response = r;
-    referenceEye(r, level, &t.bc, &t.wc);
-    t.ratio = t.wc / t.bc;
-    return t;
-}
-
-std::string fmt(double v)
-{
-    std::ostringstream s;
-    s << v;
-    return s.str();
+        taps.push_back(stateTaps(*tables[s], counts[s], index[s]));
+    return cascaderef::referenceTrial(scaledChannel(channel), taps, kSpb, level);
 }
 
 void configure(FIRwMultipleStepRespLists& eq, std::vector<double>* channel, Table* t1, int n1,
@@ -237,12 +150,6 @@ std::vector<double> streamedConvolution(const std::vector<double>& v, const std:
         out.push_back(fir.Output);
     }
     return out;
-}
-
-bool bitwiseEqual(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() &&
-           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 const std::vector<double> kEmphasis = {0.0, 0.15, 0.3, 0.45, 0.6, 0.75, 0.9, 1.05};

@@ -777,37 +777,3 @@ TEST(RxLTI_StepResp_AMI, FrequencyStepSetsTheSpectrumSize)
     EXPECT_EQ(s.Frequencies.size(), 8192u);
     expectSpectrumBin(s.OutputSpectrum[77], s.OutputImpulse, 16384, 77);
 }
-
-TEST(RxLTI_StepResp_AMI, ConvertSpectrumUnwrapsPhase)
-{
-    RxLTI_StepResp_AMI s;
-    const double deg = 180.0 / kPi;
-    std::vector<std::complex<double>> z = {{0.0, 1.0}, {-1.0, 0.01}, {-1.0, -0.01}, {1.0, 0.0}};
-    const std::vector<double> f = {0.0, 1.0, 2.0, 3.0};
-    std::stringstream msg;
-    ASSERT_TRUE(s.convertSpectrum(z, f, msg));
-    EXPECT_EQ(msg.str(), "");
-    const double offset = 20.0 * std::log10(8.0);
-    // DC mostly imaginary: treated as zero.
-    EXPECT_EQ(z[0], std::complex<double>(-400.0, 90.0));
-    const double p1 = std::atan2(0.01, -1.0) * deg;
-    EXPECT_NEAR(z[1].real(), 10.0 * std::log10(1.0001) + offset, 1e-12);
-    EXPECT_NEAR(z[1].imag(), p1, 1e-12);
-    EXPECT_NEAR(z[2].imag(), 360.0 - p1, 1e-12);  // across the +-180 seam
-    EXPECT_NEAR(z[3].imag(), 360.0, 1e-12);
-    EXPECT_NEAR(z[3].real(), offset, 1e-12);
-
-    std::vector<std::complex<double>> down = {{0.1, -1.0}, {1.0, 0.0}};
-    ASSERT_TRUE(s.convertSpectrum(down, {0.0, 1.0}, msg));
-    EXPECT_EQ(down[0], std::complex<double>(-400.0, -90.0));
-    EXPECT_NEAR(down[1].imag(), 0.0, 1e-12);
-
-    std::vector<std::complex<double>> real = {{2.0, 1.0}, {0.0, 0.0}};
-    ASSERT_TRUE(s.convertSpectrum(real, {0.0, 1.0}, msg));
-    EXPECT_NEAR(real[0].real(), 10.0 * std::log10(5.0) + 20.0 * std::log10(4.0), 1e-12);
-    EXPECT_NEAR(real[0].imag(), std::atan2(1.0, 2.0) * deg, 1e-12);
-    EXPECT_NEAR(real[1].real(), -400.0 + 20.0 * std::log10(4.0), 1e-9);
-
-    std::vector<std::complex<double>> empty;
-    EXPECT_TRUE(s.convertSpectrum(empty, {}, msg));
-}
