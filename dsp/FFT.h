@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_FFT_H
-#define VELTRAMODELS20200612_FFT_H
+#ifndef VM_DSP_FFT_H
+#define VM_DSP_FFT_H
 
 #include <complex>
 #include <cstddef>

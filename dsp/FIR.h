@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_FIR_H
-#define VELTRAMODELS20200612_FIR_H
+#ifndef VM_DSP_FIR_H
+#define VM_DSP_FIR_H
 
 #include <complex>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_REALFFT_H
-#define VELTRAMODELS20200612_REALFFT_H
+#ifndef VM_DSP_REALFFT_H
+#define VM_DSP_REALFFT_H
 
 #include <complex>
 #include <cstddef>

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_SETUPCHECKS_H
-#define VELTRAMODELS20200612_SETUPCHECKS_H
+#ifndef VM_DSP_SETUPCHECKS_H
+#define VM_DSP_SETUPCHECKS_H
 
 #include <sstream>
 #include <vector>

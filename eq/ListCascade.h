@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_LISTCASCADE_H
-#define VELTRAMODELS20200612_LISTCASCADE_H
+#ifndef VM_EQ_LISTCASCADE_H
+#define VM_EQ_LISTCASCADE_H
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
-#ifndef VELMOR7700X_AMI_H
-#define VELMOR7700X_AMI_H
+#ifndef VM_MODEL_VELMOR7700X_AMI_H
+#define VM_MODEL_VELMOR7700X_AMI_H
 
 // The IBIS-AMI entry points of the VELMOR7700X transmitter model. The shared
 // library exports these two functions and nothing else.

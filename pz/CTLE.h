@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_CTLE_H
-#define VELTRAMODELS20200612_CTLE_H
+#ifndef VM_PZ_CTLE_H
+#define VM_PZ_CTLE_H
 
 #include <fstream>
 #include <sstream>

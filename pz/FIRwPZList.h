@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_FIRWPZLIST_H
-#define VELTRAMODELS20200612_FIRWPZLIST_H
+#ifndef VM_PZ_FIRWPZLIST_H
+#define VM_PZ_FIRWPZLIST_H
 
 #include <cstdint>
 #include <fstream>

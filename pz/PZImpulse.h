@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_PZIMPULSE_H
-#define VELTRAMODELS20200612_PZIMPULSE_H
+#ifndef VM_PZ_PZIMPULSE_H
+#define VM_PZ_PZIMPULSE_H
 
 #include <complex>
 #include <fstream>

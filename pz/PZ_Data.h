@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_PZ_DATA_H
-#define VELTRAMODELS20200612_PZ_DATA_H
+#ifndef VM_PZ_PZ_DATA_H
+#define VM_PZ_PZ_DATA_H
 
 #include <complex>
 #include <vector>

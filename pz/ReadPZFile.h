@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_READPZFILE_H
-#define VELTRAMODELS20200612_READPZFILE_H
+#ifndef VM_PZ_READPZFILE_H
+#define VM_PZ_READPZFILE_H
 
 #include <fstream>
 #include <sstream>

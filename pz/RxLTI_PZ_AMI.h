@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_RXLTI_PZ_AMI_H
-#define VELTRAMODELS20200612_RXLTI_PZ_AMI_H
+#ifndef VM_PZ_RXLTI_PZ_AMI_H
+#define VM_PZ_RXLTI_PZ_AMI_H
 
 #include <complex>
 #include <cstddef>

@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_SPOLESZEROS_H
-#define VELTRAMODELS20200612_SPOLESZEROS_H
+#ifndef VM_PZ_SPOLESZEROS_H
+#define VM_PZ_SPOLESZEROS_H
 
 #include <fstream>
 #include <sstream>

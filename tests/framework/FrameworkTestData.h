@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_TESTS_FRAMEWORKTESTDATA_H
-#define VELTRAMODELS20200612_TESTS_FRAMEWORKTESTDATA_H
+#ifndef VM_TESTS_FRAMEWORK_FRAMEWORKTESTDATA_H
+#define VM_TESTS_FRAMEWORK_FRAMEWORKTESTDATA_H
 
 // Small synthetic step-response tables and independent reference
 // computations for the front-end and back-end tests.

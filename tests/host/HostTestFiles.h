@@ -1,6 +1,6 @@
 // Scratch files for the host tool's tests.
-#ifndef VELMOR7700X_TESTS_HOST_HOSTTESTFILES_H
-#define VELMOR7700X_TESTS_HOST_HOSTTESTFILES_H
+#ifndef VM_TESTS_HOST_HOSTTESTFILES_H
+#define VM_TESTS_HOST_HOSTTESTFILES_H
 
 #include <gtest/gtest.h>
 

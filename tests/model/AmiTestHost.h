@@ -3,8 +3,8 @@
 // independent references the tests compare the library against: test
 // channels, the state taps computed through the framework's list class, and
 // direct convolution.
-#ifndef VELMOR7700X_TESTS_AMITESTHOST_H
-#define VELMOR7700X_TESTS_AMITESTHOST_H
+#ifndef VM_TESTS_MODEL_AMITESTHOST_H
+#define VM_TESTS_MODEL_AMITESTHOST_H
 
 #include <dlfcn.h>
 

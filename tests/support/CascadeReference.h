@@ -1,5 +1,5 @@
-#ifndef VELTRAMODELS20200612_TESTS_CASCADEREFERENCE_H
-#define VELTRAMODELS20200612_TESTS_CASCADEREFERENCE_H
+#ifndef VM_TESTS_SUPPORT_CASCADEREFERENCE_H
+#define VM_TESTS_SUPPORT_CASCADEREFERENCE_H
 
 // Brute-force references for the equaliser cascades of both list families,
 // written without the cascade engine: naive convolution in the order of a

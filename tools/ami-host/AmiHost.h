@@ -6,8 +6,8 @@
 //
 // Exit status: 0 when every AMI_Init call returned 1, 1 when a call returned
 // 0 (the report is still complete), 2 for bad input (one line on stderr).
-#ifndef VELMOR7700X_TOOLS_AMIHOST_AMIHOST_H
-#define VELMOR7700X_TOOLS_AMIHOST_AMIHOST_H
+#ifndef VM_TOOLS_AMI_HOST_AMIHOST_H
+#define VM_TOOLS_AMI_HOST_AMIHOST_H
 
 #include <ostream>
 #include <string>

@@ -1,7 +1,7 @@
 // An IBIS-AMI model library loaded the way a channel simulator loads it:
 // dlopen / LoadLibrary, then only the C entry points AMI_Init and AMI_Close.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_AMIMODELLIBRARY_H
-#define VELMOR7700X_TOOLS_AMIHOST_AMIMODELLIBRARY_H
+#ifndef VM_TOOLS_AMI_HOST_AMIMODELLIBRARY_H
+#define VM_TOOLS_AMI_HOST_AMIMODELLIBRARY_H
 
 #include <string>
 #include <vector>

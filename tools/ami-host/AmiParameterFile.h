@@ -6,8 +6,8 @@
 // of the line (outside quoted strings). Names are case-sensitive. Reserved
 // parameters are never sent to the model, nor are Model_Specific parameters
 // whose Usage is Info or Out.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_AMIPARAMETERFILE_H
-#define VELMOR7700X_TOOLS_AMIHOST_AMIPARAMETERFILE_H
+#ifndef VM_TOOLS_AMI_HOST_AMIPARAMETERFILE_H
+#define VM_TOOLS_AMI_HOST_AMIPARAMETERFILE_H
 
 #include <string>
 #include <utility>

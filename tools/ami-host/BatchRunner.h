@@ -8,8 +8,8 @@
 // a separate instance per AMI_Init call and shares nothing between calls). A
 // file that cannot be read fails its own rows with its error line; the rest
 // go on.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_BATCHRUNNER_H
-#define VELMOR7700X_TOOLS_AMIHOST_BATCHRUNNER_H
+#ifndef VM_TOOLS_AMI_HOST_BATCHRUNNER_H
+#define VM_TOOLS_AMI_HOST_BATCHRUNNER_H
 
 #include <ostream>
 #include <string>

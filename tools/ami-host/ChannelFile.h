@@ -13,8 +13,8 @@
 // ("nan", "inf", "1e400") is such an error in every line, the first included:
 // it never makes a header. Only regular files are read, with the size and
 // line-length limits of LineReader.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_CHANNELFILE_H
-#define VELMOR7700X_TOOLS_AMIHOST_CHANNELFILE_H
+#ifndef VM_TOOLS_AMI_HOST_CHANNELFILE_H
+#define VM_TOOLS_AMI_HOST_CHANNELFILE_H
 
 #include <string>
 #include <vector>

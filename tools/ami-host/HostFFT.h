@@ -1,8 +1,8 @@
 // A small radix-2 FFT for the host tool's channel synthesis and spectra. The
 // host deliberately does not link the model's framework: it must exercise a
 // model library exactly as a simulator does, with nothing shared.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_HOSTFFT_H
-#define VELMOR7700X_TOOLS_AMIHOST_HOSTFFT_H
+#ifndef VM_TOOLS_AMI_HOST_HOSTFFT_H
+#define VM_TOOLS_AMI_HOST_HOSTFFT_H
 
 #include <complex>
 #include <vector>

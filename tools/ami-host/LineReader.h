@@ -5,8 +5,8 @@
 // or a file far larger than any channel: the reader accepts regular files
 // only, stops at MaxFileBytes, and refuses a line longer than MaxLineBytes,
 // each with one clear line, so that memory stays bounded whatever the input.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_LINEREADER_H
-#define VELMOR7700X_TOOLS_AMIHOST_LINEREADER_H
+#ifndef VM_TOOLS_AMI_HOST_LINEREADER_H
+#define VM_TOOLS_AMI_HOST_LINEREADER_H
 
 #include <cstdint>
 #include <cstdio>

@@ -38,8 +38,8 @@
 // frequency (6.4 GHz): enough to close the eye of the unemphasised driver,
 // while a medium pre-emphasis state opens it. (0.5 m of FR4 loses 18 dB,
 // more than the driver's strongest state can make up for.)
-#ifndef VELMOR7700X_TOOLS_AMIHOST_LOSSYCHANNEL_H
-#define VELMOR7700X_TOOLS_AMIHOST_LOSSYCHANNEL_H
+#ifndef VM_TOOLS_AMI_HOST_LOSSYCHANNEL_H
+#define VM_TOOLS_AMI_HOST_LOSSYCHANNEL_H
 
 #include <complex>
 #include <string>

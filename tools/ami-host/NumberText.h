@@ -3,8 +3,8 @@
 // through here, so that malformed text is reported instead of being taken as
 // zero, and every number it writes reads back to the same double on every
 // platform (shortest round-trip form).
-#ifndef VELMOR7700X_TOOLS_AMIHOST_NUMBERTEXT_H
-#define VELMOR7700X_TOOLS_AMIHOST_NUMBERTEXT_H
+#ifndef VM_TOOLS_AMI_HOST_NUMBERTEXT_H
+#define VM_TOOLS_AMI_HOST_NUMBERTEXT_H
 
 #include <string>
 

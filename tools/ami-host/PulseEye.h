@@ -11,8 +11,8 @@
 // The best phase is the one with the largest height within half a bit of the
 // pulse peak; the eye width is the span of phases around it where the height
 // stays positive, with the edges interpolated linearly between samples.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_PULSEEYE_H
-#define VELMOR7700X_TOOLS_AMIHOST_PULSEEYE_H
+#ifndef VM_TOOLS_AMI_HOST_PULSEEYE_H
+#define VM_TOOLS_AMI_HOST_PULSEEYE_H
 
 #include <vector>
 

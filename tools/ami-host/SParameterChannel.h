@@ -38,8 +38,8 @@
 //     before 0 (circularly), and counts as energy ahead of the response.
 //
 // The summary states each of these steps for the file at hand.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_SPARAMETERCHANNEL_H
-#define VELMOR7700X_TOOLS_AMIHOST_SPARAMETERCHANNEL_H
+#ifndef VM_TOOLS_AMI_HOST_SPARAMETERCHANNEL_H
+#define VM_TOOLS_AMI_HOST_SPARAMETERCHANNEL_H
 
 #include <complex>
 #include <string>

@@ -23,8 +23,8 @@
 // count, missing or extra values, frequencies that do not increase, a
 // malformed or non-finite number, a missing [End]) is one error line naming
 // the file and line, and nothing of the file is kept.
-#ifndef VELMOR7700X_TOOLS_AMIHOST_TOUCHSTONEFILE_H
-#define VELMOR7700X_TOOLS_AMIHOST_TOUCHSTONEFILE_H
+#ifndef VM_TOOLS_AMI_HOST_TOUCHSTONEFILE_H
+#define VM_TOOLS_AMI_HOST_TOUCHSTONEFILE_H
 
 #include <complex>
 #include <string>
