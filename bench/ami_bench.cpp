@@ -31,87 +31,11 @@
 #include <string>
 #include <vector>
 
-#ifndef VM_SHARED_LIBRARY
-#error "VM_SHARED_LIBRARY must name the built model library"
-#endif
+#include "bench/AmiBenchCommon.h"
+
+using namespace amibench;
 
 namespace {
-
-using InitFn = long (*)(double*, long, long, double, double, char*, char**, void**, char**);
-using CloseFn = long (*)(void*);
-
-const double kBitTime = 1.0 / 12.8e9;
-const int kSamplesPerBit = 32;
-const double kSampleInterval = kBitTime / kSamplesPerBit;
-
-const char* gLibraryPath = VM_SHARED_LIBRARY;
-
-struct Library {
-    void* handle = nullptr;
-    InitFn init = nullptr;
-    CloseFn close = nullptr;
-    Library()
-    {
-        handle = dlopen(gLibraryPath, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            std::fprintf(stderr, "dlopen(%s) failed: %s\n", gLibraryPath, dlerror());
-            return;
-        }
-        init = reinterpret_cast<InitFn>(dlsym(handle, "AMI_Init"));
-        close = reinterpret_cast<CloseFn>(dlsym(handle, "AMI_Close"));
-    }
-    bool ok() const { return init != nullptr && close != nullptr; }
-};
-
-Library& library()
-{
-    static Library lib;
-    return lib;
-}
-
-// Through channel in simulator units (1/s: samples times the sample interval
-// sum to the DC gain, about 0.8 here).
-void throughChannel(double* h, long n)
-{
-    const double tau = 1.5 * kSamplesPerBit;  // main pulse: a few bits wide
-    const double tail = static_cast<double>(n) / 3.0;
-    for (long i = 0; i < n; ++i) {
-        const double x = static_cast<double>(i) + 1.0;
-        const double pulse = (x / tau) * (x / tau) * std::exp(-x / tau);
-        const double refl = 2e-3 * std::exp(-x / tail) * (1.2 + std::cos(2.0 * M_PI * x / 700.0));
-        h[i] = pulse + refl;
-    }
-    double sum = 0.0;
-    for (long i = 0; i < n; ++i)
-        sum += h[i];
-    const double norm = 0.8 / (sum * kSampleInterval);
-    for (long i = 0; i < n; ++i)
-        h[i] *= norm;
-}
-
-// Aggressor k (1-based): a delayed, differentiated copy of the through pulse,
-// attenuated by 25 dB and more, with its own faint tail.
-void aggressorChannel(double* a, const double* h, long n, int k)
-{
-    const long delay = 7L * k;
-    const double g = 0.056 / k;
-    const double tail = static_cast<double>(n) / (2.0 + k);
-    for (long i = 0; i < n; ++i) {
-        const long j = i - delay;
-        const double d = j >= 1 && j < n ? h[j] - h[j - 1] : 0.0;
-        const double x = static_cast<double>(i) + 1.0;
-        a[i] = g * kSamplesPerBit * d +
-               1e-4 * h[0] * std::exp(-x / tail) * (1.0 + 0.5 * std::sin(x / (90.0 + k)));
-    }
-}
-
-void fillMatrix(std::vector<double>& m, long n, int aggressors)
-{
-    m.assign(static_cast<size_t>(n) * (aggressors + 1), 0.0);
-    throughChannel(m.data(), n);
-    for (int k = 1; k <= aggressors; ++k)
-        aggressorChannel(m.data() + static_cast<size_t>(n) * k, m.data(), n, k);
-}
 
 std::string parameters(int autoInit)
 {
@@ -237,7 +161,7 @@ int main(int argc, char** argv)
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--library=", 10) == 0)
-            gLibraryPath = argv[i] + 10;
+            libraryPath() = argv[i] + 10;
         else if (std::strcmp(argv[i], "--peak-rss") == 0)
             peakRss = true;
         else

@@ -25,7 +25,7 @@ bool SampleVectors::largestIsNegative(const std::vector<double>& v)
     return value < 0.0;
 }
 
-void SampleVectors::trimZeros(std::vector<double>& v)
+std::size_t SampleVectors::trimZeros(std::vector<double>& v)
 {
     size_t end = v.size();
     while (end > 1 && v[end - 1] == 0.0)
@@ -36,6 +36,7 @@ void SampleVectors::trimZeros(std::vector<double>& v)
         ++start;
     if (start > 0)
         v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
+    return start;
 }
 
 std::int64_t SampleVectors::firstNonzero(const std::vector<double>& v)

@@ -1,6 +1,7 @@
 #ifndef VM_DSP_SAMPLEVECTORS_H
 #define VM_DSP_SAMPLEVECTORS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,8 +19,9 @@ public:
     // True when the first sample of largest magnitude is negative; only a
     // strictly larger magnitude replaces an earlier one.
     static bool largestIsNegative(const std::vector<double>& v);
-    // Drops trailing exact zeros (keeping one sample), then leading ones.
-    static void trimZeros(std::vector<double>& v);
+    // Drops trailing exact zeros (keeping one sample), then leading ones;
+    // returns how many leading samples went.
+    static std::size_t trimZeros(std::vector<double>& v);
     // Index of the first / last sample that is not exactly 0, -1 for none.
     static std::int64_t firstNonzero(const std::vector<double>& v);
     static std::int64_t lastNonzero(const std::vector<double>& v);

@@ -236,21 +236,7 @@ void FIRwParallelStepRespLists::convolveDirect(const std::vector<double>& x, std
 
 void FIRwParallelStepRespLists::truncateEQ(std::vector<double>& v)
 {
-    truncateCounted(v);
-}
-
-size_t FIRwParallelStepRespLists::truncateCounted(std::vector<double>& v)
-{
-    size_t end = v.size();
-    while (end > 1 && v[end - 1] == 0.0)
-        --end;
-    v.resize(end);
-    size_t start = 0;
-    while (start + 1 < v.size() && v[start] == 0.0)
-        ++start;
-    if (start > 0)
-        v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(start));
-    return start;
+    SampleVectors::trimZeros(v);
 }
 
 bool FIRwParallelStepRespLists::chInverted(const std::vector<double>& v) const
@@ -269,7 +255,7 @@ bool FIRwParallelStepRespLists::buildPath(int n, int index, int enableFFT, Path&
     EQList(n)->Finalize();
     if (!ok)
         return false;
-    r.offset += static_cast<std::int64_t>(truncateCounted(r.samples));
+    r.offset += static_cast<std::int64_t>(SampleVectors::trimZeros(r.samples));
     return true;
 }
 

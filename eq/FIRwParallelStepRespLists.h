@@ -110,7 +110,6 @@ private:
     };
 
     bool convolvePath(int n, int enableFFT, std::vector<double>& v, std::int64_t* offset);
-    size_t truncateCounted(std::vector<double>& v);
     bool buildPath(int n, int index, int enableFFT, Path& r, std::stringstream& msg);
     void combine(const Path& r1, const Path& r2, double ratio, std::vector<double>& t) const;
     bool measure(ImpulseOperations& ops, const std::vector<double>& t, double* bc, double* wc, double* ratio,
