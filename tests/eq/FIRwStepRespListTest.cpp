@@ -13,6 +13,7 @@
 #include "dsp/ImpulseToWorstCaseEye.h"
 #include "eq/FIRwStepRespList.h"
 #include "eq/InterpolateStepRespData.h"
+#include "tests/support/CascadeReference.h"
 
 using namespace Veltramodels20200612;
 
@@ -92,42 +93,6 @@ std::vector<double> naiveConvolution(const std::vector<double>& x, const std::ve
     return y;
 }
 
-// Upper eye levels at the eye centre, from the eye curves directly.
-void referenceEye(const std::vector<double>& h, double level, double* bc, double* wc)
-{
-    ImpulseToWorstCaseEye eye;
-    std::vector<double> wu, wl, bu, bl;
-    eye.Impulse = &h;
-    eye.SamplesPerBit = kSpb;
-    eye.LogicLevel = level;
-    eye.Normalization = 0;
-    eye.WcUpperEye = &wu;
-    eye.WcLowerEye = &wl;
-    eye.BcUpperEye = &bu;
-    eye.BcLowerEye = &bl;
-    std::stringstream m;
-    ASSERT_TRUE(eye.Setup(nullptr, m));
-    ASSERT_TRUE(eye.Initialize(m));
-    const int d = 2 * kSpb;
-    double best = -1e40;
-    int bestAt = 0, rise = -1, fall = -1;
-    for (int k = 1; k < d; ++k) {
-        if (wu[k] > best) {
-            best = wu[k];
-            bestAt = k;
-        }
-        if (wu[k - 1] <= 0 && wu[k] > 0)
-            rise = k;
-        if (wu[k] <= 0 && wu[k - 1] > 0)
-            fall = k - 1;
-    }
-    int c = bestAt;
-    if (rise >= 0 && fall >= 0)
-        c = fall > rise ? (rise + fall) / 2 : ((rise + fall + d) / 2) % d;
-    *wc = wu[c];
-    *bc = bu[c];
-}
-
 struct Reference {
     std::vector<double> ratio, bc, wc;
     int argmax = 0;  // 1-based, first met on ties
@@ -151,7 +116,7 @@ Reference referenceSearch(Table& table, int n, const std::vector<double>& channe
     double best = -1e40;
     for (int k = 1; k <= n; ++k) {
         double bc = 0, wc = 0;
-        referenceEye(naiveConvolution(x, stateTaps(table, n, k)), level, &bc, &wc);
+        cascaderef::referenceEye(naiveConvolution(x, stateTaps(table, n, k)), kSpb, level, &bc, &wc);
         r.bc.push_back(bc);
         r.wc.push_back(wc);
         r.ratio.push_back(wc / bc);
