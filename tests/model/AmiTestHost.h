@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dsp/ImpulseOperations.h"
@@ -58,25 +59,34 @@ struct Result {
     std::vector<double> matrix;
 };
 
-// Full call sequence: AMI_Init, read the message and matrix, AMI_Close.
-inline Result call(const std::string& params, std::vector<double> matrix, long rows, long aggressors,
-                   double sampleInterval, double bitTime)
+// Full call sequence through the given entry points: AMI_Init, read the
+// message and matrix, AMI_Close.
+inline Result callWith(InitFn init, CloseFn close, const std::string& params, std::vector<double> matrix,
+                       long rows, long aggressors, double sampleInterval, double bitTime)
 {
-    Library& lib = library();
     Result r;
     std::vector<char> text(params.begin(), params.end());
     text.push_back('\0');
     void* handle = nullptr;
     char* msg = nullptr;
     char* out = nullptr;
-    r.ret = lib.init(matrix.empty() ? nullptr : matrix.data(), rows, aggressors, sampleInterval, bitTime,
-                     text.data(), &out, &handle, &msg);
+    r.ret = init(matrix.empty() ? nullptr : matrix.data(), rows, aggressors, sampleInterval, bitTime,
+                 text.data(), &out, &handle, &msg);
     r.msgNull = msg == nullptr;
     if (msg != nullptr)
         r.msg = msg;
     r.matrix = matrix;
-    r.closeRet = lib.close(handle);
+    r.closeRet = close(handle);
     return r;
+}
+
+// The same through the built library.
+inline Result call(const std::string& params, std::vector<double> matrix, long rows, long aggressors,
+                   double sampleInterval, double bitTime)
+{
+    Library& lib = library();
+    return callWith(lib.init, lib.close, params, std::move(matrix), rows, aggressors, sampleInterval,
+                    bitTime);
 }
 
 inline std::string params(int autoInit, int preEmphasis, int cornerCase, const char* gain = "1.0")

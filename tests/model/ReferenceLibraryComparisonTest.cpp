@@ -37,31 +37,11 @@ Loaded load(const char* path)
     return l;
 }
 
-struct Outcome {
-    long ret = 0;
-    long closeRet = 0;
-    bool msgNull = false;
-    std::string msg;
-    std::vector<double> matrix;
-};
-
-Outcome run(const Loaded& lib, const std::string& params, std::vector<double> matrix, long rows,
-            long aggressors, double sampleInterval, double bitTime)
+amitest::Result run(const Loaded& lib, const std::string& params, std::vector<double> matrix, long rows,
+                    long aggressors, double sampleInterval, double bitTime)
 {
-    Outcome o;
-    std::vector<char> text(params.begin(), params.end());
-    text.push_back('\0');
-    void* handle = nullptr;
-    char* msg = nullptr;
-    char* out = nullptr;
-    o.ret = lib.init(matrix.empty() ? nullptr : matrix.data(), rows, aggressors, sampleInterval, bitTime,
-                     text.data(), &out, &handle, &msg);
-    o.msgNull = msg == nullptr;
-    if (msg != nullptr)
-        o.msg = msg;
-    o.matrix = matrix;
-    o.closeRet = lib.close(handle);
-    return o;
+    return amitest::callWith(lib.init, lib.close, params, std::move(matrix), rows, aggressors, sampleInterval,
+                             bitTime);
 }
 
 struct Call {
@@ -180,8 +160,8 @@ TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
         const double bitTime = amitest::kBitTime;
         const double si = bitTime / c.spb;
         const std::vector<double> m = matrixFor(c);
-        const Outcome want = run(reference, c.params, m, c.rows, c.aggressors, si, bitTime);
-        const Outcome got = run(current, c.params, m, c.rows, c.aggressors, si, bitTime);
+        const amitest::Result want = run(reference, c.params, m, c.rows, c.aggressors, si, bitTime);
+        const amitest::Result got = run(current, c.params, m, c.rows, c.aggressors, si, bitTime);
         const bool same =
             want.ret == got.ret && want.closeRet == got.closeRet && want.msgNull == got.msgNull &&
             want.msg == got.msg && want.matrix.size() == got.matrix.size() &&
