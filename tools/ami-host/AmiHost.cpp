@@ -20,6 +20,19 @@ namespace amihost {
 
 namespace {
 
+// Makes the output directory (and its parents) unless it is there; false with
+// the error line when it cannot be used.
+bool makeOutputDir(const std::string& dir, std::string& error)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir)) {
+        error = "cannot create output directory '" + dir + "'";
+        return false;
+    }
+    return true;
+}
+
 const char* const kProgram = "ami-host";
 
 // Columns of equal length, one after another, as AMI_Init wants them.
@@ -536,13 +549,10 @@ int AmiHost::Main(const std::vector<std::string>& args, std::ostream& out, std::
             for (const std::string& n : notes)
                 err << kProgram << ": note: " << n << "\n";
             // The output directory must be usable before the model runs.
-            if (!o.OutDir.empty()) {
-                std::error_code ec;
-                std::filesystem::create_directories(o.OutDir, ec);
-                if (ec || !std::filesystem::is_directory(o.OutDir)) {
-                    err << kProgram << ": error: cannot create output directory '" << o.OutDir << "'\n";
-                    return 2;
-                }
+            std::string dirError;
+            if (!o.OutDir.empty() && !makeOutputDir(o.OutDir, dirError)) {
+                err << kProgram << ": error: " << dirError << "\n";
+                return 2;
             }
             if (!o.SaveChannelPath.empty()) {
                 std::vector<std::vector<double>> cols;
@@ -632,13 +642,9 @@ int AmiHost::runBatch(const HostOptions& o, const AmiParameterFile& ami, const A
     } else if (corner != nullptr && corner->Sent) {
         corners.push_back(effectiveValue(ami, o.Overrides, "CornerCase"));
     }
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(o.OutDir, ec);
-    if (ec || !fs::is_directory(o.OutDir)) {
-        error = "cannot create output directory '" + o.OutDir + "'";
+    if (!makeOutputDir(o.OutDir, error))
         return 2;
-    }
+    namespace fs = std::filesystem;
     // Overrides of CornerCase give way to the batch's corners.
     HostOptions base = o;
     if (!corners.empty()) {
@@ -817,12 +823,8 @@ bool AmiHost::writeOutputs(const HostOptions& o, const HostChannel& ch,
                            const std::string& report, std::string& error)
 {
     namespace fs = std::filesystem;
-    std::error_code ec;
-    fs::create_directories(o.OutDir, ec);
-    if (ec || !fs::is_directory(o.OutDir)) {
-        error = "cannot create output directory '" + o.OutDir + "'";
+    if (!makeOutputDir(o.OutDir, error))
         return false;
-    }
     const fs::path dir(o.OutDir);
     const size_t rows = ch.Columns[0].size();
     // impulse.csv: time, then input and output of every column.
@@ -1160,12 +1162,8 @@ int AmiHost::runSweep(const HostOptions& o, const AmiParameterFile& ami, const A
     out << report;
     if (!o.OutDir.empty()) {
         namespace fs = std::filesystem;
-        std::error_code ec;
-        fs::create_directories(o.OutDir, ec);
-        if (ec || !fs::is_directory(o.OutDir)) {
-            error = "cannot create output directory '" + o.OutDir + "'";
+        if (!makeOutputDir(o.OutDir, error))
             return 2;
-        }
         std::vector<std::vector<double>> cols(7);
         for (size_t c = 0; c < corners.size(); ++c)
             for (size_t s = 0; s < states.size(); ++s) {
