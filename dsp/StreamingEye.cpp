@@ -42,12 +42,12 @@ bool StreamingEye::Start(int samplesPerBit, double logicLevel, Input input)
     low_.sign = -1.0;
     impulseCount_ = 0;
     step_ = 0.0;
-    stepRing_.assign(input == Input::Impulse ? s : 0, 0.0);
+    stepRing_.assign(input != Input::Pulse ? s : 0, 0.0);
     stepSlot_ = 0;
     largestMagnitude_ = 0.0;
     largestValue_ = 0.0;
     // The tail after the impulse is S pulse samples at once.
-    scratch_.resize(input == Input::Impulse ? std::max(kPieceSize, s) : 0);
+    scratch_.resize(input != Input::Pulse ? std::max(kPieceSize, s) : 0);
     worst_.resize(width);
     best_.resize(width);
     started_ = true;
@@ -128,7 +128,7 @@ void StreamingEye::addPulse(const double* p, std::size_t count)
 
     continueWindow(high_, p, count);
     scanPeak(high_, p, count);
-    if (input_ == Input::Impulse) {
+    if (input_ != Input::Pulse) {
         continueWindow(low_, p, count);
         scanPeak(low_, p, count);
     }
@@ -234,7 +234,7 @@ bool StreamingEye::Levels(double* bc, double* wc)
 {
     if (!started_)
         return false;
-    if (input_ == Input::Impulse) {
+    if (input_ != Input::Pulse) {
         if (impulseCount_ == 0)
             return false;
         flushImpulseTail();
@@ -243,8 +243,10 @@ bool StreamingEye::Levels(double* bc, double* wc)
     }
     started_ = false;
 
-    // The inverted impulse is measured negated and its curves negated back.
-    const bool inverted = input_ == Input::Impulse && largestValue_ < 0.0;
+    // An impulse whose largest-magnitude sample is negative is measured
+    // negated: its pulse is the negated pulse, whose peak is the most
+    // negative sample tracked. As an Impulse its curves are negated back.
+    const bool inverted = input_ != Input::Pulse && largestValue_ < 0.0;
     curves(inverted ? low_ : high_, worst_, best_);
 
     const std::int64_t s = s_;
@@ -281,7 +283,7 @@ bool StreamingEye::Levels(double* bc, double* wc)
     }
     const std::int64_t shift = centre - (s - 1);
     const std::int64_t offset = (shift != 0 && -h <= shift && shift < h) ? h + shift : h;
-    const double flip = inverted ? -1.0 : 1.0;
+    const double flip = inverted && input_ == Input::Impulse ? -1.0 : 1.0;
     const double* a = worst_.data() + offset;
     const double* c = best_.data() + offset;
 

@@ -33,7 +33,10 @@ namespace Veltramodels20200612 {
 // of the magnitude sum.
 class StreamingEye {
 public:
-    enum class Input { Impulse, Pulse };
+    // PositiveGoingImpulse: an impulse measured as the equaliser searches
+    // measure their trials, negated first when its largest-magnitude sample
+    // is negative (the levels of the negated impulse as an Impulse).
+    enum class Input { Impulse, PositiveGoingImpulse, Pulse };
 
     StreamingEye() = default;
 

@@ -102,6 +102,13 @@ private:
     int adaptIndexType() const { return AdaptStepRespIndexType; }
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
     static const std::vector<double>& tapsOf(FIRwStepRespList& list) { return list.Taps(); }
+    // Run is the direct-form FIR of the taps times Gain, from rest.
+    static bool plainFIR(FIRwStepRespList& list, double* gain)
+    {
+        *gain = list.Gain;
+        return list.OutputStepRespData != 1 && list.Filter.EnableFFT == 0 && list.Filter.InitialValue == 0.0 &&
+               list.Filter.Taps == &list.Taps() && list.SampleCount == 0;
+    }
     static const ListCascadeTexts& texts();
 };
 

@@ -14,6 +14,8 @@
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SampleVectors.h"
 #include "dsp/SetupChecks.h"
+#include "dsp/SpanConvolution.h"
+#include "dsp/TrialEyes.h"
 #include "eq/SectionChannel.h"
 
 namespace Veltramodels20200612 {
@@ -46,6 +48,8 @@ struct ListCascadeTexts {
 //   bool SetupEQ(int n, int index, msg);   hands list n its settings
 //   bool checkTypeAndTables(SetupChecks&, msg); the checks that close Setup
 //   static const std::vector<double>& tapsOf(ListType&);
+//   static bool plainFIR(const ListType&, double* gain); Run is a FIR of the
+//                                          taps from rest, times gain
 //   static const ListCascadeTexts& texts();
 // so that a search, a convolution or a speed-up is written once for both.
 template <class Derived, class ListType> class ListCascade {
@@ -148,6 +152,44 @@ public:
         d.SampleCount += count;
     }
 
+    // What RunBlock makes of input[0 .. count-1] when every list is at rest
+    // (just initialised), up to rounding: each list's taps convolved in turn
+    // by block transforms, times the list's gain, then the cascade's gain.
+    // Outputs that the streamed sums give as exact zeros (before the first
+    // and after the last that any input can reach) are exact zeros here too.
+    // output may be input. The lists are not run: their state, the stage
+    // outputs and SampleCount stay as they are. False, with nothing
+    // written, when a list in use is not a plain FIR of its taps at rest;
+    // RunBlock is then the way.
+    bool ResponseFromRest(const double* input, double* output, std::int64_t count)
+    {
+        Derived& d = self();
+        const int last = d.stateCount(1) <= 0 ? 0 : lastList();
+        double gain[4] = {1.0, 1.0, 1.0, 1.0};
+        for (int n = 1; n <= last; ++n)
+            if (!Derived::plainFIR(*d.EQList(n), &gain[n - 1]) || Derived::tapsOf(*d.EQList(n)).empty())
+                return false;
+        if (count <= 0)
+            return true;
+        std::int64_t taps = 0;
+        for (int n = 1; n <= last; ++n)
+            taps = std::max<std::int64_t>(taps, static_cast<std::int64_t>(Derived::tapsOf(*d.EQList(n)).size()));
+        if (last > 0 && !worthBlocks(count, taps))
+            return false;
+        const size_t size = static_cast<size_t>(count);
+        if (output != input)
+            std::copy(input, input + count, output);
+        for (int n = 1; n <= last; ++n) {
+            spanConvolution.Convolve(Derived::tapsOf(*d.EQList(n)), output, size, output, size);
+            if (gain[n - 1] != 1.0)
+                for (size_t k = 0; k < size; ++k)
+                    output[k] = output[k] * gain[n - 1];
+        }
+        for (size_t k = 0; k < size; ++k)
+            output[k] = output[k] * d.Gain;
+        return true;
+    }
+
     void Finalize()
     {
         finalizeLists();
@@ -211,6 +253,13 @@ private:
     // FFT convolution of each stage, keeping its input's spectrum while the
     // same input is convolved with other taps.
     FFTConvolution stageConvolution[4];
+    // Block convolution of the final evaluation and of ResponseFromRest,
+    // and the eyes of a one-list search; small, and kept with their
+    // transform tables for the next channel.
+    SpanConvolution spanConvolution;
+    TrialEyes trialEyes;
+    std::vector<std::vector<double>> trialTaps;
+    std::vector<TrialEyes::Levels> trialLevels;
     // Stage results of the last trial and the indexes they were built for.
     std::vector<double> stageResponse[4];
     int stageIndex[4] = {0, 0, 0, 0};
@@ -238,6 +287,11 @@ private:
 
     Derived& self() { return static_cast<Derived&>(*this); }
     const Derived& self() const { return static_cast<const Derived&>(*this); }
+
+    // Convolutions of fewer multiply-adds than this stay in direct form (or,
+    // in a search, one full transform): as fast there, and exact. Longer
+    // ones go block by block through transforms sized to the taps.
+    static bool worthBlocks(std::int64_t spanA, std::int64_t spanB) { return spanA * spanB >= (1 << 20); }
 
     // List 1 with no states stands for the single tap 1.0.
     static const std::vector<double>& unityTap()
@@ -385,7 +439,7 @@ private:
     }
 
     // Builds the trial response for the given indexes and points response at
-    // it (valid until the next build). Returns 0, or the number (1..4) of the
+    // it (valid until the next build); enableFFT as for convolveStage. Returns 0, or the number (1..4) of the
     // stage whose set-up or convolution failed. With reuse, leading stages
     // already built for the same indexes are kept.
     int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
@@ -416,7 +470,7 @@ private:
                     r = stageResponse[lastUsed];
                 const int n = s + 1;
                 if (!d.SetupEQ(n, index[s], msg) || !InitializeEQ(n, msg) ||
-                    !convolveEQ(n, enableFFT, r, msg)) {
+                    !convolveStage(n, enableFFT, r, msg)) {
                     stageValid = s;
                     return n;
                 }
@@ -428,6 +482,45 @@ private:
         }
         *response = &stageResponse[lastUsed];
         return 0;
+    }
+
+    // A stage of a trial: enableFFT 0 and 1 as for convolveEQ; 2 gives what 0
+    // gives up to rounding, by block transforms.
+    bool convolveStage(int n, int enableFFT, std::vector<double>& v, std::stringstream& msg)
+    {
+        if (enableFFT != 2)
+            return convolveEQ(n, enableFFT, v, msg);
+        const std::vector<double>* taps = listTaps(n);
+        if (taps == nullptr || v.empty() || (Derived::texts().emptyTapsFail && taps->empty()))
+            return false;
+        convolveSpan(*taps, v);
+        return true;
+    }
+
+    // convolveDirect's result up to rounding. Its first output is the first
+    // exactly nonzero sum, the product of the first nonzero samples, and it
+    // holds L = |v| + |x| samples from there, the last nonzero one being the
+    // product of the last nonzero samples; the block convolution keeps those
+    // ends exact. Should either product vanish (underflow), the direct form
+    // decides where the response starts and ends, so it is used.
+    void convolveSpan(const std::vector<double>& x, std::vector<double>& v)
+    {
+        const std::int64_t cFirst = SampleVectors::firstNonzero(v), cLast = SampleVectors::lastNonzero(v);
+        const std::int64_t xFirst = SampleVectors::firstNonzero(x), xLast = SampleVectors::lastNonzero(x);
+        if (cFirst < 0 || xFirst < 0 || !worthBlocks(cLast - cFirst + 1, xLast - xFirst + 1) ||
+            v[cFirst] * x[xFirst] == 0.0 || v[cLast] * x[xLast] == 0.0) {
+            convolveDirect(x, v);
+            return;
+        }
+        const size_t size = v.size();
+        const size_t first = static_cast<size_t>(cFirst + xFirst);
+        v.resize(first + size + x.size(), 0.0);
+        if (!spanConvolution.Convolve(x, v.data(), size, v.data(), v.size())) {
+            v.resize(size);
+            convolveDirect(x, v);
+            return;
+        }
+        v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(first));
     }
 
     // The response made positive-going: the trial itself, or a negated copy.
@@ -541,6 +634,8 @@ private:
         const int n3 = std::max(d.stateCount(3), 1);
         const int n4 = std::max(d.stateCount(4), 1);
         std::vector<double> negated;
+        if (oneListSearch(&best, msg))
+            return exhaustiveMessages(best, msg);
         for (int i1 = 1; i1 <= d.stateCount(1); ++i1)
             for (int i2 = 1; i2 <= n2; ++i2)
                 for (int i3 = 1; i3 <= n3; ++i3)
@@ -554,6 +649,12 @@ private:
                             return false;
                         }
                     }
+        return exhaustiveMessages(best, msg);
+    }
+
+    bool exhaustiveMessages(double best, std::stringstream& msg)
+    {
+        Derived& d = self();
         if (d.SuppressMessages == 0) {
             if (best <= 0.0)
                 msg << "Optimization of EQ over count = " << d.StateCount
@@ -564,6 +665,51 @@ private:
             int index[4];
             currentIndexes(index);
             writeIndexLine(index, msg);
+        }
+        return true;
+    }
+
+    // The exhaustive search of a single list: every trial is the channel
+    // through one state's taps, so the channel is transformed once for all
+    // states and no trial response is kept (TrialEyes). The lists are set up
+    // and finalised state by state as the trial-by-trial search leaves them,
+    // and their messages are the same. False, with nothing written, when a
+    // list set-up fails or the trials cannot be measured that way (a use
+    // file, more lists, a silent channel or taps): the trial-by-trial search
+    // then runs, and reports what it finds.
+    bool oneListSearch(double* best, std::stringstream& msg)
+    {
+        Derived& d = self();
+        const int count = d.stateCount(1);
+        if (count < 1 || d.stateCount(2) > 0 || (d.UseFile != nullptr && d.UseFile->is_open()))
+            return false;
+        const std::int64_t channelSpan =
+            SampleVectors::lastNonzero(d.ScaledChannel) - SampleVectors::firstNonzero(d.ScaledChannel) + 1;
+        std::stringstream setupText;
+        trialTaps.resize(static_cast<size_t>(count));
+        for (int i = 1; i <= count; ++i) {
+            const bool ok = d.SetupEQ(1, i, setupText) && InitializeEQ(1, setupText);
+            if (ok)
+                trialTaps[i - 1] = Derived::tapsOf(*d.EQList(1));
+            finalizeLists();
+            if (!ok || trialTaps[i - 1].empty())
+                return false;
+        }
+        for (const std::vector<double>& taps : trialTaps)
+            if (!worthBlocks(channelSpan, static_cast<std::int64_t>(taps.size())))
+                return false;
+        if (!trialEyes.Measure(d.ScaledChannel, trialTaps, d.SamplesPerBit, d.LogicLevel, trialLevels))
+            return false;
+        msg << setupText.str();
+        d.StateCount = count;
+        for (int i = 1; i <= count; ++i) {
+            double ratio = 0.0;
+            const TrialEyes::Levels& l = trialLevels[i - 1];
+            if (eyeRatio(l.bc, l.wc, &ratio) && ratio > *best) {
+                *best = ratio;
+                const int candidate[4] = {i, 1, 1, 1};
+                setIndexes(candidate);
+            }
         }
         return true;
     }
@@ -627,7 +773,7 @@ private:
             return true;
         }
         const std::vector<double>* built = nullptr;
-        const int failed = buildTrial(index, 0, false, msg, &built);
+        const int failed = buildTrial(index, 2, false, msg, &built);
         if (failed != 0) {
             releaseSearchBuffers();
             msg << "Failed setting EQ" << failed << ".\n";

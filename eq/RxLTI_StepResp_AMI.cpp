@@ -341,11 +341,15 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
         }
         Parallel.Finalize();
     } else {
-        // The same inputs as sample-by-sample Run calls, streamed as one
-        // block: the same outputs, with the lists' sums interleaved.
+        // What sample-by-sample Run calls make of the channel from a cascade
+        // at rest, by block transforms (up to rounding) when the lists are
+        // plain FIRs, else streamed as one block through the lists. The
+        // cascade is rebuilt below either way.
         for (size_t i = 0; i < length; ++i)
             OutputImpulse[i] = ChannelImpulse[i] * InputGain;
-        Cascade.RunBlock(OutputImpulse.data(), OutputImpulse.data(), static_cast<std::int64_t>(n), msg);
+        const std::int64_t count = static_cast<std::int64_t>(n);
+        if (!Cascade.ResponseFromRest(OutputImpulse.data(), OutputImpulse.data(), count))
+            Cascade.RunBlock(OutputImpulse.data(), OutputImpulse.data(), count, msg);
         Cascade.Finalize();
     }
 

@@ -97,6 +97,13 @@ private:
     int adaptIndexType() const { return AdaptDataIndexType; }
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
     static const std::vector<double>& tapsOf(FIRwPZList& list) { return list.ImpulseResponse; }
+    // Run is the direct-form FIR of the taps times Gain, from rest.
+    static bool plainFIR(FIRwPZList& list, double* gain)
+    {
+        *gain = list.Gain;
+        return list.Filter.EnableFFT == 0 && list.Filter.InitialValue == 0.0 &&
+               list.Filter.Taps == &list.ImpulseResponse && list.SampleCount == 0;
+    }
     static const ListCascadeTexts& texts();
 };
 

@@ -165,6 +165,13 @@ TEST(StreamingEye, InvertedImpulseMatches)
         v = -v;
     const Levels pos = wholeVector(positive, s, 0.25);
     EXPECT_NE(want.bc, pos.bc);
+    // As a positive-going impulse it gives the levels of its negation, as
+    // the equaliser searches measure a negated trial; an impulse that is
+    // already positive-going is measured as it is.
+    expectSame(streamed(h, s, 0.25, {17, 300}, StreamingEye::Input::PositiveGoingImpulse), pos,
+               tolerance(h, s, 0.25), "positive-going of inverted");
+    expectSame(streamed(positive, s, 0.25, {64}, StreamingEye::Input::PositiveGoingImpulse), pos,
+               tolerance(h, s, 0.25), "positive-going of positive");
 }
 
 // Trailing zeros change nothing; leading zeros move the pulse but not the

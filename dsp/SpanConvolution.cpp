@@ -1,0 +1,62 @@
+#include "dsp/SpanConvolution.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "dsp/SampleVectors.h"
+
+namespace Veltramodels20200612 {
+
+bool SpanConvolution::Convolve(const std::vector<double>& h, const double* x, std::size_t count, double* y,
+                               std::size_t outputs)
+{
+    if (h.empty() || h.size() > (std::size_t(1) << 23))
+        return false;
+    std::int64_t xFirst = -1, xLast = -1;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (x[i] != 0.0) {
+            if (xFirst < 0)
+                xFirst = static_cast<std::int64_t>(i);
+            xLast = static_cast<std::int64_t>(i);
+        }
+    }
+    const std::int64_t hFirst = SampleVectors::firstNonzero(h);
+    const std::int64_t hLast = SampleVectors::lastNonzero(h);
+    const std::int64_t n = static_cast<std::int64_t>(outputs);
+    if (xFirst < 0 || hFirst < 0 || hFirst + xFirst >= n) {
+        std::fill(y, y + outputs, 0.0);
+        return true;
+    }
+    const std::int64_t lo = hFirst + xFirst;
+    const std::int64_t hi = std::min(hLast + xLast, n - 1);
+    const double firstProduct = h[static_cast<std::size_t>(hFirst)] * x[xFirst];
+    const double lastProduct = h[static_cast<std::size_t>(hLast)] * x[xLast];
+
+    // The taps up to their last nonzero one, leading zeros included: the
+    // block outputs then start at the input's first nonzero sample, never
+    // ahead of the inputs still to be read, which lets y be x.
+    const std::size_t used = static_cast<std::size_t>(hLast + 1);
+    if (taps_.size() != used || !std::equal(taps_.begin(), taps_.end(), h.begin())) {
+        taps_.assign(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(used));
+        if (!conv_.SetTaps(taps_)) {
+            taps_.clear();
+            return false;
+        }
+    }
+    conv_.Convolve(0, x + xFirst, static_cast<std::size_t>(xLast - xFirst + 1), y + xFirst,
+                   static_cast<std::size_t>(hi + 1 - xFirst));
+    std::fill(y, y + lo, 0.0);
+    std::fill(y + hi + 1, y + n, 0.0);
+    y[lo] = firstProduct;
+    if (hi == hLast + xLast)
+        y[hi] = lastProduct;
+    return true;
+}
+
+void SpanConvolution::Release()
+{
+    conv_ = BlockConvolver();
+    std::vector<double>().swap(taps_);
+}
+
+}  // namespace Veltramodels20200612
