@@ -10,16 +10,27 @@ namespace {
 
 // The transform length for m taps: the power of two N >= 2m (and >= 64,
 // below which the per-block overhead outweighs the transform) with the least
-// N log2 N / (N - m + 1), the transform work per new sample.
-std::size_t transformSizeFor(std::size_t m)
+// transform work, counted as N log2 N per transform. For an input of unknown
+// length that is the work per new sample, N log2 N / (N - m + 1). For a known
+// length it is the whole job: the tap spectra, then per block one forward
+// and one inverse per tap set; a short input is then not given blocks far
+// longer than itself.
+std::size_t transformSizeFor(std::size_t m, std::size_t sets, std::size_t inputLength)
 {
     std::size_t best = 0;
     double bestCost = 0.0;
     for (std::size_t n = 64; n <= (std::size_t(1) << 24); n *= 2) {
         if (n < 2 * m)
             continue;
-        const double cost =
-            static_cast<double>(n) * std::log2(static_cast<double>(n)) / static_cast<double>(n - m + 1);
+        const double perTransform = static_cast<double>(n) * std::log2(static_cast<double>(n));
+        const std::size_t block = n - m + 1;
+        double cost;
+        if (inputLength == 0) {
+            cost = perTransform / static_cast<double>(block);
+        } else {
+            const std::size_t blocks = (inputLength + m - 1 + block - 1) / block;
+            cost = perTransform * static_cast<double>(sets + blocks * (1 + sets));
+        }
         if (best == 0 || cost < bestCost) {
             best = n;
             bestCost = cost;
@@ -30,12 +41,12 @@ std::size_t transformSizeFor(std::size_t m)
 
 }  // namespace
 
-bool BlockConvolver::SetTaps(const std::vector<double>& taps)
+bool BlockConvolver::SetTaps(const std::vector<double>& taps, std::size_t inputLength)
 {
-    return SetTaps(std::vector<std::vector<double>>(1, taps));
+    return SetTaps(std::vector<std::vector<double>>(1, taps), inputLength);
 }
 
-bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets)
+bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets, std::size_t inputLength)
 {
     spectra_.clear();
     sets_ = taps_ = block_ = 0;
@@ -45,7 +56,7 @@ bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets)
             return false;
         longest = std::max(longest, t.size());
     }
-    const std::size_t n = tapSets.empty() ? 0 : transformSizeFor(longest);
+    const std::size_t n = tapSets.empty() ? 0 : transformSizeFor(longest, tapSets.size(), inputLength);
     if (n == 0 || !fft_.Prepare(n))
         return false;
     const std::size_t bins = n / 2 + 1;

@@ -29,8 +29,10 @@ public:
     // Sets the tap sets (at least one, none empty, none longer than 2^23;
     // shorter sets are padded with zeros to the longest) and restarts the
     // input. Returns false, and leaves the object without taps, otherwise.
-    bool SetTaps(const std::vector<std::vector<double>>& tapSets);
-    bool SetTaps(const std::vector<double>& taps);
+    // inputLength, when known (> 0), lets the transform length fit the
+    // whole job instead of an endless input.
+    bool SetTaps(const std::vector<std::vector<double>>& tapSets, std::size_t inputLength = 0);
+    bool SetTaps(const std::vector<double>& taps, std::size_t inputLength = 0);
 
     std::size_t TapSets() const { return spectra_.empty() ? 0 : sets_; }
     // New input samples, and outputs per tap set, per block.

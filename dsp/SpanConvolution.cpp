@@ -35,15 +35,19 @@ bool SpanConvolution::Convolve(const std::vector<double>& h, const double* x, st
     // The taps up to their last nonzero one, leading zeros included: the
     // block outputs then start at the input's first nonzero sample, never
     // ahead of the inputs still to be read, which lets y be x.
+    // The transform length is fitted to the input length, so the spectrum
+    // is kept only for an input of the same length.
     const std::size_t used = static_cast<std::size_t>(hLast + 1);
-    if (taps_.size() != used || !std::equal(taps_.begin(), taps_.end(), h.begin())) {
+    const std::size_t length = static_cast<std::size_t>(xLast - xFirst + 1);
+    if (length != length_ || taps_.size() != used || !std::equal(taps_.begin(), taps_.end(), h.begin())) {
         taps_.assign(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(used));
-        if (!conv_.SetTaps(taps_)) {
+        length_ = length;
+        if (!conv_.SetTaps(taps_, length)) {
             taps_.clear();
             return false;
         }
     }
-    conv_.Convolve(0, x + xFirst, static_cast<std::size_t>(xLast - xFirst + 1), y + xFirst,
+    conv_.Convolve(0, x + xFirst, length, y + xFirst,
                    static_cast<std::size_t>(hi + 1 - xFirst));
     std::fill(y, y + lo, 0.0);
     std::fill(y + hi + 1, y + n, 0.0);

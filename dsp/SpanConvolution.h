@@ -35,6 +35,7 @@ public:
 private:
     BlockConvolver conv_;
     std::vector<double> taps_;  // taps whose spectrum conv_ holds
+    std::size_t length_ = 0;    // input length it was sized for
 };
 
 }  // namespace Veltramodels20200612

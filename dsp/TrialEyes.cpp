@@ -25,13 +25,12 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
         // The support ends at the product of the last nonzero samples.
         end_[s] = static_cast<std::size_t>(cLast - cFirst + tLast + 1);
     }
-    if (!conv_.SetTaps(tapSets))
-        return false;
-
     // Before the channel's first nonzero sample every output is skipped, so
     // the blocks start there.
     const double* x = channel.data() + cFirst;
     const std::size_t count = static_cast<std::size_t>(cLast - cFirst + 1);
+    if (!conv_.SetTaps(tapSets, count))
+        return false;
     const std::size_t outputs = *std::max_element(end_.begin(), end_.end());
     const std::size_t B = conv_.BlockSize();
     block_.resize(B);

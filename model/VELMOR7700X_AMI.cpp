@@ -365,6 +365,13 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
     // conversion of every bin. Nothing else depends on them, so the section
     // is asked not to build them; the columns and the messages are the same.
     model.SkipSpectrum = 1;
+    // Likewise the section's final evaluation of the chosen state: its eye
+    // ratio goes only into the model's own text, which a successful call
+    // drops (the state lines name the state, not its eye), and its response
+    // would only adapt the gain, which this model never does (no automatic
+    // gain control). For a long channel it is a full convolution and eye per
+    // column; skipping it leaves the columns and the messages as they are.
+    model.SkipFinalEvaluation = 1;
     if (parserMessages.str().size() > 1)
         inst.amiMessage << parserMessages.str();
 
