@@ -47,8 +47,7 @@ bool SpanConvolution::Convolve(const std::vector<double>& h, const double* x, st
             return false;
         }
     }
-    conv_.Convolve(0, x + xFirst, length, y + xFirst,
-                   static_cast<std::size_t>(hi + 1 - xFirst));
+    conv_.Convolve(0, x + xFirst, length, y + xFirst, static_cast<std::size_t>(hi + 1 - xFirst));
     std::fill(y, y + lo, 0.0);
     std::fill(y + hi + 1, y + n, 0.0);
     y[lo] = firstProduct;

@@ -20,7 +20,8 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
     eyes_.resize(sets);
     for (std::size_t s = 0; s < sets; ++s) {
         const std::int64_t tLast = SampleVectors::lastNonzero(tapSets[s]);
-        if (tLast < 0 || !eyes_[s].Start(samplesPerBit, logicLevel, StreamingEye::Input::PositiveGoingImpulse))
+        if (tLast < 0 ||
+            !eyes_[s].Start(samplesPerBit, logicLevel, StreamingEye::Input::PositiveGoingImpulse))
             return false;
         // The support ends at the product of the last nonzero samples.
         end_[s] = static_cast<std::size_t>(cLast - cFirst + tLast + 1);

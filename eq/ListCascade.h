@@ -173,7 +173,8 @@ public:
             return true;
         std::int64_t taps = 0;
         for (int n = 1; n <= last; ++n)
-            taps = std::max<std::int64_t>(taps, static_cast<std::int64_t>(Derived::tapsOf(*d.EQList(n)).size()));
+            taps =
+                std::max<std::int64_t>(taps, static_cast<std::int64_t>(Derived::tapsOf(*d.EQList(n)).size()));
         if (last > 0 && !worthBlocks(count, taps))
             return false;
         const size_t size = static_cast<size_t>(count);

@@ -4,11 +4,15 @@
 // is written out as text, every number as an exact hexadecimal float, with
 // every message, result and chosen index. With VM_POLEZERO_RECORD_WRITE set
 // the text goes to that file (done once with an earlier build); with
-// VM_POLEZERO_RECORD set the text must equal that file's line for line.
-// Without either variable the test is skipped.
+// VM_POLEZERO_RECORD set the text must equal that file's line for line, but
+// for the numbers of a line, which may differ by rounding: long responses are
+// convolved by block transforms, which agree with the direct form to within
+// 1e-12 of the line's largest magnitude. Without either variable the test is
+// skipped.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -306,6 +310,74 @@ void cascadeRuns(std::ostream& o)
     }
 }
 
+// The same words, and the same numbers up to 1e-12 of the line's largest
+// magnitude.
+bool sameUpToRounding(const std::string& want, const std::string& have)
+{
+    // Complex values are written as "re,im".
+    std::string ca(want), cb(have);
+    std::replace(ca.begin(), ca.end(), ',', ' ');
+    std::replace(cb.begin(), cb.end(), ',', ' ');
+    std::istringstream a(ca), b(cb);
+    std::vector<std::string> wa, wb;
+    for (std::string w; a >> w;)
+        wa.push_back(w);
+    for (std::string w; b >> w;)
+        wb.push_back(w);
+    // A sample vector ("name count: values") may end earlier or later where
+    // its tail underflows (below 1e-300) in one form and not in the other:
+    // the missing samples count as zeros.
+    if (wa.size() >= 2 && wb.size() >= 2 && wa[0] == wb[0] && wa[1].back() == ':' && wb[1].back() == ':') {
+        wa[1] = wb[1];
+        while (wa.size() < wb.size())
+            wa.push_back("0x0p+0");
+        while (wb.size() < wa.size())
+            wb.push_back("0x0p+0");
+    }
+    if (wa.size() != wb.size())
+        return false;
+    auto number = [](const std::string& w, double* v) {
+        if (w.find("0x") == std::string::npos)
+            return false;
+        char* end = nullptr;
+        *v = std::strtod(w.c_str(), &end);
+        return end != nullptr && *end == '\0';
+    };
+    double peak = 0.0;
+    std::vector<std::pair<double, double>> pairs;
+    for (size_t i = 0; i < wa.size(); ++i) {
+        double x = 0.0, y = 0.0;
+        const bool nx = number(wa[i], &x), ny = number(wb[i], &y);
+        if (nx != ny || (!nx && wa[i] != wb[i]))
+            return false;
+        if (nx) {
+            peak = std::max(peak, std::fabs(x));
+            pairs.emplace_back(x, y);
+        }
+    }
+    // Section spectra are (dB, phase) pairs: magnitudes are compared as
+    // linear gains, where the noise floor of a transform (some -300 dB)
+    // counts for what it is, and phases where the gain is not that floor.
+    if (wa[0] == "ospec" || wa[0] == "sspec") {
+        double top = 0.0;
+        for (size_t i = 0; i + 1 < pairs.size(); i += 2)
+            top = std::max(top, std::pow(10.0, pairs[i].first / 20.0));
+        for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
+            const double ga = std::pow(10.0, pairs[i].first / 20.0),
+                         gb = std::pow(10.0, pairs[i].second / 20.0);
+            if (!(std::fabs(ga - gb) <= 1e-12 * top))
+                return false;
+            if (ga > 1e-6 * top && !(std::fabs(pairs[i + 1].first - pairs[i + 1].second) <= 1e-6))
+                return false;
+        }
+        return true;
+    }
+    for (const auto& p : pairs)
+        if (!(std::fabs(p.first - p.second) <= 1e-12 * peak))
+            return false;
+    return true;
+}
+
 TEST(PoleZeroRecord, RunsMatchTheRecord)
 {
     const char* writePath = std::getenv("VM_POLEZERO_RECORD_WRITE");
@@ -326,7 +398,7 @@ TEST(PoleZeroRecord, RunsMatchTheRecord)
     ASSERT_TRUE(f.good()) << readPath;
     std::istringstream got(text.str());
     std::string want, have;
-    size_t line = 0, differing = 0, runs = 0;
+    size_t line = 0, differing = 0, rounded = 0, runs = 0;
     while (true) {
         const bool a = static_cast<bool>(std::getline(f, want));
         const bool b = static_cast<bool>(std::getline(got, have));
@@ -335,14 +407,17 @@ TEST(PoleZeroRecord, RunsMatchTheRecord)
         ++line;
         if (have.compare(0, 3, "== ") == 0)
             ++runs;
-        if (a != b || want != have) {
+        if (a && b && want != have && sameUpToRounding(want, have)) {
+            ++rounded;
+        } else if (a != b || want != have) {
             if (++differing <= 5)
                 ADD_FAILURE() << "line " << line << "\nwant: " << want.substr(0, 400)
                               << "\nhave: " << have.substr(0, 400);
         }
     }
-    std::printf("compared %zu pole/zero and peaking runs (%zu lines), %zu lines differing\n", runs, line,
-                differing);
+    std::printf("compared %zu pole/zero and peaking runs (%zu lines): %zu lines differing, %zu by rounding "
+                "only\n",
+                runs, line, differing, rounded);
     EXPECT_EQ(differing, 0u);
 }
 

@@ -3,13 +3,17 @@
 // of the shared library kept outside the build tree). Both are loaded with
 // dlopen, as a simulator loads them, and driven through the same calls:
 // every corner and state, the automatic choice, gains, aggressors, sample
-// grids, all-zero columns and parameter strings that fail. Return values,
-// messages and every output sample must agree bit for bit. Without the
-// variable the test is skipped.
+// grids, all-zero columns, parameter strings that fail, and long channels,
+// which are convolved by block transforms instead of the direct form. Return
+// values and messages must agree exactly, and every output sample to within
+// 1e-12 of its column's peak magnitude (the rounding of the transforms).
+// Without the variable the test is skipped.
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -138,10 +142,38 @@ std::vector<Call> calls()
         for (int autoInit = 0; autoInit <= 1; ++autoInit)
             v.push_back({amitest::params(autoInit, 2 * aggressors, 4 - aggressors), 2048, aggressors, 32,
                          3.0 + aggressors, 0});
+    // Channels long enough for the block transforms: every corner, fixed and
+    // automatic states, every aggressor count, gains and silent aggressors.
+    const long longRows[] = {3000, 4096, 12000, 65536};
+    for (int k = 0; k < 40; ++k) {
+        const long rows = longRows[k % 4];
+        const int spb = (k % 3 == 0) ? 16 : 32;
+        const char* gain = (k % 7 == 3) ? "2.5" : (k % 7 == 5 ? "-1" : nullptr);
+        v.push_back({amitest::params(k % 2, (3 * k) % 16, (k / 2) % 5, gain), rows, k % 5, spb,
+                     0.4 + 0.35 * (k % 9), (k % 11 == 4) ? 1 : 0});
+    }
     return v;
 }
 
-TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
+// Each column of got within 1e-12 of the peak magnitude of want's column.
+bool columnsAgree(const std::vector<double>& want, const std::vector<double>& got, long rows)
+{
+    if (want.size() != got.size())
+        return false;
+    const size_t n = rows > 0 ? static_cast<size_t>(rows) : want.size() + 1;
+    for (size_t start = 0; start < want.size(); start += n) {
+        const size_t end = std::min(want.size(), start + n);
+        double peak = 0.0;
+        for (size_t i = start; i < end; ++i)
+            peak = std::max(peak, std::fabs(want[i]));
+        for (size_t i = start; i < end; ++i)
+            if (!(std::fabs(want[i] - got[i]) <= 1e-12 * peak))
+                return false;
+    }
+    return true;
+}
+
+TEST(ReferenceLibraryComparison, EveryCallMatchesUpToRounding)
 {
     const char* referencePath = std::getenv("VM_REFERENCE_LIBRARY");
     if (referencePath == nullptr || *referencePath == '\0')
@@ -154,7 +186,7 @@ TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
 
     const std::vector<Call> all = calls();
     ASSERT_GE(all.size(), 400u);
-    size_t differing = 0;
+    size_t differing = 0, rounded = 0;
     for (size_t k = 0; k < all.size(); ++k) {
         const Call& c = all[k];
         const double bitTime = amitest::kBitTime;
@@ -162,10 +194,14 @@ TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
         const std::vector<double> m = matrixFor(c);
         const amitest::Result want = run(reference, c.params, m, c.rows, c.aggressors, si, bitTime);
         const amitest::Result got = run(current, c.params, m, c.rows, c.aggressors, si, bitTime);
-        const bool same =
-            want.ret == got.ret && want.closeRet == got.closeRet && want.msgNull == got.msgNull &&
-            want.msg == got.msg && want.matrix.size() == got.matrix.size() &&
+        const bool bitForBit =
+            want.matrix.size() == got.matrix.size() &&
             std::memcmp(want.matrix.data(), got.matrix.data(), want.matrix.size() * sizeof(double)) == 0;
+        const bool same = want.ret == got.ret && want.closeRet == got.closeRet &&
+                          want.msgNull == got.msgNull && want.msg == got.msg &&
+                          (bitForBit || columnsAgree(want.matrix, got.matrix, c.rows));
+        if (same && !bitForBit)
+            ++rounded;
         if (!same) {
             ++differing;
             ADD_FAILURE() << "call " << k << ": " << c.params << " rows " << c.rows << " aggressors "
@@ -175,7 +211,8 @@ TEST(ReferenceLibraryComparison, EveryCallMatchesBitForBit)
         }
     }
     RecordProperty("calls", static_cast<int>(all.size()));
-    std::printf("compared %zu AMI_Init calls, %zu differing\n", all.size(), differing);
+    std::printf("compared %zu AMI_Init calls: %zu differing, %zu of the others by rounding only\n",
+                all.size(), differing, rounded);
     EXPECT_EQ(differing, 0u);
 }
 
