@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <emmintrin.h>
+
 namespace Veltramodels20200612 {
 
 namespace {
@@ -97,20 +99,29 @@ void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
         a[1] += im;
         span = 2;
     }
+    // The later spans with one complex value per SSE2 register (part of every
+    // x86-64 processor): the same products, sums and differences in the same
+    // order as the written-out form, t = (wr xr - wi xi, wr xi + wi xr), so
+    // the results are the same to the bit, in about half the instructions.
+    const __m128d conjugate = _mm_set_pd(sign, 1.0);  // (1, sign): re low, im high
+    const __m128d negateLow = _mm_set_pd(0.0, -0.0);  // flips the sign of the low part
     for (; span < m; span *= 2) {
         const double* ws = w + 2 * span;
         for (std::size_t start = 0; start < m; start += 2 * span) {
             double* lo = a + 2 * start;
             double* hi = lo + 2 * span;
             for (std::size_t j = 0; j < span; ++j) {
-                const double wr = ws[2 * j], wi = sign * ws[2 * j + 1];
-                const double xr = hi[2 * j], xi = hi[2 * j + 1];
-                const double tr = wr * xr - wi * xi;
-                const double ti = wr * xi + wi * xr;
-                hi[2 * j] = lo[2 * j] - tr;
-                hi[2 * j + 1] = lo[2 * j + 1] - ti;
-                lo[2 * j] += tr;
-                lo[2 * j + 1] += ti;
+                const __m128d root = _mm_mul_pd(_mm_loadu_pd(ws + 2 * j), conjugate);  // (wr, wi)
+                const __m128d x = _mm_loadu_pd(hi + 2 * j);                            // (xr, xi)
+                const __m128d wr = _mm_unpacklo_pd(root, root);
+                const __m128d wi = _mm_unpackhi_pd(root, root);
+                const __m128d swapped = _mm_shuffle_pd(x, x, 1);  // (xi, xr)
+                // (wr xr, wr xi) + (-(wi xi), wi xr)
+                const __m128d t =
+                    _mm_add_pd(_mm_mul_pd(wr, x), _mm_xor_pd(_mm_mul_pd(wi, swapped), negateLow));
+                const __m128d l = _mm_loadu_pd(lo + 2 * j);
+                _mm_storeu_pd(hi + 2 * j, _mm_sub_pd(l, t));
+                _mm_storeu_pd(lo + 2 * j, _mm_add_pd(l, t));
             }
         }
     }

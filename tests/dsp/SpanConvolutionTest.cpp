@@ -41,8 +41,8 @@ std::vector<double> padded(std::size_t zerosBefore, std::size_t n, std::size_t z
     return v;
 }
 
-void expectLikeDirect(const std::vector<double>& h, const std::vector<double>& x, const std::vector<double>& y,
-                      std::size_t first, std::size_t last, const char* what)
+void expectLikeDirect(const std::vector<double>& h, const std::vector<double>& x,
+                      const std::vector<double>& y, std::size_t first, std::size_t last, const char* what)
 {
     const std::vector<double> want = direct(h, x, y.size());
     double peak = 0.0;
@@ -66,8 +66,11 @@ TEST(SpanConvolution, AgreesWithTheDirectSumsAndKeepsTheirExactSamples)
     struct Case {
         std::size_t hBefore, hCount, hAfter, xBefore, xCount, xAfter;
     };
-    const Case cases[] = {{0, 1, 0, 0, 50, 0},     {3, 40, 5, 17, 3000, 9}, {0, 400, 0, 0, 20000, 0},
-                          {10, 7, 0, 0, 1, 0},     {0, 333, 2, 1000, 4097, 300}};
+    const Case cases[] = {{0, 1, 0, 0, 50, 0},
+                          {3, 40, 5, 17, 3000, 9},
+                          {0, 400, 0, 0, 20000, 0},
+                          {10, 7, 0, 0, 1, 0},
+                          {0, 333, 2, 1000, 4097, 300}};
     unsigned seed = 1;
     for (const Case& c : cases) {
         const std::vector<double> h = padded(c.hBefore, c.hCount, c.hAfter, seed++);

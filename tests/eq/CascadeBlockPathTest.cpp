@@ -34,7 +34,8 @@ struct Table {
             const double time = j * 25e-12;
             cols[0][j] = time;
             for (int k = 0; k < kStates; ++k)
-                cols[k + 1][j] = (1.0 - std::exp(-time / 30e-12)) * (1.0 + 0.17 * k * std::exp(-time / 200e-12));
+                cols[k + 1][j] =
+                    (1.0 - std::exp(-time / 30e-12)) * (1.0 + 0.17 * k * std::exp(-time / 200e-12));
         }
         slot = cols.data();
     }
