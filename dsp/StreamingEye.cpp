@@ -65,27 +65,39 @@ void StreamingEye::Add(const double* samples, std::size_t count)
     // The pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S) of the running
     // step s, by the same operations as the whole-vector eye, so that the
     // pulse samples are the same numbers.
+    // The running values are kept in locals: stores to the pulse and ring
+    // buffers could otherwise alias the members, which the compiler would
+    // then reload and store at every sample.
     const std::int64_t s = s_;
+    const double level = level_;
+    double* ring = stepRing_.data();
+    const std::size_t ringSize = stepRing_.size();
+    double* pulse = scratch_.data();
     std::size_t done = 0;
     while (done < count) {
         const std::size_t piece = std::min(kPieceSize, count - done);
+        double largestMagnitude = largestMagnitude_, largestValue = largestValue_, step = step_;
+        std::size_t slot = stepSlot_;
+        const double* h = samples + done;
         for (std::size_t k = 0; k < piece; ++k) {
-            const double h = samples[done + k];
-            if (std::fabs(h) > largestMagnitude_) {
-                largestMagnitude_ = std::fabs(h);
-                largestValue_ = h;
+            if (std::fabs(h[k]) > largestMagnitude) {
+                largestMagnitude = std::fabs(h[k]);
+                largestValue = h[k];
             }
-            step_ += h;
-            const double sj = step_;
-            scratch_[k] = impulseCount_ + static_cast<std::int64_t>(k) < s
-                              ? level_ * sj
-                              : level_ * sj - level_ * stepRing_[stepSlot_];
-            stepRing_[stepSlot_] = sj;
-            if (++stepSlot_ == stepRing_.size())
-                stepSlot_ = 0;
+            step += h[k];
+            const double sj = step;
+            pulse[k] = impulseCount_ + static_cast<std::int64_t>(k) < s ? level * sj
+                                                                        : level * sj - level * ring[slot];
+            ring[slot] = sj;
+            if (++slot == ringSize)
+                slot = 0;
         }
+        largestMagnitude_ = largestMagnitude;
+        largestValue_ = largestValue;
+        step_ = step;
+        stepSlot_ = slot;
         impulseCount_ += static_cast<std::int64_t>(piece);
-        addPulse(scratch_.data(), piece);
+        addPulse(pulse, piece);
         done += piece;
     }
 }

@@ -693,12 +693,12 @@ private:
             if (ok)
                 trialTaps[i - 1] = Derived::tapsOf(*d.EQList(1));
             finalizeLists();
-            if (!ok || trialTaps[i - 1].empty())
+            // A short channel is searched trial by trial: known from the
+            // first state, before the others are set up for nothing.
+            const std::int64_t taps = static_cast<std::int64_t>(trialTaps[i - 1].size());
+            if (!ok || taps == 0 || !worthBlocks(channelSpan, taps))
                 return false;
         }
-        for (const std::vector<double>& taps : trialTaps)
-            if (!worthBlocks(channelSpan, static_cast<std::int64_t>(taps.size())))
-                return false;
         if (!trialEyes.Measure(d.ScaledChannel, trialTaps, d.SamplesPerBit, d.LogicLevel, trialLevels))
             return false;
         msg << setupText.str();

@@ -180,7 +180,11 @@ void SectionSpectra::trimTrailingZeros(std::vector<double>& v)
     while (end > 1 && v[end - 1] == 0.0)
         --end;
     v.resize(end);
-    v.shrink_to_fit();
+    // Releasing capacity copies every sample into a new block: worth it only
+    // when much is released, not for the few hundred zeros a response ends
+    // with.
+    if (v.capacity() / 2 > end)
+        v.shrink_to_fit();
 }
 
 }  // namespace Veltramodels20200612

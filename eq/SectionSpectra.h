@@ -39,7 +39,8 @@ public:
 
     static bool allFinite(const std::vector<double>& v);
     // Drops trailing samples that are exactly 0, keeping at least one sample
-    // of a non-empty vector, and releases the spare capacity.
+    // of a non-empty vector, and releases the spare capacity when it is more
+    // than the samples kept.
     static void trimTrailingZeros(std::vector<double>& v);
 };
 
