@@ -186,8 +186,10 @@ public:
                 for (size_t k = 0; k < size; ++k)
                     output[k] = output[k] * gain[n - 1];
         }
-        for (size_t k = 0; k < size; ++k)
-            output[k] = output[k] * d.Gain;
+        // A gain of one changes no sample (x * 1 is x, signed zeros included).
+        if (d.Gain != 1.0)
+            for (size_t k = 0; k < size; ++k)
+                output[k] = output[k] * d.Gain;
         return true;
     }
 

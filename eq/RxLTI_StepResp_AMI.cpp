@@ -343,13 +343,22 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
     } else {
         // What sample-by-sample Run calls make of the channel from a cascade
         // at rest, by block transforms (up to rounding) when the lists are
-        // plain FIRs, else streamed as one block through the lists. The
-        // cascade is rebuilt below either way.
+        // plain FIRs, else streamed as one block through the lists.
         for (size_t i = 0; i < length; ++i)
             OutputImpulse[i] = ChannelImpulse[i] * InputGain;
         const std::int64_t count = static_cast<std::int64_t>(n);
-        if (!Cascade.ResponseFromRest(OutputImpulse.data(), OutputImpulse.data(), count))
+        const bool atRest = Cascade.ResponseFromRest(OutputImpulse.data(), OutputImpulse.data(), count);
+        if (!atRest)
             Cascade.RunBlock(OutputImpulse.data(), OutputImpulse.data(), count, msg);
+        // Lists that never ran are still as Initialize left them. With no
+        // final evaluation to repeat and no use file to log the repeat, the
+        // rebuild below would only do the same set-up again.
+        if (atRest && SkipFinalEvaluation != 0 && (UseFile == nullptr || !UseFile->is_open())) {
+            Cascade.AdaptStepRespIndex = 0;
+            Cascade.SuppressMessages = SuppressListMessages;
+            SectionSpectra::trimTrailingZeros(OutputImpulse);
+            return true;
+        }
         Cascade.Finalize();
     }
 
