@@ -1,5 +1,6 @@
 #include "dsp/InterpolateData.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -414,6 +415,26 @@ bool InterpolateData::stencilAround(size_t h, double t, Stencil& s) const
 // makes the Lagrange form ill-conditioned.
 static bool spreadOverSixDecades(const double* c)
 {
+    // The spread is log10(largest distance) - log10(smallest). Away from six
+    // decades the distances' ratio settles it without the logarithms: a
+    // margin of 1e-9 is far beyond the logarithms' rounding (about 1e-13
+    // here). Near the threshold, and for zero, infinite or NaN distances,
+    // the logarithms are taken as the threshold is defined.
+    double smallest = std::fabs(c[0] - c[1]), largest = smallest;
+    for (int p = 0; p < 4; ++p) {
+        for (int q = p + 1; q < 4; ++q) {
+            const double d = std::fabs(c[p] - c[q]);
+            smallest = std::min(smallest, d);
+            largest = std::max(largest, d);
+        }
+    }
+    const double ratio = largest / smallest;
+    if (smallest > 0.0 && std::isfinite(ratio)) {
+        if (ratio < 1e6 * (1.0 - 1e-9))
+            return false;
+        if (ratio > 1e6 * (1.0 + 1e-9))
+            return true;
+    }
     double lo = 0.0, hi = 0.0;
     bool first = true;
     for (int p = 0; p < 4; ++p) {

@@ -340,6 +340,18 @@ TEST(InterpolateData, LagrangeSpreadOverSixDecadesGivesLinear)
     const double ref = lagrangeRef(1.5, c, g);
     EXPECT_NEAR(narrow.out[0], ref, 1e-12);
     EXPECT_GT(std::fabs(ref - 12.0), 0.03);  // 12.03125
+
+    // Exactly six decades (distances 1 to 1e6) is not more than six: the
+    // Lagrange value; one more unit of spread is: the linear value.
+    const double g6[4] = {10, 11, 13, 14};
+    Rig six({1, 2, 3, 1000001}, {10, 11, 13, 14});
+    ASSERT_TRUE(six.onGrid({2.5}, 2));
+    const double c6[4] = {0, 1, 2, 1000000};
+    EXPECT_NEAR(six.out[0], lagrangeRef(1.5, c6, g6), 1e-9);
+    EXPECT_GT(std::fabs(six.out[0] - 12.0), 0.01);
+    Rig over({1, 2, 3, 1000002}, {10, 11, 13, 14});
+    ASSERT_TRUE(over.onGrid({2.5}, 2));
+    EXPECT_DOUBLE_EQ(over.out[0], 12.0);
 }
 
 TEST(InterpolateData, LogAbscissaIsExactForLogarithmicData)
