@@ -1,9 +1,10 @@
 #include "dsp/RealFFT.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 namespace Veltramodels20200612 {
 
@@ -18,7 +19,158 @@ std::complex<double> unitRoot(std::size_t j, std::size_t n)
     return std::complex<double>(std::cos(angle), -std::sin(angle));
 }
 
+// The complex product t = (wr xr - wi xi, wr xi + wi xr) of a root r = (wr,
+// wi) and a value x, on the parts as the written-out form computes them:
+// (wr xr, wr xi) + (-(wi xi), wi xr). One complex value per 128-bit lane.
+inline __m128d rootTimes(__m128d r, __m128d x)
+{
+    const __m128d negateLow = _mm_set_pd(0.0, -0.0);
+    const __m128d wr = _mm_unpacklo_pd(r, r);
+    const __m128d wi = _mm_unpackhi_pd(r, r);
+    const __m128d swapped = _mm_shuffle_pd(x, x, 1);  // (xi, xr)
+    return _mm_add_pd(_mm_mul_pd(wr, x), _mm_xor_pd(_mm_mul_pd(wi, swapped), negateLow));
+}
+
+// The butterflies from span `span` on, on SSE2 registers (part of every
+// x86-64 processor): each value goes through the same products, sums and
+// differences in the same order as in the written-out radix-2 form, so the
+// results are the same to the bit. Two spans at a time (h, then 2h, on the
+// same four values) halve the passes over the data.
+void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+{
+    const __m128d conjugate = _mm_set_pd(sign, 1.0);  // (1, sign): re low, im high
+    auto root = [&](const double* p) { return _mm_mul_pd(_mm_loadu_pd(p), conjugate); };
+    for (; 2 * span < m; span *= 4) {
+        const double* w1 = w + 2 * span;
+        const double* w2 = w + 4 * span;
+        for (std::size_t start = 0; start < m; start += 4 * span) {
+            double* p0 = a + 2 * start;
+            double* p1 = p0 + 2 * span;
+            double* p2 = p1 + 2 * span;
+            double* p3 = p2 + 2 * span;
+            for (std::size_t j = 0; j < span; ++j) {
+                const __m128d r1 = root(w1 + 2 * j);
+                const __m128d x0 = _mm_loadu_pd(p0 + 2 * j), x2 = _mm_loadu_pd(p2 + 2 * j);
+                const __m128d t1 = rootTimes(r1, _mm_loadu_pd(p1 + 2 * j));
+                const __m128d t3 = rootTimes(r1, _mm_loadu_pd(p3 + 2 * j));
+                const __m128d b0 = _mm_add_pd(x0, t1), b1 = _mm_sub_pd(x0, t1);
+                const __m128d b2 = _mm_add_pd(x2, t3), b3 = _mm_sub_pd(x2, t3);
+                const __m128d t2 = rootTimes(root(w2 + 2 * j), b2);
+                const __m128d t4 = rootTimes(root(w2 + 2 * (j + span)), b3);
+                _mm_storeu_pd(p0 + 2 * j, _mm_add_pd(b0, t2));
+                _mm_storeu_pd(p2 + 2 * j, _mm_sub_pd(b0, t2));
+                _mm_storeu_pd(p1 + 2 * j, _mm_add_pd(b1, t4));
+                _mm_storeu_pd(p3 + 2 * j, _mm_sub_pd(b1, t4));
+            }
+        }
+    }
+    if (span < m) {
+        // An odd number of spans leaves the last one alone.
+        const double* ws = w + 2 * span;
+        double* lo = a;
+        double* hi = lo + 2 * span;
+        for (std::size_t j = 0; j < span; ++j) {
+            const __m128d t = rootTimes(root(ws + 2 * j), _mm_loadu_pd(hi + 2 * j));
+            const __m128d l = _mm_loadu_pd(lo + 2 * j);
+            _mm_storeu_pd(hi + 2 * j, _mm_sub_pd(l, t));
+            _mm_storeu_pd(lo + 2 * j, _mm_add_pd(l, t));
+        }
+    }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define VM_REALFFT_AVX 1
+// The same butterflies two complex values at a time in 256-bit registers, for
+// processors with AVX (chosen at run time). Every lane does what the SSE2
+// form does, with no fused multiply-add, so both give the same bits. Not on
+// Windows, where the compiler cannot rely on 32-byte stack alignment for
+// spilled 256-bit values; the DLL takes the SSE2 form.
+#define VM_AVX __attribute__((target("avx"), always_inline)) inline
+VM_AVX __m256d avxRoot(const double* p, __m256d conjugate)
+{
+    return _mm256_mul_pd(_mm256_loadu_pd(p), conjugate);
+}
+
+VM_AVX __m256d avxTimes(__m256d r, __m256d x)
+{
+    const __m256d negateLow = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+    const __m256d wr = _mm256_unpacklo_pd(r, r);
+    const __m256d wi = _mm256_unpackhi_pd(r, r);
+    const __m256d swapped = _mm256_shuffle_pd(x, x, 5);  // (xi, xr) in each lane
+    return _mm256_add_pd(_mm256_mul_pd(wr, x), _mm256_xor_pd(_mm256_mul_pd(wi, swapped), negateLow));
+}
+#undef VM_AVX
+
+__attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span,
+                                                  double sign)
+{
+    const __m256d conjugate = _mm256_set_pd(sign, 1.0, sign, 1.0);
+    // Spans of 4 and more: j runs over pairs.
+    for (; 2 * span < m; span *= 4) {
+        const double* w1 = w + 2 * span;
+        const double* w2 = w + 4 * span;
+        for (std::size_t start = 0; start < m; start += 4 * span) {
+            double* p0 = a + 2 * start;
+            double* p1 = p0 + 2 * span;
+            double* p2 = p1 + 2 * span;
+            double* p3 = p2 + 2 * span;
+            for (std::size_t j = 0; j < span; j += 2) {
+                const __m256d r1 = avxRoot(w1 + 2 * j, conjugate);
+                const __m256d x0 = _mm256_loadu_pd(p0 + 2 * j), x2 = _mm256_loadu_pd(p2 + 2 * j);
+                const __m256d t1 = avxTimes(r1, _mm256_loadu_pd(p1 + 2 * j));
+                const __m256d t3 = avxTimes(r1, _mm256_loadu_pd(p3 + 2 * j));
+                const __m256d b0 = _mm256_add_pd(x0, t1), b1 = _mm256_sub_pd(x0, t1);
+                const __m256d b2 = _mm256_add_pd(x2, t3), b3 = _mm256_sub_pd(x2, t3);
+                const __m256d t2 = avxTimes(avxRoot(w2 + 2 * j, conjugate), b2);
+                const __m256d t4 = avxTimes(avxRoot(w2 + 2 * (j + span), conjugate), b3);
+                _mm256_storeu_pd(p0 + 2 * j, _mm256_add_pd(b0, t2));
+                _mm256_storeu_pd(p2 + 2 * j, _mm256_sub_pd(b0, t2));
+                _mm256_storeu_pd(p1 + 2 * j, _mm256_add_pd(b1, t4));
+                _mm256_storeu_pd(p3 + 2 * j, _mm256_sub_pd(b1, t4));
+            }
+        }
+    }
+    if (span < m) {
+        const double* ws = w + 2 * span;
+        double* lo = a;
+        double* hi = lo + 2 * span;
+        for (std::size_t j = 0; j < span; j += 2) {
+            const __m256d t = avxTimes(avxRoot(ws + 2 * j, conjugate), _mm256_loadu_pd(hi + 2 * j));
+            const __m256d l = _mm256_loadu_pd(lo + 2 * j);
+            _mm256_storeu_pd(hi + 2 * j, _mm256_sub_pd(l, t));
+            _mm256_storeu_pd(lo + 2 * j, _mm256_add_pd(l, t));
+        }
+    }
+}
+#endif
+
+// The butterflies from span `span` (4 or more, or m) to the end, on the widest
+// registers the processor has; every form gives the same bits.
+std::atomic<bool> wideAllowed(true);
+
+void laterSpans(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+{
+#ifdef VM_REALFFT_AVX
+    static const bool haveAvx = __builtin_cpu_supports("avx");
+    if (haveAvx && span >= 4 && wideAllowed.load(std::memory_order_relaxed)) {
+        laterSpansAvx(a, w, m, span, sign);
+        return;
+    }
+#endif
+    laterSpansSse2(a, w, m, span, sign);
+}
+
 }  // namespace
+
+bool RealFFT::UseWideRegisters(bool allowed)
+{
+    wideAllowed.store(allowed, std::memory_order_relaxed);
+#ifdef VM_REALFFT_AVX
+    return allowed && __builtin_cpu_supports("avx");
+#else
+    return false;
+#endif
+}
 
 bool RealFFT::Prepare(std::size_t n)
 {
@@ -99,59 +251,7 @@ void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
         a[1] += im;
         span = 2;
     }
-    // The later spans with one complex value per SSE2 register (part of every
-    // x86-64 processor): the same products, sums and differences in the same
-    // order as the written-out form, t = (wr xr - wi xi, wr xi + wi xr), so
-    // the results are the same to the bit, in about half the instructions.
-    // Two spans at a time (h, then 2h, on the same four values) halve the
-    // passes over the data; each value still goes through the same two
-    // butterflies with the same roots.
-    const __m128d conjugate = _mm_set_pd(sign, 1.0);  // (1, sign): re low, im high
-    const __m128d negateLow = _mm_set_pd(0.0, -0.0);  // flips the sign of the low part
-    auto root = [&](const double* p) { return _mm_mul_pd(_mm_loadu_pd(p), conjugate); };
-    auto times = [&](__m128d r, __m128d x) {
-        const __m128d wr = _mm_unpacklo_pd(r, r);
-        const __m128d wi = _mm_unpackhi_pd(r, r);
-        const __m128d swapped = _mm_shuffle_pd(x, x, 1);  // (xi, xr)
-        // (wr xr, wr xi) + (-(wi xi), wi xr)
-        return _mm_add_pd(_mm_mul_pd(wr, x), _mm_xor_pd(_mm_mul_pd(wi, swapped), negateLow));
-    };
-    for (; 2 * span < m; span *= 4) {
-        const double* w1 = w + 2 * span;
-        const double* w2 = w + 4 * span;
-        for (std::size_t start = 0; start < m; start += 4 * span) {
-            double* p0 = a + 2 * start;
-            double* p1 = p0 + 2 * span;
-            double* p2 = p1 + 2 * span;
-            double* p3 = p2 + 2 * span;
-            for (std::size_t j = 0; j < span; ++j) {
-                const __m128d r1 = root(w1 + 2 * j);
-                const __m128d x0 = _mm_loadu_pd(p0 + 2 * j), x2 = _mm_loadu_pd(p2 + 2 * j);
-                const __m128d t1 = times(r1, _mm_loadu_pd(p1 + 2 * j));
-                const __m128d t3 = times(r1, _mm_loadu_pd(p3 + 2 * j));
-                const __m128d b0 = _mm_add_pd(x0, t1), b1 = _mm_sub_pd(x0, t1);
-                const __m128d b2 = _mm_add_pd(x2, t3), b3 = _mm_sub_pd(x2, t3);
-                const __m128d t2 = times(root(w2 + 2 * j), b2);
-                const __m128d t4 = times(root(w2 + 2 * (j + span)), b3);
-                _mm_storeu_pd(p0 + 2 * j, _mm_add_pd(b0, t2));
-                _mm_storeu_pd(p2 + 2 * j, _mm_sub_pd(b0, t2));
-                _mm_storeu_pd(p1 + 2 * j, _mm_add_pd(b1, t4));
-                _mm_storeu_pd(p3 + 2 * j, _mm_sub_pd(b1, t4));
-            }
-        }
-    }
-    if (span < m) {
-        // An odd number of spans leaves the last one alone.
-        const double* ws = w + 2 * span;
-        double* lo = a;
-        double* hi = lo + 2 * span;
-        for (std::size_t j = 0; j < span; ++j) {
-            const __m128d t = times(root(ws + 2 * j), _mm_loadu_pd(hi + 2 * j));
-            const __m128d l = _mm_loadu_pd(lo + 2 * j);
-            _mm_storeu_pd(hi + 2 * j, _mm_sub_pd(l, t));
-            _mm_storeu_pd(lo + 2 * j, _mm_add_pd(l, t));
-        }
-    }
+    laterSpans(a, w, m, span, sign);
 }
 
 void RealFFT::Forward(const double* x, std::complex<double>* X)

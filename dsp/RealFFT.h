@@ -42,6 +42,12 @@ public:
     // ignored, as for any real signal); x: Size() samples. X is only read.
     void Inverse(const std::complex<double>* X, double* x);
 
+    // The transforms use 256-bit registers where the processor has them
+    // (chosen at run time) and SSE2 otherwise; both give the same bits. This
+    // switch lets tests and benchmarks compare the two; it returns whether
+    // the wide form is now in use.
+    static bool UseWideRegisters(bool allowed);
+
 private:
     void complexTransform(std::complex<double>* a, bool inverse) const;
 

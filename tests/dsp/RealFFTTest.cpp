@@ -190,3 +190,33 @@ TEST(RealFFT, RefusesLengthsThatAreNotPowersOfTwo)
     EXPECT_FALSE(fft.Prepare(24));
     EXPECT_EQ(fft.Size(), 0u);
 }
+
+namespace {
+
+// Every length, both directions, on 256-bit registers (where the processor
+// has them) and on SSE2: the same bits, so results never depend on the
+// machine the model runs on.
+TEST(RealFFT, WideAndBaselineRegistersGiveTheSameBits)
+{
+    for (std::size_t n = 2; n <= (std::size_t(1) << 15); n *= 2) {
+        const std::vector<double> x = randomSignal(n, static_cast<unsigned>(n));
+        std::vector<std::complex<double>> wide(n / 2 + 1), base(n / 2 + 1);
+        std::vector<double> backWide(n), backBase(n);
+        RealFFT f;
+        ASSERT_TRUE(f.Prepare(n));
+        RealFFT::UseWideRegisters(true);
+        f.Forward(x.data(), wide.data());
+        f.Inverse(wide.data(), backWide.data());
+        RealFFT::UseWideRegisters(false);
+        f.Forward(x.data(), base.data());
+        f.Inverse(base.data(), backBase.data());
+        RealFFT::UseWideRegisters(true);
+        for (std::size_t k = 0; k <= n / 2; ++k) {
+            ASSERT_EQ(wide[k].real(), base[k].real()) << n << " bin " << k;
+            ASSERT_EQ(wide[k].imag(), base[k].imag()) << n << " bin " << k;
+        }
+        ASSERT_EQ(backWide, backBase) << n;
+    }
+}
+
+}  // namespace
