@@ -12,12 +12,19 @@ bool SpanConvolution::Convolve(const std::vector<double>& h, const double* x, st
 {
     if (h.empty() || h.size() > (std::size_t(1) << 23))
         return false;
+    // The input's nonzero span, searched from both ends (a long channel is
+    // not read through for it).
     std::int64_t xFirst = -1, xLast = -1;
     for (std::size_t i = 0; i < count; ++i) {
         if (x[i] != 0.0) {
-            if (xFirst < 0)
-                xFirst = static_cast<std::int64_t>(i);
+            xFirst = static_cast<std::int64_t>(i);
+            break;
+        }
+    }
+    for (std::size_t i = count; xFirst >= 0 && i-- > 0;) {
+        if (x[i] != 0.0) {
             xLast = static_cast<std::int64_t>(i);
+            break;
         }
     }
     const std::int64_t hFirst = SampleVectors::firstNonzero(h);
