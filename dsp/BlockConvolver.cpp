@@ -103,10 +103,17 @@ void BlockConvolver::LoadBlock(const double* input, std::size_t count)
 
 void BlockConvolver::OutputBlock(std::size_t s, double* output)
 {
+    const double* block = OutputBlockInPlace(s);
+    if (block != nullptr)
+        std::memcpy(output, block, block_ * sizeof(double));
+}
+
+const double* BlockConvolver::OutputBlockInPlace(std::size_t s)
+{
     if (s >= sets_ || spectra_.empty())
-        return;
+        return nullptr;
     transformBlock(s);
-    std::memcpy(output, result_.data() + (taps_ - 1), block_ * sizeof(double));
+    return result_.data() + (taps_ - 1);
 }
 
 // The circular convolution of the loaded window with tap set s into result_.

@@ -50,6 +50,10 @@ public:
     // The BlockSize() outputs of tap set s for the last loaded block: y_s[t]
     // for t = b*BlockSize() ... (b+1)*BlockSize() - 1 of block b.
     void OutputBlock(std::size_t s, double* output);
+    // The same BlockSize() outputs, left in the convolver's own buffer: the
+    // pointer is valid until the next call. Null without taps or for s out
+    // of range.
+    const double* OutputBlockInPlace(std::size_t s);
 
     // Whole input at once: y[t] for t = 0 ... outputs - 1, with x zero past
     // its count samples (outputs = count + taps - 1 gives the full linear

@@ -34,15 +34,13 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
         return false;
     const std::size_t outputs = *std::max_element(end_.begin(), end_.end());
     const std::size_t B = conv_.BlockSize();
-    block_.resize(B);
     for (std::size_t at = 0; at < outputs; at += B) {
         const std::size_t in = at < count ? std::min(B, count - at) : 0;
         conv_.LoadBlock(in > 0 ? x + at : nullptr, in);
         for (std::size_t s = 0; s < sets; ++s) {
             if (at >= end_[s])
                 continue;
-            conv_.OutputBlock(s, block_.data());
-            feed(s, block_.data(), std::min(B, end_[s] - at));
+            feed(s, conv_.OutputBlockInPlace(s), std::min(B, end_[s] - at));
         }
     }
     levels.resize(sets);

@@ -44,7 +44,6 @@ private:
     std::vector<StreamingEye> eyes_;
     std::vector<std::size_t> end_;  // per trial: outputs up to the end of its support
     std::vector<bool> started_;     // per trial: its first nonzero output has passed
-    std::vector<double> block_;
 };
 
 }  // namespace Veltramodels20200612
