@@ -48,7 +48,7 @@ struct ListCascadeTexts {
 //   bool SetupEQ(int n, int index, msg);   hands list n its settings
 //   bool checkTypeAndTables(SetupChecks&, msg); the checks that close Setup
 //   static const std::vector<double>& tapsOf(ListType&);
-//   static bool plainFIR(const ListType&, double* gain); Run is a FIR of the
+//   static bool plainFIR(ListType&, double* gain); Run is the FIR of the
 //                                          taps from rest, times gain
 //   static const ListCascadeTexts& texts();
 // so that a search, a convolution or a speed-up is written once for both.
@@ -159,8 +159,8 @@ public:
     // and after the last that any input can reach) are exact zeros here too.
     // output may be input. The lists are not run: their state, the stage
     // outputs and SampleCount stay as they are. False, with nothing
-    // written, when a list in use is not a plain FIR of its taps at rest;
-    // RunBlock is then the way.
+    // written, when a list in use is not a plain FIR of its taps at rest or
+    // the job is small enough for the direct form; RunBlock is then the way.
     bool ResponseFromRest(const double* input, double* output, std::int64_t count)
     {
         Derived& d = self();
@@ -442,9 +442,10 @@ private:
     }
 
     // Builds the trial response for the given indexes and points response at
-    // it (valid until the next build); enableFFT as for convolveStage. Returns 0, or the number (1..4) of the
-    // stage whose set-up or convolution failed. With reuse, leading stages
-    // already built for the same indexes are kept.
+    // it (valid until the next build); enableFFT as for convolveStage.
+    // Returns 0, or the number (1..4) of the stage whose set-up or
+    // convolution failed. With reuse, leading stages already built for the
+    // same indexes are kept.
     int buildTrial(const int index[4], int enableFFT, bool reuse, std::stringstream& msg,
                    const std::vector<double>** response)
     {
