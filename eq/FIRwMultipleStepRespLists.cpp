@@ -2,50 +2,6 @@
 
 namespace Veltramodels20200612 {
 
-FIRwMultipleStepRespLists::FIRwMultipleStepRespLists()
-    : Input(0.0),
-      EQ1_Output(0.0),
-      EQ2_Output(0.0),
-      EQ3_Output(0.0),
-      EQ4_Output(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      EQ1_StepRespIndex(1),
-      EQ2_StepRespIndex(0),
-      EQ3_StepRespIndex(0),
-      EQ4_StepRespIndex(0),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AGC_Level(1.0),
-      AdaptStepRespIndex(0),
-      AdaptStepRespIndexType(1),
-      EQ1_NumStepResp(0),
-      EQ2_NumStepResp(0),
-      EQ3_NumStepResp(0),
-      EQ4_NumStepResp(0),
-      EQ1_StepResp_data_values(nullptr),
-      EQ2_StepResp_data_values(nullptr),
-      EQ3_StepResp_data_values(nullptr),
-      EQ4_StepResp_data_values(nullptr),
-      EQ1_ColumnArrangement(0),
-      EQ2_ColumnArrangement(0),
-      EQ3_ColumnArrangement(0),
-      EQ4_ColumnArrangement(0),
-      InterpolationType(2),
-      Gain(1.0),
-      SuppressMessages(0),
-      CycleCount(0),
-      StateCount(0),
-      BestEyeRatio(-1e40),
-      SkipFinalEvaluation(0),
-      UseFile(nullptr),
-      ListChannel(1, 1.0),
-      SampleCount(0)
-{
-}
-
 FIRwMultipleStepRespLists::~FIRwMultipleStepRespLists() {}
 
 FIRwStepRespList* FIRwMultipleStepRespLists::EQList(int n)

@@ -9,30 +9,6 @@
 namespace Veltramodels20200612 {
 
 FIRwStepRespList::FIRwStepRespList()
-    : Input(0.0),
-      Output(0.0),
-      Time(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      StepRespIndex(2),
-      AdaptForLogicLevel(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AdaptStepRespIndex(0),
-      NumStepResp(0),
-      StepResp_data_values(nullptr),
-      ColumnArrangement(0),
-      InterpolationType(2),
-      OutputStepRespData(0),
-      SuppressMessages(0),
-      Gain(1.0),
-      ChannelLength(0),
-      ChannelInverted(false),
-      BestEyeRatio(-1e40),
-      UseFile(nullptr),
-      SampleInterval(1.0 / 28e9 / 32),
-      SampleCount(0)
 {
     Filter.Taps = &Taps();
     Filter.InitialValue = 0.0;

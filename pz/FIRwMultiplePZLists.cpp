@@ -2,45 +2,6 @@
 
 namespace Veltramodels20200612 {
 
-FIRwMultiplePZLists::FIRwMultiplePZLists()
-    : Input(0.0),
-      EQ1_Output(0.0),
-      EQ2_Output(0.0),
-      EQ3_Output(0.0),
-      EQ4_Output(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      EQ1_DataIndex(1),
-      EQ2_DataIndex(0),
-      EQ3_DataIndex(0),
-      EQ4_DataIndex(0),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AGC_Level(1.0),
-      AdaptDataIndex(0),
-      AdaptDataIndexType(1),
-      EQ1_NumData(0),
-      EQ2_NumData(0),
-      EQ3_NumData(0),
-      EQ4_NumData(0),
-      EQ1_Data_data_values(nullptr),
-      EQ2_Data_data_values(nullptr),
-      EQ3_Data_data_values(nullptr),
-      EQ4_Data_data_values(nullptr),
-      Gain(1.0),
-      SuppressMessages(0),
-      CycleCount(0),
-      StateCount(0),
-      BestEyeRatio(-1e40),
-      SkipFinalEvaluation(0),
-      UseFile(nullptr),
-      ListChannel(1, 1.0),
-      SampleCount(0)
-{
-}
-
 FIRwPZList* FIRwMultiplePZLists::EQList(int n)
 {
     switch (n) {

@@ -8,27 +8,6 @@
 namespace Veltramodels20200612 {
 
 FIRwPZList::FIRwPZList()
-    : Input(0.0),
-      Output(0.0),
-      Time(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      DataIndex(2),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      AGC_Level(1.0),
-      SourceLogicLevel(0.5),
-      AdaptDataIndex(0),
-      NumData(0),
-      PZ_data(nullptr),
-      SuppressMessages(0),
-      Gain(1.0),
-      UseFile(nullptr),
-      BestEyeRatio(-1e40),
-      SampleInterval(0.0),
-      SampleCount(0),
-      channelInverted_(false)
 {
     Filter.Taps = &ImpulseResponse;
     Filter.InitialValue = 0.0;
