@@ -2,65 +2,19 @@
 
 namespace Veltramodels20200612 {
 
+const FIRwMultipleStepRespLists::Fields& FIRwMultipleStepRespLists::fields()
+{
+    using C = FIRwMultipleStepRespLists;
+    static const Fields f = {
+        {&C::EQ1, &C::EQ2, &C::EQ3, &C::EQ4},
+        {&C::EQ1_NumStepResp, &C::EQ2_NumStepResp, &C::EQ3_NumStepResp, &C::EQ4_NumStepResp},
+        {&C::EQ1_StepRespIndex, &C::EQ2_StepRespIndex, &C::EQ3_StepRespIndex, &C::EQ4_StepRespIndex},
+        &C::AdaptStepRespIndex,
+        &C::AdaptStepRespIndexType};
+    return f;
+}
+
 FIRwMultipleStepRespLists::~FIRwMultipleStepRespLists() {}
-
-FIRwStepRespList* FIRwMultipleStepRespLists::EQList(int n)
-{
-    switch (n) {
-    case 1:
-        return &EQ1;
-    case 2:
-        return &EQ2;
-    case 3:
-        return &EQ3;
-    case 4:
-        return &EQ4;
-    default:
-        return nullptr;
-    }
-}
-
-int FIRwMultipleStepRespLists::NumStepResp(int n) const
-{
-    switch (n) {
-    case 1:
-        return EQ1_NumStepResp;
-    case 2:
-        return EQ2_NumStepResp;
-    case 3:
-        return EQ3_NumStepResp;
-    case 4:
-        return EQ4_NumStepResp;
-    default:
-        return 0;
-    }
-}
-
-int& FIRwMultipleStepRespLists::stateIndex(int n)
-{
-    switch (n) {
-    case 2:
-        return EQ2_StepRespIndex;
-    case 3:
-        return EQ3_StepRespIndex;
-    case 4:
-        return EQ4_StepRespIndex;
-    default:
-        return EQ1_StepRespIndex;
-    }
-}
-
-const ListCascadeTexts& FIRwMultipleStepRespLists::texts()
-{
-    static const ListCascadeTexts t = {"Veltramodels20200612::FIRwStepRespList\n",
-                                       "StepRespIndex",
-                                       "NumStepResp",
-                                       "AdaptStepRespIndex",
-                                       "Sequential optimization of EQ with ",
-                                       "For the selected EQ states the open eye ratio = ",
-                                       false};
-    return t;
-}
 
 // The search type, then the tables: EQ1's must always have a first column
 // with values, even without states; the others only when their list is in use.

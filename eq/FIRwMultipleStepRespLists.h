@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "eq/FIRwStepRespList.h"
+#include "eq/CascadeLists.h"
 #include "eq/ListCascade.h"
 
 namespace Veltramodels20200612 {
@@ -26,7 +27,8 @@ namespace Veltramodels20200612 {
 // always holds the final output, gain included), Finalize. Setting
 // AdaptStepRespIndex = 0 and repeating Setup/Initialize rebuilds the cascade
 // with the stored indexes.
-class FIRwMultipleStepRespLists : public ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList> {
+class FIRwMultipleStepRespLists : public ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList>,
+                                  public CascadeLists<FIRwMultipleStepRespLists, FIRwStepRespList> {
 public:
     FIRwMultipleStepRespLists() = default;
     ~FIRwMultipleStepRespLists();
@@ -83,12 +85,11 @@ public:
     std::int64_t SampleCount = 0;                                   // Run calls since Initialize
 
     // Setup, Initialize, Run, RunBlock, Finalize, FinalOutput, InitializeEQ,
-    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's.
+    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's;
+    // EQList(n) is the numbered members' table's.
 
-    // List n (1..4); null for any other n.
-    FIRwStepRespList* EQList(int n);
     // Number of states of list n (1..4), 0 otherwise.
-    int NumStepResp(int n) const;
+    int NumStepResp(int n) const { return stateCount(n); }
 
     // Copies the section's settings and the given index into list n and sets
     // it up (no use file). List 1 with no states only gets the values.
@@ -96,13 +97,11 @@ public:
 
 private:
     friend class ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList>;
-    int stateCount(int n) const { return NumStepResp(n); }
-    int& stateIndex(int n);
-    int adaptIndex() const { return AdaptStepRespIndex; }
-    int adaptIndexType() const { return AdaptStepRespIndexType; }
+    friend class CascadeLists<FIRwMultipleStepRespLists, FIRwStepRespList>;
+    static const Fields& fields();
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
     static const std::vector<double>& tapsOf(FIRwStepRespList& list) { return list.Taps(); }
-    static const ListCascadeTexts& texts();
+    static const ListCascadeTexts& texts() { return kStepResponseCascadeTexts; }
 };
 
 }  // namespace Veltramodels20200612

@@ -60,18 +60,6 @@ std::vector<double>** RxLTI_StepResp_AMI::*const kTables[4] = {
 
 }  // namespace
 
-const SectionFamily& RxLTI_StepResp_AMI::family()
-{
-    static const SectionFamily f = {"Veltramodels20200612::RxLTI_StepResp_AMI\n",
-                                    "\nGenerating front end (FE) model based on step response data.\n",
-                                    true,
-                                    false,
-                                    true,
-                                    false,
-                                    false};
-    return f;
-}
-
 // The rules of the parallel topology, after the common ones.
 bool RxLTI_StepResp_AMI::checkSectionRules(SetupChecks& check, std::stringstream&)
 {

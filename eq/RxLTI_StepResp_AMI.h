@@ -103,7 +103,7 @@ public:
 
 private:
     friend class SectionEngine<RxLTI_StepResp_AMI, FIRwMultipleStepRespLists>;
-    static const SectionFamily& family();
+    static const SectionFamily& family() { return SectionFamily::stepResponse; }
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
     bool checkSectionRules(SetupChecks& check, std::stringstream& msg);
     void passThrough(std::stringstream& msg);

@@ -27,7 +27,28 @@ struct SectionFamily {
     bool emptyChannelStaysEmpty;  // else the lists see an empty channel as one zero sample
     bool chosenAfterSearchOnly;   // the cascade's indexes come back only after a search
     bool ratioEvenOnFailure;      // BestEyeRatio is the cascade's even when it failed
+
+    static const SectionFamily stepResponse;
+    static const SectionFamily poleZero;
 };
+
+// The two families side by side, so that where they part is read in one place.
+inline const SectionFamily SectionFamily::stepResponse = {
+    "Veltramodels20200612::RxLTI_StepResp_AMI\n",
+    "\nGenerating front end (FE) model based on step response data.\n",
+    true,
+    false,
+    true,
+    false,
+    false};
+inline const SectionFamily SectionFamily::poleZero = {
+    "Veltramodels20200612::RxLTI_PZ_AMI\n",
+    "\nGenerating front end (FE) model based on pole and zero data.\n",
+    false,
+    true,
+    false,
+    true,
+    true};
 
 // The engine of a front-end section over a cascade of equaliser lists, for
 // either list family: the common parameter rules, the three paths of
@@ -39,7 +60,7 @@ struct SectionFamily {
 // their own public members, which the engine reads and writes by their
 // common names (FEType, NumData1, Data1Index, Cascade, ...). A class
 // provides what differs between the families:
-//   static const SectionFamily& family();
+//   static const SectionFamily& family();  one of the records above
 //   void passThrough(msg);             FEType 0: its line and OutputImpulse
 //   void handSearchSettings();         the cascade's search switches
 //   bool handList(int n, msg);         list n's states to the cascade

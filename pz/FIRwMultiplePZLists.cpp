@@ -2,62 +2,15 @@
 
 namespace Veltramodels20200612 {
 
-FIRwPZList* FIRwMultiplePZLists::EQList(int n)
+const FIRwMultiplePZLists::Fields& FIRwMultiplePZLists::fields()
 {
-    switch (n) {
-    case 1:
-        return &EQ1;
-    case 2:
-        return &EQ2;
-    case 3:
-        return &EQ3;
-    case 4:
-        return &EQ4;
-    default:
-        return nullptr;
-    }
-}
-
-int FIRwMultiplePZLists::NumData(int n) const
-{
-    switch (n) {
-    case 1:
-        return EQ1_NumData;
-    case 2:
-        return EQ2_NumData;
-    case 3:
-        return EQ3_NumData;
-    case 4:
-        return EQ4_NumData;
-    default:
-        return 0;
-    }
-}
-
-int& FIRwMultiplePZLists::stateIndex(int n)
-{
-    switch (n) {
-    case 2:
-        return EQ2_DataIndex;
-    case 3:
-        return EQ3_DataIndex;
-    case 4:
-        return EQ4_DataIndex;
-    default:
-        return EQ1_DataIndex;
-    }
-}
-
-const ListCascadeTexts& FIRwMultiplePZLists::texts()
-{
-    static const ListCascadeTexts t = {"Veltramodels20200612::FIRwMultiplePZLists\n",
-                                       "DataIndex",
-                                       "NumData",
-                                       "AdaptDataIndex",
-                                       "Optimization of EQ with ",
-                                       "For the selected EQ states, the open eye ratio = ",
-                                       true};
-    return t;
+    using C = FIRwMultiplePZLists;
+    static const Fields f = {{&C::EQ1, &C::EQ2, &C::EQ3, &C::EQ4},
+                             {&C::EQ1_NumData, &C::EQ2_NumData, &C::EQ3_NumData, &C::EQ4_NumData},
+                             {&C::EQ1_DataIndex, &C::EQ2_DataIndex, &C::EQ3_DataIndex, &C::EQ4_DataIndex},
+                             &C::AdaptDataIndex,
+                             &C::AdaptDataIndexType};
+    return f;
 }
 
 // EQ1's state array must always be set, even without states; a bad search

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <vector>
 
+#include "eq/CascadeLists.h"
 #include "eq/ListCascade.h"
 #include "pz/FIRwPZList.h"
 #include "pz/PZImpulse.h"
@@ -26,7 +27,8 @@ namespace Veltramodels20200612 {
 // lists run their FIRs in direct form, so Run stays usable after Finalize.
 // The search, the evaluation and Run are those of the step-response cascade:
 // both are front ends of one engine, ListCascade.
-class FIRwMultiplePZLists : public ListCascade<FIRwMultiplePZLists, FIRwPZList> {
+class FIRwMultiplePZLists : public ListCascade<FIRwMultiplePZLists, FIRwPZList>,
+                            public CascadeLists<FIRwMultiplePZLists, FIRwPZList> {
 public:
     FIRwMultiplePZLists() = default;
     FIRwMultiplePZLists(const FIRwMultiplePZLists&) = delete;
@@ -75,15 +77,15 @@ public:
     std::int64_t SampleCount = 0;
 
     // Setup, Initialize, Run, Finalize, FinalOutput, InitializeEQ,
-    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's.
+    // Setup_chImp, convolveEQ, truncateEQ and chInverted are the engine's;
+    // EQList(n) is the numbered members' table's.
     void DeleteBuffers();
     // Restarts the chosen cascade from a clean state (every list's FIR delay
     // line cleared), keeping the states, taps and gain: Run then gives the
     // cascade's response from time 0 again.
     void Restart();
 
-    FIRwPZList* EQList(int n);
-    int NumData(int n) const;
+    int NumData(int n) const { return stateCount(n); }
 
     // Hands list n the cascade's settings and the given index and sets it up
     // with the cascade's use file. List 1 with no states only gets the values.
@@ -91,13 +93,11 @@ public:
 
 private:
     friend class ListCascade<FIRwMultiplePZLists, FIRwPZList>;
-    int stateCount(int n) const { return NumData(n); }
-    int& stateIndex(int n);
-    int adaptIndex() const { return AdaptDataIndex; }
-    int adaptIndexType() const { return AdaptDataIndexType; }
+    friend class CascadeLists<FIRwMultiplePZLists, FIRwPZList>;
+    static const Fields& fields();
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
     static const std::vector<double>& tapsOf(FIRwPZList& list) { return list.ImpulseResponse; }
-    static const ListCascadeTexts& texts();
+    static const ListCascadeTexts& texts() { return kPoleZeroCascadeTexts; }
 };
 
 }  // namespace Veltramodels20200612

@@ -37,18 +37,6 @@ PZ_Data* RxLTI_PZ_AMI::*const kRecords[4] = {&RxLTI_PZ_AMI::PZ_data_values1, &Rx
 
 }  // namespace
 
-const SectionFamily& RxLTI_PZ_AMI::family()
-{
-    static const SectionFamily f = {"Veltramodels20200612::RxLTI_PZ_AMI\n",
-                                    "\nGenerating front end (FE) model based on pole and zero data.\n",
-                                    false,
-                                    true,
-                                    false,
-                                    true,
-                                    true};
-    return f;
-}
-
 // The cascade keeps the states' impulse responses in its lists; the states
 // themselves are not needed once it is built.
 void RxLTI_PZ_AMI::releaseStates()

@@ -106,7 +106,7 @@ private:
     PZImpulse* states_[4] = {nullptr, nullptr, nullptr, nullptr};
 
     friend class SectionEngine<RxLTI_PZ_AMI, FIRwMultiplePZLists>;
-    static const SectionFamily& family();
+    static const SectionFamily& family() { return SectionFamily::poleZero; }
     void passThrough(std::stringstream& msg);
     void handSearchSettings();
     bool handList(int n, std::stringstream& msg);
