@@ -1,6 +1,8 @@
 #ifndef VM_EQ_CASCADELISTS_H
 #define VM_EQ_CASCADELISTS_H
 
+#include <sstream>
+
 #include "eq/ListCascade.h"
 
 namespace Veltramodels20200612 {
@@ -35,6 +37,20 @@ protected:
     int& stateIndex(int n) { return self().*Derived::fields().indexes[(n >= 2 && n <= 4) ? n - 1 : 0]; }
     int adaptIndex() const { return self().*Derived::fields().adapt; }
     int adaptIndexType() const { return self().*Derived::fields().adaptType; }
+
+    // Every list from EQ2 on that is in use has its table (missing(n) false);
+    // else the first one without is reported as EQn_<tableName>.
+    template <class Missing>
+    bool laterListsHaveTables(Missing missing, const char* tableName, std::stringstream& msg) const
+    {
+        for (int n = 2; n <= 4; ++n) {
+            if (stateCount(n) >= 1 && missing(n)) {
+                msg << "EQ" << n << "_" << tableName << " vector size must be > 0.\n";
+                return false;
+            }
+        }
+        return true;
+    }
 
 private:
     static bool isList(int n) { return n >= 1 && n <= 4; }

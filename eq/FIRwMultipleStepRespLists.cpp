@@ -31,15 +31,9 @@ bool FIRwMultipleStepRespLists::checkTypeAndTables(SetupChecks& check, std::stri
     }
     if (!check.ok())
         return false;
-    std::vector<double>** tables[3] = {EQ2_StepResp_data_values, EQ3_StepResp_data_values,
-                                       EQ4_StepResp_data_values};
-    for (int n = 2; n <= 4; ++n) {
-        if (NumStepResp(n) >= 1 && missing(tables[n - 2])) {
-            msg << "EQ" << n << "_StepResp_data_values vector size must be > 0.\n";
-            return false;
-        }
-    }
-    return true;
+    std::vector<double>** tables[4] = {EQ1_StepResp_data_values, EQ2_StepResp_data_values,
+                                       EQ3_StepResp_data_values, EQ4_StepResp_data_values};
+    return laterListsHaveTables([&](int n) { return missing(tables[n - 1]); }, "StepResp_data_values", msg);
 }
 
 bool FIRwMultipleStepRespLists::SetupEQ(int n, int index, std::stringstream& msg)

@@ -24,14 +24,9 @@ bool FIRwMultiplePZLists::checkTypeAndTables(SetupChecks& check, std::stringstre
         return false;
     if (eq1Missing || !check.ok())
         return false;
-    PZImpulse* arrays[3] = {EQ2_Data_data_values, EQ3_Data_data_values, EQ4_Data_data_values};
-    for (int n = 2; n <= 4; ++n) {
-        if (NumData(n) >= 1 && arrays[n - 2] == nullptr) {
-            msg << "EQ" << n << "_Data_data_values vector size must be > 0.\n";
-            return false;
-        }
-    }
-    return true;
+    PZImpulse* arrays[4] = {EQ1_Data_data_values, EQ2_Data_data_values, EQ3_Data_data_values,
+                            EQ4_Data_data_values};
+    return laterListsHaveTables([&](int n) { return arrays[n - 1] == nullptr; }, "Data_data_values", msg);
 }
 
 bool FIRwMultiplePZLists::SetupEQ(int n, int index, std::stringstream& msg)

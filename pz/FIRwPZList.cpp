@@ -4,6 +4,7 @@
 
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SetupChecks.h"
+#include "eq/GainAdaptation.h"
 
 namespace Veltramodels20200612 {
 
@@ -199,48 +200,20 @@ void FIRwPZList::adaptGain(ImpulseOperations& ops, bool measured, double bc, dou
                 msg << "Equalizer output eye is closed.\n";
         }
     }
-    // A level that cannot be measured leaves the gain at 1.
-    double adapted = Gain;
-    switch (AdaptForChLoss) {
-    case 1: {
-        double sum = 0.0;
-        for (double x : v)
-            sum += x;
-        adapted = AGC_Level / sum;
-        break;
-    }
-    case 2:
-        adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
-        break;
-    case 3:
-        adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
-        if (AGC_Level != 2.0 * SourceLogicLevel)
-            adapted *= AGC_Level / (2.0 * SourceLogicLevel);
-        break;
-    default:
-        break;
-    }
-    if (std::isfinite(adapted) && adapted != 0.0)
-        Gain = adapted;
-    Gain_dB = 20.0 * std::log10(std::fabs(Gain));
-    if (SuppressMessages == 0) {
-        switch (AdaptForChLoss) {
-        case 1:
-            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                << " dB at 0 Hz";
-            break;
-        case 2:
-            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                << " dB at Nyquist Hz";
-            break;
-        case 3:
+    // A level that cannot be measured leaves the gain at 1. The eye's level
+    // is scaled further when the target is not the source's eye height.
+    const GainAdaptation::Response response = {v, bc, wc, BitRate, SamplesPerBit};
+    double adapted = GainAdaptation::adapted(AdaptForChLoss, AGC_Level, response, ops, Gain);
+    if (AdaptForChLoss == 3 && AGC_Level != 2.0 * SourceLogicLevel)
+        adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+    GainAdaptation::keepUsable(adapted, &Gain, &Gain_dB);
+    if (SuppressMessages == 0 && AdaptForChLoss >= 1 && AdaptForChLoss <= 3) {
+        if (AdaptForChLoss == 3)
             msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
-            break;
-        default:
-            break;
-        }
-        if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
-            msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+        else
+            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                << (AdaptForChLoss == 1 ? " dB at 0 Hz" : " dB at Nyquist Hz");
+        msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
     }
     // The trial convolution left state in the FIR.
     Filter.Initialize();
