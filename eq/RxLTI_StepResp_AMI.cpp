@@ -16,7 +16,7 @@ namespace {
 // The numbered fields of one list of a cascade or parallel section, so that
 // list n is handed on through its row of a table instead of a written-out
 // copy per list.
-template <class Section> struct ListFields {
+template <class Section> struct ListRow {
     int Section::*count;
     std::vector<double>** Section::*table;
     int Section::*arrangement;
@@ -24,7 +24,7 @@ template <class Section> struct ListFields {
 };
 
 template <class Section>
-void handFields(Section& s, const ListFields<Section>& f, int count, std::vector<double>** table,
+void handFields(Section& s, const ListRow<Section>& f, int count, std::vector<double>** table,
                 int arrangement, int index)
 {
     s.*f.count = count;
@@ -34,31 +34,34 @@ void handFields(Section& s, const ListFields<Section>& f, int count, std::vector
 }
 
 using Cascade = FIRwMultipleStepRespLists;
-const ListFields<Cascade> kCascadeLists[4] = {{&Cascade::EQ1_NumStepResp, &Cascade::EQ1_StepResp_data_values,
-                                               &Cascade::EQ1_ColumnArrangement, &Cascade::EQ1_StepRespIndex},
-                                              {&Cascade::EQ2_NumStepResp, &Cascade::EQ2_StepResp_data_values,
-                                               &Cascade::EQ2_ColumnArrangement, &Cascade::EQ2_StepRespIndex},
-                                              {&Cascade::EQ3_NumStepResp, &Cascade::EQ3_StepResp_data_values,
-                                               &Cascade::EQ3_ColumnArrangement, &Cascade::EQ3_StepRespIndex},
-                                              {&Cascade::EQ4_NumStepResp, &Cascade::EQ4_StepResp_data_values,
-                                               &Cascade::EQ4_ColumnArrangement, &Cascade::EQ4_StepRespIndex}};
+const ListRow<Cascade> kCascadeLists[4] = {{&Cascade::EQ1_NumStepResp, &Cascade::EQ1_StepResp_data_values,
+                                            &Cascade::EQ1_ColumnArrangement, &Cascade::EQ1_StepRespIndex},
+                                           {&Cascade::EQ2_NumStepResp, &Cascade::EQ2_StepResp_data_values,
+                                            &Cascade::EQ2_ColumnArrangement, &Cascade::EQ2_StepRespIndex},
+                                           {&Cascade::EQ3_NumStepResp, &Cascade::EQ3_StepResp_data_values,
+                                            &Cascade::EQ3_ColumnArrangement, &Cascade::EQ3_StepRespIndex},
+                                           {&Cascade::EQ4_NumStepResp, &Cascade::EQ4_StepResp_data_values,
+                                            &Cascade::EQ4_ColumnArrangement, &Cascade::EQ4_StepRespIndex}};
 
 using Parallel = FIRwParallelStepRespLists;
-const ListFields<Parallel> kParallelLists[2] = {
-    {&Parallel::EQ1_NumStepResp, &Parallel::EQ1_StepResp_data_values, &Parallel::EQ1_ColumnArrangement,
-     &Parallel::EQ1_StepRespIndex},
-    {&Parallel::EQ2_NumStepResp, &Parallel::EQ2_StepResp_data_values, &Parallel::EQ2_ColumnArrangement,
-     &Parallel::EQ2_StepRespIndex}};
-
-const int RxLTI_StepResp_AMI::*const kArrangements[4] = {
-    &RxLTI_StepResp_AMI::ColumnArrangement1, &RxLTI_StepResp_AMI::ColumnArrangement2,
-    &RxLTI_StepResp_AMI::ColumnArrangement3, &RxLTI_StepResp_AMI::ColumnArrangement4};
-
-std::vector<double>** RxLTI_StepResp_AMI::*const kTables[4] = {
-    &RxLTI_StepResp_AMI::StepResp_data_values1, &RxLTI_StepResp_AMI::StepResp_data_values2,
-    &RxLTI_StepResp_AMI::StepResp_data_values3, &RxLTI_StepResp_AMI::StepResp_data_values4};
+const ListRow<Parallel> kParallelLists[2] = {{&Parallel::EQ1_NumStepResp, &Parallel::EQ1_StepResp_data_values,
+                                              &Parallel::EQ1_ColumnArrangement, &Parallel::EQ1_StepRespIndex},
+                                             {&Parallel::EQ2_NumStepResp, &Parallel::EQ2_StepResp_data_values,
+                                              &Parallel::EQ2_ColumnArrangement,
+                                              &Parallel::EQ2_StepRespIndex}};
 
 }  // namespace
+
+const RxLTI_StepResp_AMI::ListFields& RxLTI_StepResp_AMI::listFields(int n)
+{
+    using S = RxLTI_StepResp_AMI;
+    static const ListFields fields[4] = {
+        {&S::NumData1, &S::Data1Index, &S::StepResp_data_values1, &S::ColumnArrangement1},
+        {&S::NumData2, &S::Data2Index, &S::StepResp_data_values2, &S::ColumnArrangement2},
+        {&S::NumData3, &S::Data3Index, &S::StepResp_data_values3, &S::ColumnArrangement3},
+        {&S::NumData4, &S::Data4Index, &S::StepResp_data_values4, &S::ColumnArrangement4}};
+    return fields[n - 1];
+}
 
 // The rules of the parallel topology, after the common ones.
 bool RxLTI_StepResp_AMI::checkSectionRules(SetupChecks& check, std::stringstream&)
@@ -88,7 +91,7 @@ bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwMultipleStepRespLists& cascade, i
 {
     if (n < 1 || n > 4)
         return false;
-    handFields(cascade, kCascadeLists[n - 1], count, table, this->*kArrangements[n - 1],
+    handFields(cascade, kCascadeLists[n - 1], count, table, this->*listFields(n).ColumnArrangement,
                startIndex(n, count));
     return true;
 }
@@ -98,7 +101,7 @@ bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwParallelStepRespLists& parallel, 
 {
     if (n < 1 || n > 2)
         return false;
-    handFields(parallel, kParallelLists[n - 1], count, table, this->*kArrangements[n - 1],
+    handFields(parallel, kParallelLists[n - 1], count, table, this->*listFields(n).ColumnArrangement,
                startIndex(n, count));
     return true;
 }
@@ -157,7 +160,7 @@ void RxLTI_StepResp_AMI::handSearchSettings()
 
 bool RxLTI_StepResp_AMI::handList(int n, std::stringstream& msg)
 {
-    return setupRxFE_Section(Cascade, n, numData(n), this->*kTables[n - 1], msg);
+    return setupRxFE_Section(Cascade, n, numData(n), this->*listFields(n).Table, msg);
 }
 
 int RxLTI_StepResp_AMI::chosenIndex(int n) const

@@ -92,6 +92,16 @@ public:
     std::ofstream* UseFile = nullptr;  // optional log stream (not owned)
     double SampleRate = 32 * 8e9;      // SamplesPerBit x BitRate
 
+    // The numbered fields of list n (1..4), so that an owner hands the lists
+    // on in one loop.
+    struct ListFields {
+        int RxLTI_StepResp_AMI::*NumData;
+        int RxLTI_StepResp_AMI::*DataIndex;
+        std::vector<double>** RxLTI_StepResp_AMI::*Table;
+        int RxLTI_StepResp_AMI::*ColumnArrangement;
+    };
+    static const ListFields& listFields(int n);
+
     // Setup, Initialize, Run and convertSpectrum are the engine's.
     void Finalize();
 
