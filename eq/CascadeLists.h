@@ -2,6 +2,7 @@
 #define VM_EQ_CASCADELISTS_H
 
 #include <sstream>
+#include <vector>
 
 #include "eq/ListCascade.h"
 
@@ -10,11 +11,11 @@ namespace Veltramodels20200612 {
 // The numbered members of a cascade of either list family, reached through
 // one table instead of a switch per member: the lists EQ1 ... EQ4 and, per
 // list, its count of states and chosen index, beside the two search
-// switches. A cascade derives from it beside its ListCascade (Derived is the
-// cascade) and provides
+// switches and the family's texts. A cascade derives from it beside its
+// ListCascade (Derived is the cascade) and provides
 //   static const CascadeLists<Derived, ListType>::Fields& fields();
-// which is what the engine's hooks stateCount, stateIndex, adaptIndex and
-// adaptIndexType read.
+// which is what the engine's hooks stateCount, stateIndex, adaptIndex,
+// adaptIndexType and texts read; tapsOf is every list's Taps().
 template <class Derived, class ListType> class CascadeLists {
 public:
     struct Fields {
@@ -23,6 +24,7 @@ public:
         int Derived::*indexes[4];  // EQn_<index>
         int Derived::*adapt;       // 1 = search the states
         int Derived::*adaptType;   // 0 exhaustive, 1 sequential
+        const ListCascadeTexts* texts;
     };
 
     // List n (1..4); null for any other n.
@@ -37,6 +39,8 @@ protected:
     int& stateIndex(int n) { return self().*Derived::fields().indexes[(n >= 2 && n <= 4) ? n - 1 : 0]; }
     int adaptIndex() const { return self().*Derived::fields().adapt; }
     int adaptIndexType() const { return self().*Derived::fields().adaptType; }
+    static const ListCascadeTexts& texts() { return *Derived::fields().texts; }
+    static const std::vector<double>& tapsOf(ListType& list) { return list.Taps(); }
 
     // Every list from EQ2 on that is in use has its table (missing(n) false);
     // else the first one without is reported as EQn_<tableName>.

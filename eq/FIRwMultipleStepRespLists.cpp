@@ -10,7 +10,8 @@ const FIRwMultipleStepRespLists::Fields& FIRwMultipleStepRespLists::fields()
         {&C::EQ1_NumStepResp, &C::EQ2_NumStepResp, &C::EQ3_NumStepResp, &C::EQ4_NumStepResp},
         {&C::EQ1_StepRespIndex, &C::EQ2_StepRespIndex, &C::EQ3_StepRespIndex, &C::EQ4_StepRespIndex},
         &C::AdaptStepRespIndex,
-        &C::AdaptStepRespIndexType};
+        &C::AdaptStepRespIndexType,
+        &kStepResponseCascadeTexts};
     return f;
 }
 

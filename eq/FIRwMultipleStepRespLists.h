@@ -100,8 +100,6 @@ private:
     friend class CascadeLists<FIRwMultipleStepRespLists, FIRwStepRespList>;
     static const Fields& fields();
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
-    static const std::vector<double>& tapsOf(FIRwStepRespList& list) { return list.Taps(); }
-    static const ListCascadeTexts& texts() { return kStepResponseCascadeTexts; }
 };
 
 }  // namespace Veltramodels20200612

@@ -5,6 +5,7 @@
 
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SetupChecks.h"
+#include "eq/StateSearch.h"
 
 namespace Veltramodels20200612 {
 
@@ -176,42 +177,32 @@ void FIRwStepRespList::prepareChannel()
 // chosen state's eye levels.
 bool FIRwStepRespList::searchIndex(double* bestBc, double* bestWc, std::stringstream& msg)
 {
-    BestEyeRatio = -1e40;
-    int best = StepRespIndex;
-    for (int k = 1; k <= NumStepResp; ++k) {
-        std::stringstream scratch;
-        if (!setupFilterForIndex(k, scratch)) {
-            msg << scratch.str();
-            StepRespIndex = best;
-            return false;
-        }
-        refillChannel();
-        convolveChImpFIR(ChImpulse, ChannelLength, scratch);
-        scratch.str("");
-        scratch.clear();
-        ImpulseOperations ops(UseFile);
-        double bc = 0.0;
-        double wc = 0.0;
-        if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
-            msg << scratch.str();
-            StepRespIndex = best;
-            return false;
-        }
-        // A zero best-case level (a channel or state with no response) gives
-        // no ratio and never replaces the best.
-        if (bc != 0.0) {
-            const double ratio = wc / bc;
-            if (ratio > BestEyeRatio) {
-                BestEyeRatio = ratio;
-                *bestBc = bc;
-                *bestWc = wc;
-                best = k;
-            }
-        }
-        Interpolator.Finalize();
-        Filter.Finalize();
-    }
-    StepRespIndex = best;
+    StateSearch::Result r;
+    const bool ok = StateSearch::run(
+        NumStepResp, StepRespIndex,
+        [&](int k, double* bc, double* wc, std::stringstream& scratch) {
+            if (!setupFilterForIndex(k, scratch))
+                return false;
+            refillChannel();
+            convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+            // Only the eye measurement's lines are reported from here on.
+            scratch.str("");
+            scratch.clear();
+            ImpulseOperations ops(UseFile);
+            if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, bc, wc, scratch))
+                return false;
+            Interpolator.Finalize();
+            Filter.Finalize();
+            return true;
+        },
+        r, msg);
+    BestEyeRatio = r.ratio;
+    StepRespIndex = r.best;
+    if (!ok)
+        return false;
+    *bestBc = r.bc;
+    *bestWc = r.wc;
+    const int best = r.best;
     if (SuppressMessages == 0) {
         msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
             << best;

@@ -9,7 +9,8 @@ const FIRwMultiplePZLists::Fields& FIRwMultiplePZLists::fields()
                              {&C::EQ1_NumData, &C::EQ2_NumData, &C::EQ3_NumData, &C::EQ4_NumData},
                              {&C::EQ1_DataIndex, &C::EQ2_DataIndex, &C::EQ3_DataIndex, &C::EQ4_DataIndex},
                              &C::AdaptDataIndex,
-                             &C::AdaptDataIndexType};
+                             &C::AdaptDataIndexType,
+                             &kPoleZeroCascadeTexts};
     return f;
 }
 

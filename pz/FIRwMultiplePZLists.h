@@ -96,8 +96,6 @@ private:
     friend class CascadeLists<FIRwMultiplePZLists, FIRwPZList>;
     static const Fields& fields();
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
-    static const std::vector<double>& tapsOf(FIRwPZList& list) { return list.ImpulseResponse; }
-    static const ListCascadeTexts& texts() { return kPoleZeroCascadeTexts; }
 };
 
 }  // namespace Veltramodels20200612

@@ -5,6 +5,7 @@
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SetupChecks.h"
 #include "eq/GainAdaptation.h"
+#include "eq/StateSearch.h"
 
 namespace Veltramodels20200612 {
 
@@ -135,36 +136,25 @@ bool FIRwPZList::Initialize(std::stringstream& msg)
 // generated again for Run.
 bool FIRwPZList::searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg)
 {
-    BestEyeRatio = -1e40;
-    int best = 1;
-    double bestBc = 0.0, bestWc = 0.0;
-    for (int k = 1; k <= NumData; ++k) {
-        std::stringstream scratch;
-        std::vector<double> v;
-        if (!generate(k, scratch)) {
-            msg << scratch.str();
-            DataIndex = best;
-            return false;
-        }
-        trialChannel(v);
-        convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
-        double kb = 0.0, kw = 0.0;
-        if (!ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, &kb, &kw, scratch)) {
-            msg << scratch.str();
-            DataIndex = best;
-            return false;
-        }
-        // A trial with no response has no ratio and never wins.
-        if (kb != 0.0 && kw / kb > BestEyeRatio) {
-            BestEyeRatio = kw / kb;
-            best = k;
-            bestBc = kb;
-            bestWc = kw;
-        }
-    }
-    DataIndex = best;
-    *bc = bestBc;
-    *wc = bestWc;
+    StateSearch::Result r;
+    const bool ok = StateSearch::run(
+        NumData, 1,
+        [&](int k, double* kb, double* kw, std::stringstream& scratch) {
+            if (!generate(k, scratch))
+                return false;
+            std::vector<double> v;
+            trialChannel(v);
+            convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
+            return ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, kb, kw, scratch);
+        },
+        r, msg);
+    BestEyeRatio = r.ratio;
+    DataIndex = r.best;
+    if (!ok)
+        return false;
+    const int best = r.best;
+    *bc = r.bc;
+    *wc = r.wc;
     if (SuppressMessages == 0) {
         if (BestEyeRatio > 0.0)
             msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best

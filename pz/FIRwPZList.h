@@ -62,6 +62,9 @@ public:
     double SampleInterval = 0.0;
     std::int64_t SampleCount = 0;
 
+    // The taps, as every list family names them: ImpulseResponse.
+    const std::vector<double>& Taps() const { return ImpulseResponse; }
+
 private:
     bool generate(int index, std::stringstream& msg);
     bool searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg);

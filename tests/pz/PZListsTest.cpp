@@ -404,6 +404,20 @@ TEST(FIRwPZList, OwnSearchAndGainMessages)
     EXPECT_NEAR(r.l.Gain_dB, 20.0 * std::log10(r.l.Gain), 1e-12);
 }
 
+// Equal states measure equal ratios: the first of them is kept.
+TEST(FIRwPZList, TiesGoToTheLowerIndex)
+{
+    ListRun r({8.0, 2.0, 2.0, 2.0}, lossyChannel());
+    r.l.AdaptDataIndex = 1;
+    ASSERT_TRUE(r.l.Setup(nullptr, r.msg)) << r.msg.str();
+    ASSERT_TRUE(r.l.Initialize(r.msg)) << r.msg.str();
+    const double flat = referenceRatio(r.states, 0, r.ch, 1.0),
+                 peaking = referenceRatio(r.states, 1, r.ch, 1.0);
+    ASSERT_GT(peaking, flat);
+    EXPECT_EQ(r.l.DataIndex, 2);
+    EXPECT_NEAR(r.l.BestEyeRatio, peaking, 1e-12);
+}
+
 TEST(FIRwPZList, ClosedEyeWording)
 {
     // A channel that smears each bit over many bits: every state leaves the
