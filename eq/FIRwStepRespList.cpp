@@ -177,32 +177,24 @@ void FIRwStepRespList::prepareChannel()
 // chosen state's eye levels.
 bool FIRwStepRespList::searchIndex(double* bestBc, double* bestWc, std::stringstream& msg)
 {
-    StateSearch::Result r;
-    const bool ok = StateSearch::run(
-        NumStepResp, StepRespIndex,
-        [&](int k, double* bc, double* wc, std::stringstream& scratch) {
-            if (!setupFilterForIndex(k, scratch))
-                return false;
-            refillChannel();
-            convolveChImpFIR(ChImpulse, ChannelLength, scratch);
-            // Only the eye measurement's lines are reported from here on.
-            scratch.str("");
-            scratch.clear();
-            ImpulseOperations ops(UseFile);
-            if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, bc, wc, scratch))
-                return false;
-            Interpolator.Finalize();
-            Filter.Finalize();
-            return true;
-        },
-        r, msg);
-    BestEyeRatio = r.ratio;
-    StepRespIndex = r.best;
-    if (!ok)
+    auto measure = [&](int k, double* bc, double* wc, std::stringstream& scratch) {
+        if (!setupFilterForIndex(k, scratch))
+            return false;
+        refillChannel();
+        convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+        // Only the eye measurement's lines are reported from here on.
+        scratch.str("");
+        scratch.clear();
+        ImpulseOperations ops(UseFile);
+        if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, bc, wc, scratch))
+            return false;
+        Interpolator.Finalize();
+        Filter.Finalize();
+        return true;
+    };
+    if (!StateSearch::run(NumStepResp, measure, &StepRespIndex, &BestEyeRatio, bestBc, bestWc, msg))
         return false;
-    *bestBc = r.bc;
-    *bestWc = r.wc;
-    const int best = r.best;
+    const int best = StepRespIndex;
     if (SuppressMessages == 0) {
         msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
             << best;

@@ -12,20 +12,16 @@ namespace Veltramodels20200612 {
 // (a channel or state with no response) gives no ratio and never wins.
 class StateSearch {
 public:
-    struct Result {
-        int best;      // the chosen state, or the start while none has won
-        double ratio;  // its ratio, -1e40 while none has won
-        double bc;     // its best-case level (0 while none has won)
-        double wc;     // its worst-case level (0 while none has won)
-    };
-
     // measure(k, &bc, &wc, scratch) builds state k and measures its eye; a
-    // false ends the search there, with scratch's lines appended to msg and
-    // r holding the best of the states before.
+    // false ends the search there, with scratch's lines appended to msg.
+    // *ratio starts at -1e40 and *index keeps its value until a state wins;
+    // each win writes the state's index, ratio and levels, so that after a
+    // failure they hold the best of the states before.
     template <class Measure>
-    static bool run(int count, int start, Measure measure, Result& r, std::stringstream& msg)
+    static bool run(int count, Measure measure, int* index, double* ratio, double* bestBc, double* bestWc,
+                    std::stringstream& msg)
     {
-        r = {start, -1e40, 0.0, 0.0};
+        *ratio = -1e40;
         for (int k = 1; k <= count; ++k) {
             std::stringstream scratch;
             double bc = 0.0, wc = 0.0;
@@ -33,8 +29,12 @@ public:
                 msg << scratch.str();
                 return false;
             }
-            if (bc != 0.0 && wc / bc > r.ratio)
-                r = {k, wc / bc, bc, wc};
+            if (bc != 0.0 && wc / bc > *ratio) {
+                *index = k;
+                *ratio = wc / bc;
+                *bestBc = bc;
+                *bestWc = wc;
+            }
         }
         return true;
     }

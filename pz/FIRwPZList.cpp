@@ -136,25 +136,18 @@ bool FIRwPZList::Initialize(std::stringstream& msg)
 // generated again for Run.
 bool FIRwPZList::searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg)
 {
-    StateSearch::Result r;
-    const bool ok = StateSearch::run(
-        NumData, 1,
-        [&](int k, double* kb, double* kw, std::stringstream& scratch) {
-            if (!generate(k, scratch))
-                return false;
-            std::vector<double> v;
-            trialChannel(v);
-            convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
-            return ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, kb, kw, scratch);
-        },
-        r, msg);
-    BestEyeRatio = r.ratio;
-    DataIndex = r.best;
-    if (!ok)
+    DataIndex = 1;
+    auto measure = [&](int k, double* kb, double* kw, std::stringstream& scratch) {
+        std::vector<double> v;
+        if (!generate(k, scratch))
+            return false;
+        trialChannel(v);
+        convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
+        return ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, kb, kw, scratch);
+    };
+    if (!StateSearch::run(NumData, measure, &DataIndex, &BestEyeRatio, bc, wc, msg))
         return false;
-    const int best = r.best;
-    *bc = r.bc;
-    *wc = r.wc;
+    const int best = DataIndex;
     if (SuppressMessages == 0) {
         if (BestEyeRatio > 0.0)
             msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best
