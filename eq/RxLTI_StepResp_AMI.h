@@ -123,7 +123,6 @@ private:
     bool handList(int n, std::stringstream& msg);
     int cascadeCount(int n) const { return Cascade.NumStepResp(n); }
     int chosenIndex(int n) const;
-    const std::vector<double>& cascadeTaps(int n) { return Cascade.EQList(n)->Taps(); }
     std::size_t listsTapCount(bool* finite);
     void runLists(std::stringstream& msg);
     bool buildOutputImpulse(std::stringstream& msg);

@@ -66,12 +66,11 @@ inline const SectionFamily SectionFamily::poleZero = {
 //   bool handList(int n, msg);         list n's states to the cascade
 //   int cascadeCount(int n);           the cascade's count of states of list n
 //   int chosenIndex(int n);            the cascade's index of list n
-//   const std::vector<double>& cascadeTaps(int n);  the taps of its list n
+//   bool buildOutputImpulse(msg);      the channel through the chosen lists
 //   bool buildSpectra(msg);
 // and may replace the defaults of
 //   bool checkSectionRules(SetupChecks&, msg);  rules after the common ones
 //   bool equaliseChannel(msg);         the lists' search and evaluation
-//   bool buildOutputImpulse(msg);      the channel through the chosen lists
 //   void runLists(msg);                one sample through the chosen lists
 //   void releaseStates();              after the lists' path, good or bad
 //   std::size_t listsTapCount(bool*);  taps of the lists in use, finite?
@@ -257,7 +256,7 @@ protected:
         *finite = std::isfinite(d.Cascade.Gain);
         for (int n = 1; n <= 4; ++n) {
             if (d.cascadeCount(n) > 0) {
-                const std::vector<double>& taps = d.cascadeTaps(n);
+                const std::vector<double>& taps = d.Cascade.EQList(n)->Taps();
                 count += taps.size();
                 *finite = *finite && SectionSpectra::allFinite(taps);
             }

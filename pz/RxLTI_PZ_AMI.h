@@ -112,7 +112,6 @@ private:
     bool handList(int n, std::stringstream& msg);
     int cascadeCount(int n) const { return Cascade.NumData(n); }
     int chosenIndex(int n) const;
-    const std::vector<double>& cascadeTaps(int n) { return Cascade.EQList(n)->ImpulseResponse; }
     void releaseStates();
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
