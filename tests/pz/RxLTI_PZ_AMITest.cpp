@@ -310,6 +310,35 @@ TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine)
     }
 }
 
+// An empty channel reaches the lists as one zero sample, the form of any
+// silent channel: the section is built, with nothing to put out and a
+// closed eye.
+TEST(RxLTI_PZ_AMI, EmptyChannelIsASilentOneForTheLists)
+{
+    std::vector<PZ_Data> r = peakingRecords({8.0, 2.0});
+    RxLTI_PZ_AMI s;
+    s.BitRate = kBitRate;
+    s.SamplesPerBit = kSpb;
+    s.FEType = 1;
+    s.NumData1 = 2;
+    s.PZ_data_values1 = r.data();
+    s.Data1Index = 2;
+    s.SuppressMessages = 1;
+    s.SuppressListMessages = 1;
+    s.SkipSpectrum = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(s.Setup(nullptr, msg));
+    ASSERT_TRUE(s.Initialize(msg)) << msg.str();
+    EXPECT_EQ(msg.str(), "");
+    EXPECT_TRUE(s.OutputImpulse.empty());
+    EXPECT_EQ(s.BestEyeRatio, 0.0);
+    EXPECT_EQ(s.Data1Index, 2);
+    // Built: a unit sample comes out through state 2.
+    s.Input = 1.0;
+    ASSERT_TRUE(s.Run(msg));
+    EXPECT_NEAR(s.Output, recordImpulse(r[1])[0], 1e-15);
+}
+
 TEST(RxLTI_PZ_AMI, SetupChecks)
 {
     RxLTI_PZ_AMI s;
