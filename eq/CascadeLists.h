@@ -11,15 +11,15 @@ namespace Veltramodels20200612 {
 // The numbered members of a cascade of either list family, reached through
 // one table instead of a switch per member: the lists EQ1 ... EQ4 and, per
 // list, its count of states and chosen index, beside the two search
-// switches and the family's texts. A cascade derives from it beside its
-// ListCascade (Derived is the cascade) and provides
-//   static const CascadeLists<Derived, ListType>::Fields& fields();
+// switches and the family's texts. The lists are EQ1 ... EQ4 in both
+// families; for the rest a cascade, deriving from it beside its ListCascade
+// (Derived is the cascade), provides
+//   static const CascadeLists<Derived, ListType>::Fields kFields;
 // which is what the engine's hooks stateCount, stateIndex, adaptIndex,
 // adaptIndexType and texts read; tapsOf is every list's Taps().
 template <class Derived, class ListType> class CascadeLists {
 public:
     struct Fields {
-        ListType Derived::*lists[4];
         int Derived::*counts[4];   // EQn_<count>
         int Derived::*indexes[4];  // EQn_<index>
         int Derived::*adapt;       // 1 = search the states
@@ -28,18 +28,23 @@ public:
     };
 
     // List n (1..4); null for any other n.
-    ListType* EQList(int n) { return isList(n) ? &(self().*Derived::fields().lists[n - 1]) : nullptr; }
+    ListType* EQList(int n)
+    {
+        static ListType Derived::*const lists[4] = {&Derived::EQ1, &Derived::EQ2, &Derived::EQ3,
+                                                    &Derived::EQ4};
+        return isList(n) ? &(self().*lists[n - 1]) : nullptr;
+    }
 
 protected:
     CascadeLists() = default;
 
     // Number of states of list n (1..4), 0 otherwise.
-    int stateCount(int n) const { return isList(n) ? self().*Derived::fields().counts[n - 1] : 0; }
+    int stateCount(int n) const { return isList(n) ? self().*Derived::kFields.counts[n - 1] : 0; }
     // The index of list n; any n but 2, 3 and 4 stands for EQ1.
-    int& stateIndex(int n) { return self().*Derived::fields().indexes[(n >= 2 && n <= 4) ? n - 1 : 0]; }
-    int adaptIndex() const { return self().*Derived::fields().adapt; }
-    int adaptIndexType() const { return self().*Derived::fields().adaptType; }
-    static const ListCascadeTexts& texts() { return *Derived::fields().texts; }
+    int& stateIndex(int n) { return self().*Derived::kFields.indexes[(n >= 2 && n <= 4) ? n - 1 : 0]; }
+    int adaptIndex() const { return self().*Derived::kFields.adapt; }
+    int adaptIndexType() const { return self().*Derived::kFields.adaptType; }
+    static const ListCascadeTexts& texts() { return *Derived::kFields.texts; }
     static const std::vector<double>& tapsOf(ListType& list) { return list.Taps(); }
 
     // Every list from EQ2 on that is in use has its table (missing(n) false);

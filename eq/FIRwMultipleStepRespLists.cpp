@@ -2,18 +2,14 @@
 
 namespace Veltramodels20200612 {
 
-const FIRwMultipleStepRespLists::Fields& FIRwMultipleStepRespLists::fields()
-{
-    using C = FIRwMultipleStepRespLists;
-    static const Fields f = {
-        {&C::EQ1, &C::EQ2, &C::EQ3, &C::EQ4},
-        {&C::EQ1_NumStepResp, &C::EQ2_NumStepResp, &C::EQ3_NumStepResp, &C::EQ4_NumStepResp},
-        {&C::EQ1_StepRespIndex, &C::EQ2_StepRespIndex, &C::EQ3_StepRespIndex, &C::EQ4_StepRespIndex},
-        &C::AdaptStepRespIndex,
-        &C::AdaptStepRespIndexType,
-        &kStepResponseCascadeTexts};
-    return f;
-}
+const FIRwMultipleStepRespLists::Fields FIRwMultipleStepRespLists::kFields = {
+    {&FIRwMultipleStepRespLists::EQ1_NumStepResp, &FIRwMultipleStepRespLists::EQ2_NumStepResp,
+     &FIRwMultipleStepRespLists::EQ3_NumStepResp, &FIRwMultipleStepRespLists::EQ4_NumStepResp},
+    {&FIRwMultipleStepRespLists::EQ1_StepRespIndex, &FIRwMultipleStepRespLists::EQ2_StepRespIndex,
+     &FIRwMultipleStepRespLists::EQ3_StepRespIndex, &FIRwMultipleStepRespLists::EQ4_StepRespIndex},
+    &FIRwMultipleStepRespLists::AdaptStepRespIndex,
+    &FIRwMultipleStepRespLists::AdaptStepRespIndexType,
+    &kStepResponseCascadeTexts};
 
 FIRwMultipleStepRespLists::~FIRwMultipleStepRespLists() {}
 

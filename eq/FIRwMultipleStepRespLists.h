@@ -98,7 +98,7 @@ public:
 private:
     friend class ListCascade<FIRwMultipleStepRespLists, FIRwStepRespList>;
     friend class CascadeLists<FIRwMultipleStepRespLists, FIRwStepRespList>;
-    static const Fields& fields();
+    static const Fields kFields;
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
 };
 

@@ -2,17 +2,14 @@
 
 namespace Veltramodels20200612 {
 
-const FIRwMultiplePZLists::Fields& FIRwMultiplePZLists::fields()
-{
-    using C = FIRwMultiplePZLists;
-    static const Fields f = {{&C::EQ1, &C::EQ2, &C::EQ3, &C::EQ4},
-                             {&C::EQ1_NumData, &C::EQ2_NumData, &C::EQ3_NumData, &C::EQ4_NumData},
-                             {&C::EQ1_DataIndex, &C::EQ2_DataIndex, &C::EQ3_DataIndex, &C::EQ4_DataIndex},
-                             &C::AdaptDataIndex,
-                             &C::AdaptDataIndexType,
-                             &kPoleZeroCascadeTexts};
-    return f;
-}
+const FIRwMultiplePZLists::Fields FIRwMultiplePZLists::kFields = {
+    {&FIRwMultiplePZLists::EQ1_NumData, &FIRwMultiplePZLists::EQ2_NumData, &FIRwMultiplePZLists::EQ3_NumData,
+     &FIRwMultiplePZLists::EQ4_NumData},
+    {&FIRwMultiplePZLists::EQ1_DataIndex, &FIRwMultiplePZLists::EQ2_DataIndex,
+     &FIRwMultiplePZLists::EQ3_DataIndex, &FIRwMultiplePZLists::EQ4_DataIndex},
+    &FIRwMultiplePZLists::AdaptDataIndex,
+    &FIRwMultiplePZLists::AdaptDataIndexType,
+    &kPoleZeroCascadeTexts};
 
 // EQ1's state array must always be set, even without states; a bad search
 // type ends Setup at once; the other arrays only when their list is in use.

@@ -94,7 +94,7 @@ public:
 private:
     friend class ListCascade<FIRwMultiplePZLists, FIRwPZList>;
     friend class CascadeLists<FIRwMultiplePZLists, FIRwPZList>;
-    static const Fields& fields();
+    static const Fields kFields;
     bool checkTypeAndTables(SetupChecks& check, std::stringstream& msg);
 };
 
