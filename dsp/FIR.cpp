@@ -87,8 +87,14 @@ bool FIR::Setup(std::ofstream* useFile, std::stringstream& msg)
         return result;
     }
 
-    // FFT sizing: only the span from the first to the last nonzero tap is
-    // transformed.
+    return setupFFTSizes(size, result, msg);
+}
+
+// FFT sizing: only the span from the first to the last nonzero tap is
+// transformed. size is the tap vector's length; result carries the checks
+// before, so that a bad FFTPow2Size is reported beside them.
+bool FIR::setupFFTSizes(std::int64_t size, bool result, std::stringstream& msg)
+{
     LeadingZeroTaps = NumTaps;
     for (std::int64_t i = 0; i < NumTaps; ++i) {
         if (std::fabs((*Taps)[i]) > 0.0) {

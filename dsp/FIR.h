@@ -62,6 +62,7 @@ public:
     std::int64_t SpanCount;          // nonzero tap span, rounded up to even
 
 private:
+    bool setupFFTSizes(std::int64_t size, bool result, std::stringstream& msg);
     void runDirect();
     void runDirectBlock(const double* input, double* output, std::int64_t count);
     void runFFT(std::stringstream& msg);

@@ -2,109 +2,16 @@
 
 namespace Veltramodels20200612 {
 
-FIRwMultipleStepRespLists::FIRwMultipleStepRespLists()
-    : Input(0.0),
-      EQ1_Output(0.0),
-      EQ2_Output(0.0),
-      EQ3_Output(0.0),
-      EQ4_Output(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      EQ1_StepRespIndex(1),
-      EQ2_StepRespIndex(0),
-      EQ3_StepRespIndex(0),
-      EQ4_StepRespIndex(0),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AGC_Level(1.0),
-      AdaptStepRespIndex(0),
-      AdaptStepRespIndexType(1),
-      EQ1_NumStepResp(0),
-      EQ2_NumStepResp(0),
-      EQ3_NumStepResp(0),
-      EQ4_NumStepResp(0),
-      EQ1_StepResp_data_values(nullptr),
-      EQ2_StepResp_data_values(nullptr),
-      EQ3_StepResp_data_values(nullptr),
-      EQ4_StepResp_data_values(nullptr),
-      EQ1_ColumnArrangement(0),
-      EQ2_ColumnArrangement(0),
-      EQ3_ColumnArrangement(0),
-      EQ4_ColumnArrangement(0),
-      InterpolationType(2),
-      Gain(1.0),
-      SuppressMessages(0),
-      CycleCount(0),
-      StateCount(0),
-      BestEyeRatio(-1e40),
-      SkipFinalEvaluation(0),
-      UseFile(nullptr),
-      ListChannel(1, 1.0),
-      SampleCount(0)
-{
-}
+const FIRwMultipleStepRespLists::Fields FIRwMultipleStepRespLists::kFields = {
+    {&FIRwMultipleStepRespLists::EQ1_NumStepResp, &FIRwMultipleStepRespLists::EQ2_NumStepResp,
+     &FIRwMultipleStepRespLists::EQ3_NumStepResp, &FIRwMultipleStepRespLists::EQ4_NumStepResp},
+    {&FIRwMultipleStepRespLists::EQ1_StepRespIndex, &FIRwMultipleStepRespLists::EQ2_StepRespIndex,
+     &FIRwMultipleStepRespLists::EQ3_StepRespIndex, &FIRwMultipleStepRespLists::EQ4_StepRespIndex},
+    &FIRwMultipleStepRespLists::AdaptStepRespIndex,
+    &FIRwMultipleStepRespLists::AdaptStepRespIndexType,
+    &kStepResponseCascadeTexts};
 
 FIRwMultipleStepRespLists::~FIRwMultipleStepRespLists() {}
-
-FIRwStepRespList* FIRwMultipleStepRespLists::EQList(int n)
-{
-    switch (n) {
-    case 1:
-        return &EQ1;
-    case 2:
-        return &EQ2;
-    case 3:
-        return &EQ3;
-    case 4:
-        return &EQ4;
-    default:
-        return nullptr;
-    }
-}
-
-int FIRwMultipleStepRespLists::NumStepResp(int n) const
-{
-    switch (n) {
-    case 1:
-        return EQ1_NumStepResp;
-    case 2:
-        return EQ2_NumStepResp;
-    case 3:
-        return EQ3_NumStepResp;
-    case 4:
-        return EQ4_NumStepResp;
-    default:
-        return 0;
-    }
-}
-
-int& FIRwMultipleStepRespLists::stateIndex(int n)
-{
-    switch (n) {
-    case 2:
-        return EQ2_StepRespIndex;
-    case 3:
-        return EQ3_StepRespIndex;
-    case 4:
-        return EQ4_StepRespIndex;
-    default:
-        return EQ1_StepRespIndex;
-    }
-}
-
-const ListCascadeTexts& FIRwMultipleStepRespLists::texts()
-{
-    static const ListCascadeTexts t = {"Veltramodels20200612::FIRwStepRespList\n",
-                                       "StepRespIndex",
-                                       "NumStepResp",
-                                       "AdaptStepRespIndex",
-                                       "Sequential optimization of EQ with ",
-                                       "For the selected EQ states the open eye ratio = ",
-                                       false};
-    return t;
-}
 
 // The search type, then the tables: EQ1's must always have a first column
 // with values, even without states; the others only when their list is in use.
@@ -121,15 +28,9 @@ bool FIRwMultipleStepRespLists::checkTypeAndTables(SetupChecks& check, std::stri
     }
     if (!check.ok())
         return false;
-    std::vector<double>** tables[3] = {EQ2_StepResp_data_values, EQ3_StepResp_data_values,
-                                       EQ4_StepResp_data_values};
-    for (int n = 2; n <= 4; ++n) {
-        if (NumStepResp(n) >= 1 && missing(tables[n - 2])) {
-            msg << "EQ" << n << "_StepResp_data_values vector size must be > 0.\n";
-            return false;
-        }
-    }
-    return true;
+    std::vector<double>** tables[4] = {EQ1_StepResp_data_values, EQ2_StepResp_data_values,
+                                       EQ3_StepResp_data_values, EQ4_StepResp_data_values};
+    return laterListsHaveTables([&](int n) { return missing(tables[n - 1]); }, "StepResp_data_values", msg);
 }
 
 bool FIRwMultipleStepRespLists::SetupEQ(int n, int index, std::stringstream& msg)

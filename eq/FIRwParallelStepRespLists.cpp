@@ -7,6 +7,7 @@
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SampleVectors.h"
 #include "dsp/SetupChecks.h"
+#include "eq/GainAdaptation.h"
 #include "eq/SectionChannel.h"
 
 namespace Veltramodels20200612 {
@@ -428,30 +429,11 @@ bool FIRwParallelStepRespLists::finalEvaluation(ImpulseOperations& ops, std::str
 
     // Gain adaptation. A level that cannot be measured (no DC, Nyquist or eye
     // level, as for a silent channel) leaves the gain as Setup set it.
-    double adapted = Gain;
-    switch (AdaptForChLoss) {
-    case 1: {
-        double sum = 0.0;
-        for (double s : EqualizedResponse)
-            sum += s;
-        adapted = 1.0 / sum;
-        break;
-    }
-    case 2:
-        adapted = ops.impulseGainAtNyquist(BitRate, SamplesPerBit, EqualizedResponse);
-        break;
-    case 3:
-        if (wc > 0.0)
-            adapted = LogicLevel / ((bc + wc) * 0.5);
-        else
-            adapted = LogicLevel / (bc * 0.5);
-        break;
-    default:
-        break;
-    }
-    if (std::isfinite(adapted) && adapted != 0.0)
-        Gain = adapted;
-    Gain_dB = 20.0 * std::log10(std::fabs(Gain));
+    // The level is 1 at 0 Hz and Nyquist, the logic level for the eye.
+    const GainAdaptation::Response response = {EqualizedResponse, bc, wc, BitRate, SamplesPerBit};
+    const double level = AdaptForChLoss == 3 ? LogicLevel : 1.0;
+    GainAdaptation::keepUsable(GainAdaptation::adapted(AdaptForChLoss, level, response, ops, Gain), &Gain,
+                               &Gain_dB);
 
     switch (AdaptForChLoss) {
     case 1:

@@ -5,34 +5,11 @@
 
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SetupChecks.h"
+#include "eq/StateSearch.h"
 
 namespace Veltramodels20200612 {
 
 FIRwStepRespList::FIRwStepRespList()
-    : Input(0.0),
-      Output(0.0),
-      Time(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      StepRespIndex(2),
-      AdaptForLogicLevel(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AdaptStepRespIndex(0),
-      NumStepResp(0),
-      StepResp_data_values(nullptr),
-      ColumnArrangement(0),
-      InterpolationType(2),
-      OutputStepRespData(0),
-      SuppressMessages(0),
-      Gain(1.0),
-      ChannelLength(0),
-      ChannelInverted(false),
-      BestEyeRatio(-1e40),
-      UseFile(nullptr),
-      SampleInterval(1.0 / 28e9 / 32),
-      SampleCount(0)
 {
     Filter.Taps = &Taps();
     Filter.InitialValue = 0.0;
@@ -200,42 +177,24 @@ void FIRwStepRespList::prepareChannel()
 // chosen state's eye levels.
 bool FIRwStepRespList::searchIndex(double* bestBc, double* bestWc, std::stringstream& msg)
 {
-    BestEyeRatio = -1e40;
-    int best = StepRespIndex;
-    for (int k = 1; k <= NumStepResp; ++k) {
-        std::stringstream scratch;
-        if (!setupFilterForIndex(k, scratch)) {
-            msg << scratch.str();
-            StepRespIndex = best;
+    auto measure = [&](int k, double* bc, double* wc, std::stringstream& scratch) {
+        if (!setupFilterForIndex(k, scratch))
             return false;
-        }
         refillChannel();
         convolveChImpFIR(ChImpulse, ChannelLength, scratch);
+        // Only the eye measurement's lines are reported from here on.
         scratch.str("");
         scratch.clear();
         ImpulseOperations ops(UseFile);
-        double bc = 0.0;
-        double wc = 0.0;
-        if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, &bc, &wc, scratch)) {
-            msg << scratch.str();
-            StepRespIndex = best;
+        if (!ops.determineEyeBcWcUpperLevels(ChImpulse, SamplesPerBit, LogicLevel, bc, wc, scratch))
             return false;
-        }
-        // A zero best-case level (a channel or state with no response) gives
-        // no ratio and never replaces the best.
-        if (bc != 0.0) {
-            const double ratio = wc / bc;
-            if (ratio > BestEyeRatio) {
-                BestEyeRatio = ratio;
-                *bestBc = bc;
-                *bestWc = wc;
-                best = k;
-            }
-        }
         Interpolator.Finalize();
         Filter.Finalize();
-    }
-    StepRespIndex = best;
+        return true;
+    };
+    if (!StateSearch::run(NumStepResp, measure, &StepRespIndex, &BestEyeRatio, bestBc, bestWc, msg))
+        return false;
+    const int best = StepRespIndex;
     if (SuppressMessages == 0) {
         msg << "Adaptation of the channel+equalizer for best eye opening results in step response data index = "
             << best;

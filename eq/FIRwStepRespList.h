@@ -31,33 +31,33 @@ public:
     FIRwStepRespList(const FIRwStepRespList&) = delete;
     FIRwStepRespList& operator=(const FIRwStepRespList&) = delete;
 
-    double Input;                         // next input sample for Run
-    double Output;                        // output sample of the last Run
-    double Time;                          // time of the last output sample, s
-    std::vector<double>* ChannelImpulse;  // channel used by the adaptations (not owned)
-    double BitRate;
-    int SamplesPerBit;
-    int StepRespIndex;                           // selected state, 1-based
-    int AdaptForLogicLevel;                      // 1 = derive Gain from the eye levels
-    double Gain_dB;                              // input without gain adaptation, result with it
-    double LogicLevel;                           // gain target and eye logic level
-    int AdaptStepRespIndex;                      // 1 = choose StepRespIndex by eye opening
-    int NumStepResp;                             // states in the list
-    std::vector<double>** StepResp_data_values;  // the step-response table (not owned)
-    int ColumnArrangement;                       // table layout flag
-    int InterpolationType;                       // 0..2
-    int OutputStepRespData;                      // 1 = Run returns the raw table rows, no FIR
-    int SuppressMessages;                        // nonzero = no informational messages
-    double Gain;                                 // linear output gain applied in Run
-    std::int64_t ChannelLength;                  // channel samples used by the adaptations
-    bool ChannelInverted;                        // largest-magnitude channel sample is negative
-    std::vector<double> ChImpulse;               // scaled channel, then channel convolved with taps
-    FIR Filter;                                  // taps = the interpolator's output, direct form
+    double Input = 0.0;                             // next input sample for Run
+    double Output = 0.0;                            // output sample of the last Run
+    double Time = 0.0;                              // time of the last output sample, s
+    std::vector<double>* ChannelImpulse = nullptr;  // channel used by the adaptations (not owned)
+    double BitRate = 28e9;
+    int SamplesPerBit = 32;
+    int StepRespIndex = 2;                                 // selected state, 1-based
+    int AdaptForLogicLevel = 0;                            // 1 = derive Gain from the eye levels
+    double Gain_dB = 0.0;                                  // input without gain adaptation, result with it
+    double LogicLevel = 0.5;                               // gain target and eye logic level
+    int AdaptStepRespIndex = 0;                            // 1 = choose StepRespIndex by eye opening
+    int NumStepResp = 0;                                   // states in the list
+    std::vector<double>** StepResp_data_values = nullptr;  // the step-response table (not owned)
+    int ColumnArrangement = 0;                             // table layout flag
+    int InterpolationType = 2;                             // 0..2
+    int OutputStepRespData = 0;                            // 1 = Run returns the raw table rows, no FIR
+    int SuppressMessages = 0;                              // nonzero = no informational messages
+    double Gain = 1.0;                                     // linear output gain applied in Run
+    std::int64_t ChannelLength = 0;                        // channel samples used by the adaptations
+    bool ChannelInverted = false;                          // largest-magnitude channel sample is negative
+    std::vector<double> ChImpulse;                         // scaled channel, then channel convolved with taps
+    FIR Filter;                                            // taps = the interpolator's output, direct form
     InterpolateStepRespData Interpolator;
-    double BestEyeRatio;       // best open-eye ratio of the index adaptation
-    std::ofstream* UseFile;    // optional log stream (not owned)
-    double SampleInterval;     // 1 / (BitRate * SamplesPerBit), s
-    std::int64_t SampleCount;  // Run calls since Initialize
+    double BestEyeRatio = -1e40;              // best open-eye ratio of the index adaptation
+    std::ofstream* UseFile = nullptr;         // optional log stream (not owned)
+    double SampleInterval = 1.0 / 28e9 / 32;  // 1 / (BitRate * SamplesPerBit), s
+    std::int64_t SampleCount = 0;             // Run calls since Initialize
 
     bool Setup(std::ofstream* useFile, std::stringstream& msg);
     bool Initialize(std::stringstream& msg);

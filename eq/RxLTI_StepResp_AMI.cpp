@@ -16,7 +16,7 @@ namespace {
 // The numbered fields of one list of a cascade or parallel section, so that
 // list n is handed on through its row of a table instead of a written-out
 // copy per list.
-template <class Section> struct ListFields {
+template <class Section> struct ListRow {
     int Section::*count;
     std::vector<double>** Section::*table;
     int Section::*arrangement;
@@ -24,8 +24,8 @@ template <class Section> struct ListFields {
 };
 
 template <class Section>
-void handList(Section& s, const ListFields<Section>& f, int count, std::vector<double>** table,
-              int arrangement, int index)
+void handFields(Section& s, const ListRow<Section>& f, int count, std::vector<double>** table,
+                int arrangement, int index)
 {
     s.*f.count = count;
     s.*f.table = table;
@@ -34,109 +34,38 @@ void handList(Section& s, const ListFields<Section>& f, int count, std::vector<d
 }
 
 using Cascade = FIRwMultipleStepRespLists;
-const ListFields<Cascade> kCascadeLists[4] = {{&Cascade::EQ1_NumStepResp, &Cascade::EQ1_StepResp_data_values,
-                                               &Cascade::EQ1_ColumnArrangement, &Cascade::EQ1_StepRespIndex},
-                                              {&Cascade::EQ2_NumStepResp, &Cascade::EQ2_StepResp_data_values,
-                                               &Cascade::EQ2_ColumnArrangement, &Cascade::EQ2_StepRespIndex},
-                                              {&Cascade::EQ3_NumStepResp, &Cascade::EQ3_StepResp_data_values,
-                                               &Cascade::EQ3_ColumnArrangement, &Cascade::EQ3_StepRespIndex},
-                                              {&Cascade::EQ4_NumStepResp, &Cascade::EQ4_StepResp_data_values,
-                                               &Cascade::EQ4_ColumnArrangement, &Cascade::EQ4_StepRespIndex}};
+const ListRow<Cascade> kCascadeLists[4] = {{&Cascade::EQ1_NumStepResp, &Cascade::EQ1_StepResp_data_values,
+                                            &Cascade::EQ1_ColumnArrangement, &Cascade::EQ1_StepRespIndex},
+                                           {&Cascade::EQ2_NumStepResp, &Cascade::EQ2_StepResp_data_values,
+                                            &Cascade::EQ2_ColumnArrangement, &Cascade::EQ2_StepRespIndex},
+                                           {&Cascade::EQ3_NumStepResp, &Cascade::EQ3_StepResp_data_values,
+                                            &Cascade::EQ3_ColumnArrangement, &Cascade::EQ3_StepRespIndex},
+                                           {&Cascade::EQ4_NumStepResp, &Cascade::EQ4_StepResp_data_values,
+                                            &Cascade::EQ4_ColumnArrangement, &Cascade::EQ4_StepRespIndex}};
 
 using Parallel = FIRwParallelStepRespLists;
-const ListFields<Parallel> kParallelLists[2] = {
-    {&Parallel::EQ1_NumStepResp, &Parallel::EQ1_StepResp_data_values, &Parallel::EQ1_ColumnArrangement,
-     &Parallel::EQ1_StepRespIndex},
-    {&Parallel::EQ2_NumStepResp, &Parallel::EQ2_StepResp_data_values, &Parallel::EQ2_ColumnArrangement,
-     &Parallel::EQ2_StepRespIndex}};
-
-const int RxLTI_StepResp_AMI::*const kArrangements[4] = {
-    &RxLTI_StepResp_AMI::ColumnArrangement1, &RxLTI_StepResp_AMI::ColumnArrangement2,
-    &RxLTI_StepResp_AMI::ColumnArrangement3, &RxLTI_StepResp_AMI::ColumnArrangement4};
+const ListRow<Parallel> kParallelLists[2] = {{&Parallel::EQ1_NumStepResp, &Parallel::EQ1_StepResp_data_values,
+                                              &Parallel::EQ1_ColumnArrangement, &Parallel::EQ1_StepRespIndex},
+                                             {&Parallel::EQ2_NumStepResp, &Parallel::EQ2_StepResp_data_values,
+                                              &Parallel::EQ2_ColumnArrangement,
+                                              &Parallel::EQ2_StepRespIndex}};
 
 }  // namespace
 
-RxLTI_StepResp_AMI::RxLTI_StepResp_AMI()
-    : Input(0.0),
-      Output(0.0),
-      BitRate(8e9),
-      SamplesPerBit(32),
-      TxDataLevelPtoP(1.0),
-      FreqStep(0.0),
-      FEType(0),
-      InputGain(1.0),
-      NumData1(0),
-      StepResp_data_values1(nullptr),
-      ColumnArrangement1(0),
-      Data1Index(1),
-      NumData2(0),
-      StepResp_data_values2(nullptr),
-      ColumnArrangement2(0),
-      Data2Index(1),
-      NumData3(0),
-      StepResp_data_values3(nullptr),
-      ColumnArrangement3(0),
-      Data3Index(1),
-      NumData4(0),
-      StepResp_data_values4(nullptr),
-      ColumnArrangement4(0),
-      Data4Index(1),
-      AdaptDataIndex(0),
-      AdaptForOutputLevel(0),
-      OutputLevel(1.0),
-      Gain_dB(0.0),
-      SectionTopology(0),
-      AdaptSectionRatio(0),
-      Section1Ratio(0.9),
-      SkipOutputImpulse(0),
-      SkipSpectrum(0),
-      SuppressListMessages(0),
-      SuppressMessages(0),
-      SkipFinalEvaluation(0),
-      BestEyeRatio(0.0),
-      UseFile(nullptr),
-      SampleRate(32 * 8e9),
-      useFileHeaderWritten(false),
-      runReady(false)
+const RxLTI_StepResp_AMI::ListFields& RxLTI_StepResp_AMI::listFields(int n)
 {
+    using S = RxLTI_StepResp_AMI;
+    static const ListFields fields[4] = {
+        {&S::NumData1, &S::Data1Index, &S::StepResp_data_values1, &S::ColumnArrangement1},
+        {&S::NumData2, &S::Data2Index, &S::StepResp_data_values2, &S::ColumnArrangement2},
+        {&S::NumData3, &S::Data3Index, &S::StepResp_data_values3, &S::ColumnArrangement3},
+        {&S::NumData4, &S::Data4Index, &S::StepResp_data_values4, &S::ColumnArrangement4}};
+    return fields[n - 1];
 }
 
-int RxLTI_StepResp_AMI::listIndex(int n) const
+// The rules of the parallel topology, after the common ones.
+bool RxLTI_StepResp_AMI::checkSectionRules(SetupChecks& check, std::stringstream&)
 {
-    switch (n) {
-    case 1:
-        return Data1Index;
-    case 2:
-        return Data2Index;
-    case 3:
-        return Data3Index;
-    case 4:
-        return Data4Index;
-    default:
-        return 1;
-    }
-}
-
-bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
-{
-    if (!useFileHeaderWritten && useFile != nullptr && useFile->is_open()) {
-        *useFile << "Veltramodels20200612::RxLTI_StepResp_AMI\n";
-        useFile->flush();
-        UseFile = useFile;
-        useFileHeaderWritten = true;
-    }
-    runReady = false;
-
-    SetupChecks check(msg);
-    const SectionSetup::Fields fields = {InputGain,
-                                         AdaptForOutputLevel,
-                                         AdaptDataIndex,
-                                         TxDataLevelPtoP,
-                                         FEType,
-                                         {NumData1, NumData2, NumData3, NumData4},
-                                         {Data1Index, Data2Index, Data3Index, Data4Index}};
-    SectionSetup::checkCommon(fields, true, check, msg);
-    SectionSetup::dropUnusedLists(FEType, &NumData2, &NumData3, &NumData4);
     check.fault(static_cast<unsigned>(SectionTopology) > 1u, "ERROR:  SectionTopology must be 0 or 1.\n");
     if (SectionTopology == 1) {
         check.fault(static_cast<unsigned>(AdaptSectionRatio) > 1u,
@@ -154,7 +83,7 @@ bool RxLTI_StepResp_AMI::Setup(std::ofstream* useFile, std::stringstream& msg)
         if (check.fault(!(NumData1 > 0 && NumData2 > 0), "ERROR:  NumData1 and NumData2 must both be > 0.\n"))
             return false;
     }
-    return check.ok();
+    return true;
 }
 
 bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwMultipleStepRespLists& cascade, int n, int count,
@@ -162,8 +91,8 @@ bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwMultipleStepRespLists& cascade, i
 {
     if (n < 1 || n > 4)
         return false;
-    handList(cascade, kCascadeLists[n - 1], count, table, this->*kArrangements[n - 1],
-             listIndexFor(n, count));
+    handFields(cascade, kCascadeLists[n - 1], count, table, this->*listFields(n).ColumnArrangement,
+               startIndex(n, count));
     return true;
 }
 
@@ -172,141 +101,71 @@ bool RxLTI_StepResp_AMI::setupRxFE_Section(FIRwParallelStepRespLists& parallel, 
 {
     if (n < 1 || n > 2)
         return false;
-    handList(parallel, kParallelLists[n - 1], count, table, this->*kArrangements[n - 1],
-             listIndexFor(n, count));
+    handFields(parallel, kParallelLists[n - 1], count, table, this->*listFields(n).ColumnArrangement,
+               startIndex(n, count));
     return true;
 }
 
-// The index list n starts from: 1 with the search on or a single state.
-int RxLTI_StepResp_AMI::listIndexFor(int n, int count) const
+// No equaliser: the channel times InputGain.
+void RxLTI_StepResp_AMI::passThrough(std::stringstream& msg)
 {
-    return (AdaptDataIndex > 0 || count == 1) ? 1 : listIndex(n);
-}
-
-bool RxLTI_StepResp_AMI::Initialize(std::stringstream& msg)
-{
-    runReady = false;
-    SampleRate = SamplesPerBit * BitRate;
-    SectionSpectra::trimTrailingZeros(ChannelImpulse);
-    OutputImpulse.clear();
-    SectionImpulse.clear();
-    OutputSpectrum.clear();
-    SectionSpectrum.clear();
-    Frequencies.clear();
-
-    if (FEType == 0) {
-        if (SuppressMessages == 0)
-            msg << "\nFront end (FE) model with no equalization used.\n";
-        OutputImpulse.resize(ChannelImpulse.size());
-        for (size_t i = 0; i < ChannelImpulse.size(); ++i)
-            OutputImpulse[i] = InputGain * ChannelImpulse[i];
-        runReady = true;
-    } else if (agcOnly()) {
-        if (SuppressMessages == 0)
-            msg << "\nFront end (FE) model with only AGC used.\n";
-        const SectionChannel::LevelSettings level = {
-            BitRate, SamplesPerBit, SampleRate, InputGain, OutputLevel, AdaptForOutputLevel, TxDataLevelPtoP};
-        if (!SectionChannel::levelControlOnly(AGC, ChannelImpulse, level, UseFile, msg))
-            return false;
-        OutputImpulse = ChannelImpulse;
-        runReady = true;
-    } else {
-        bool done = false;
-        if (!initializeLists(msg, &done))
-            return false;
-        if (done)
-            return true;
-        if (!buildOutputImpulse(msg))
-            return false;
-    }
-
-    if (SkipOutputImpulse != 0 || SkipSpectrum != 0)
-        return true;
-    return buildSpectra(msg);
-}
-
-// Search (when on), final evaluation and gain of the lists, through the
-// cascade or, for the parallel topology, the parallel section.
-bool RxLTI_StepResp_AMI::initializeLists(std::stringstream& msg, bool* done)
-{
-    *done = false;
     if (SuppressMessages == 0)
-        msg << "\nGenerating front end (FE) model based on step response data.\n";
+        msg << "\nFront end (FE) model with no equalization used.\n";
+    OutputImpulse.resize(ChannelImpulse.size());
+    for (size_t i = 0; i < ChannelImpulse.size(); ++i)
+        OutputImpulse[i] = InputGain * ChannelImpulse[i];
+}
 
-    // The lists' channel: scaled to the sample rate and by InputGain, and
-    // positive-going. An empty channel stays empty, so that the cascade
-    // refuses it with its own message instead of equalising one zero sample.
-    if (ChannelImpulse.empty())
-        workingChannel.clear();
-    else
-        SectionChannel::workingChannel(ChannelImpulse, SampleRate, InputGain, workingChannel);
+// The lists through the cascade or, for the parallel topology, the parallel
+// section.
+bool RxLTI_StepResp_AMI::equaliseChannel(std::stringstream& msg)
+{
+    return parallelTopology() ? equaliseInParallel(msg) : equaliseThroughCascade(msg);
+}
 
-    bool ok;
-    if (parallelTopology()) {
-        FIRwParallelStepRespLists& p = Parallel;
-        p.ChannelImpulse = &workingChannel;
-        p.BitRate = BitRate;
-        p.SamplesPerBit = SamplesPerBit;
-        p.AdaptForChLoss = AdaptForOutputLevel;
-        p.Gain_dB = Gain_dB;
-        p.LogicLevel = TxDataLevelPtoP / 2;
-        p.AdaptStepRespIndex = AdaptDataIndex;
-        p.InterpolationType = 2;
-        p.RatioA1 = Section1Ratio;
-        p.AdaptRatio = AdaptSectionRatio;
-        p.RatioA1List = Section1RatioList;
-        setupRxFE_Section(p, 1, NumData1, StepResp_data_values1, msg);
-        setupRxFE_Section(p, 2, NumData2, StepResp_data_values2, msg);
-        p.SuppressMessages = SuppressListMessages;
-        ok = p.Setup(UseFile, msg) && p.Initialize(msg);
-        if (ok) {
-            Data1Index = p.EQ1_StepRespIndex;
-            Data2Index = p.EQ2_StepRespIndex;
-            Section1Ratio = p.RatioA1;
-            BestEyeRatio = p.BestEyeRatio;
-        }
-    } else {
-        FIRwMultipleStepRespLists& c = Cascade;
-        c.ChannelImpulse = &workingChannel;
-        c.BitRate = BitRate;
-        c.SamplesPerBit = SamplesPerBit;
-        c.AdaptForChLoss = AdaptForOutputLevel;
-        c.Gain_dB = Gain_dB;
-        c.LogicLevel = TxDataLevelPtoP / 2;
-        c.AGC_Level = OutputLevel;
-        c.AdaptStepRespIndex = AdaptDataIndex;
-        c.AdaptStepRespIndexType = 1;
-        c.InterpolationType = 2;
-        // Lists left over from an earlier configuration are not in use.
-        c.EQ2_NumStepResp = c.EQ3_NumStepResp = c.EQ4_NumStepResp = 0;
-        setupRxFE_Section(c, 1, NumData1, StepResp_data_values1, msg);
-        if (NumData2 > 0)
-            setupRxFE_Section(c, 2, NumData2, StepResp_data_values2, msg);
-        if (NumData3 > 0)
-            setupRxFE_Section(c, 3, NumData3, StepResp_data_values3, msg);
-        if (NumData4 > 0)
-            setupRxFE_Section(c, 4, NumData4, StepResp_data_values4, msg);
-        c.SuppressMessages = SuppressListMessages;
-        c.SkipFinalEvaluation = SkipFinalEvaluation;
-        ok = c.Setup(UseFile, msg) && c.Initialize(msg);
-        if (ok) {
-            int* section[4] = {&Data1Index, &Data2Index, &Data3Index, &Data4Index};
-            const int chosen[4] = {c.EQ1_StepRespIndex, c.EQ2_StepRespIndex, c.EQ3_StepRespIndex,
-                                   c.EQ4_StepRespIndex};
-            for (int n = 1; n <= 4; ++n)
-                if (c.NumStepResp(n) > 0)
-                    *section[n - 1] = chosen[n - 1];
-            BestEyeRatio = c.BestEyeRatio;
-        }
-    }
-    if (!ok) {
-        msg << "\nERROR:  Front end (FE) model generation failed.\n";
+bool RxLTI_StepResp_AMI::equaliseInParallel(std::stringstream& msg)
+{
+    FIRwParallelStepRespLists& p = Parallel;
+    p.ChannelImpulse = &workingChannel;
+    p.BitRate = BitRate;
+    p.SamplesPerBit = SamplesPerBit;
+    p.AdaptForChLoss = AdaptForOutputLevel;
+    p.Gain_dB = Gain_dB;
+    p.LogicLevel = TxDataLevelPtoP / 2;
+    p.AdaptStepRespIndex = AdaptDataIndex;
+    p.InterpolationType = 2;
+    p.RatioA1 = Section1Ratio;
+    p.AdaptRatio = AdaptSectionRatio;
+    p.RatioA1List = Section1RatioList;
+    setupRxFE_Section(p, 1, NumData1, StepResp_data_values1, msg);
+    setupRxFE_Section(p, 2, NumData2, StepResp_data_values2, msg);
+    p.SuppressMessages = SuppressListMessages;
+    if (!(p.Setup(UseFile, msg) && p.Initialize(msg)))
         return false;
-    }
-    runReady = true;
-    if (SkipOutputImpulse != 0)
-        *done = true;
+    Data1Index = p.EQ1_StepRespIndex;
+    Data2Index = p.EQ2_StepRespIndex;
+    Section1Ratio = p.RatioA1;
+    BestEyeRatio = p.BestEyeRatio;
     return true;
+}
+
+void RxLTI_StepResp_AMI::handSearchSettings()
+{
+    Cascade.AdaptStepRespIndex = AdaptDataIndex;
+    Cascade.AdaptStepRespIndexType = 1;
+    Cascade.InterpolationType = 2;
+    // Lists left over from an earlier configuration are not in use.
+    Cascade.EQ2_NumStepResp = Cascade.EQ3_NumStepResp = Cascade.EQ4_NumStepResp = 0;
+}
+
+bool RxLTI_StepResp_AMI::handList(int n, std::stringstream& msg)
+{
+    return setupRxFE_Section(Cascade, n, numData(n), this->*listFields(n).Table, msg);
+}
+
+int RxLTI_StepResp_AMI::chosenIndex(int n) const
+{
+    return Cascade.*kCascadeLists[n - 1].index;
 }
 
 // The channel streamed through the chosen equaliser, then the equaliser
@@ -382,91 +241,49 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
     return true;
 }
 
+// Taps of the lists in use: both parallel lists, or the cascade's.
+std::size_t RxLTI_StepResp_AMI::listsTapCount(bool* finite)
+{
+    if (!parallelTopology())
+        return cascadeTapCount(finite);
+    *finite = SectionSpectra::allFinite(Parallel.EQ1.Taps()) &&
+              SectionSpectra::allFinite(Parallel.EQ2.Taps()) && std::isfinite(Parallel.Gain);
+    return Parallel.EQ1.Taps().size() + Parallel.EQ2.Taps().size();
+}
+
 bool RxLTI_StepResp_AMI::buildSpectra(std::stringstream& msg)
 {
     // Spectrum size K = 2^a points, at least 4096; the FFT has N = 2K points.
     const size_t N = SectionSpectra::frequencyGrid(SampleRate, OutputImpulse.size(), FreqStep, Frequencies);
 
     FFT fft(UseFile);
-
-    // The section's own response to a unit impulse, N samples of it. Once
-    // every list has seen as many zeros as it has taps, its delay line holds
-    // only zeros and, with finite taps, every later output is exactly 0; those
-    // samples are not streamed.
-    size_t streamed = N;
-    if (FEType != 0 && !agcOnly()) {
-        size_t flush = 1;
-        bool finite = true;
-        if (parallelTopology()) {
-            flush += Parallel.EQ1.Taps().size() + Parallel.EQ2.Taps().size();
-            finite = SectionSpectra::allFinite(Parallel.EQ1.Taps()) &&
-                     SectionSpectra::allFinite(Parallel.EQ2.Taps()) && std::isfinite(Parallel.Gain);
-        } else {
-            for (int n = 1; n <= 4; ++n) {
-                if (Cascade.NumStepResp(n) > 0) {
-                    flush += Cascade.EQList(n)->Taps().size();
-                    finite = finite && SectionSpectra::allFinite(Cascade.EQList(n)->Taps());
-                }
-            }
-            finite = finite && std::isfinite(Cascade.Gain);
-        }
-        if (finite)
-            streamed = std::min(N, flush);
+    if (!streamSectionImpulse(sectionImpulseLength(N), msg)) {
+        // The output spectrum still comes first, with its messages.
+        SectionImpulse.clear();
+        SectionSpectra::spectrumOf(OutputImpulse, N, fft, OutputSpectrum);
+        convertSpectrum(OutputSpectrum, Frequencies, msg);
+        return false;
     }
-    SectionImpulse.assign(streamed, 0.0);
-    for (size_t i = 0; i < streamed; ++i) {
-        Input = (i == 0) ? 1.0 : 0.0;
-        if (!Run(msg)) {
-            // The output spectrum still comes first, with its messages.
-            SectionImpulse.clear();
-            SectionSpectra::spectrumOf(OutputImpulse, N, fft, OutputSpectrum);
-            convertSpectrum(OutputSpectrum, Frequencies, msg);
-            return false;
-        }
-        SectionImpulse[i] = Output;
-    }
-    SectionSpectra::trimTrailingZeros(SectionImpulse);
-
     SectionSpectra::twoSpectra(OutputImpulse, SectionImpulse, N, fft, OutputSpectrum, SectionSpectrum);
     const bool outputOk = convertSpectrum(OutputSpectrum, Frequencies, msg);
     const bool sectionOk = convertSpectrum(SectionSpectrum, Frequencies, msg);
     return outputOk && sectionOk;
 }
 
-bool RxLTI_StepResp_AMI::convertSpectrum(std::vector<std::complex<double>>& spectrum,
-                                         const std::vector<double>& frequencies, std::stringstream& msg)
+void RxLTI_StepResp_AMI::runLists(std::stringstream& msg)
 {
-    return SectionSpectra::convert(spectrum, frequencies, msg);
-}
-
-bool RxLTI_StepResp_AMI::Run(std::stringstream& msg)
-{
-    if (FEType == 0) {
-        Output = Input;
-        return true;
+    if (!parallelTopology()) {
+        runCascade(msg);
+        return;
     }
-    if (!runReady) {
-        Output = 0.0;
-        return false;
-    }
-    if (agcOnly()) {
-        AGC.Input = Input;
-        Output = AGC.Run();
-    } else if (parallelTopology()) {
-        Parallel.Input = Input;
-        Parallel.Run(msg);
-        Output = Parallel.Output;
-    } else {
-        Cascade.Input = Input;
-        Cascade.Run(msg);
-        Output = Cascade.FinalOutput();
-    }
-    return true;
+    Parallel.Input = Input;
+    Parallel.Run(msg);
+    Output = Parallel.Output;
 }
 
 void RxLTI_StepResp_AMI::Finalize()
 {
-    if (FEType != 0 && !agcOnly()) {
+    if (listsInUse()) {
         if (parallelTopology())
             Parallel.Finalize();
         else

@@ -10,10 +10,9 @@
 #include "eq/AutoGainControl.h"
 #include "eq/FIRwMultipleStepRespLists.h"
 #include "eq/FIRwParallelStepRespLists.h"
+#include "eq/SectionEngine.h"
 
 namespace Veltramodels20200612 {
-
-class FFT;
 
 // Front-end section for equalisers described by step-response tables. It
 // takes the channel impulse (gain per sample) and up to four tables, one per
@@ -32,70 +31,78 @@ class FFT;
 // An empty channel gives an empty output impulse.
 //
 // Use: set the members, Setup, Initialize; afterwards Run streams one sample
-// at a time through the section (Input -> Output); Finalize.
-class RxLTI_StepResp_AMI {
+// at a time through the section (Input -> Output); Finalize. The paths,
+// the rules and Run are those of the pole/zero section: both are front ends
+// of one engine, SectionEngine.
+class RxLTI_StepResp_AMI : public SectionEngine<RxLTI_StepResp_AMI, FIRwMultipleStepRespLists> {
 public:
-    RxLTI_StepResp_AMI();
+    RxLTI_StepResp_AMI() = default;
     RxLTI_StepResp_AMI(const RxLTI_StepResp_AMI&) = delete;
     RxLTI_StepResp_AMI& operator=(const RxLTI_StepResp_AMI&) = delete;
 
     std::vector<double> ChannelImpulse;  // filled by the owner; trimmed in place
-    double Input;
+    double Input = 0.0;
     std::vector<double> OutputImpulse;                  // equalised channel impulse
     std::vector<std::complex<double>> OutputSpectrum;   // (dB, unwrapped phase in degrees)
     std::vector<double> SectionImpulse;                 // the section's own unit-impulse response
     std::vector<std::complex<double>> SectionSpectrum;  // (dB, unwrapped phase in degrees)
     std::vector<double> Frequencies;                    // Hz, of both spectra
-    double Output;
-    double BitRate;
-    int SamplesPerBit;
-    double TxDataLevelPtoP;
-    double FreqStep;  // 0 = from the impulse length; overwritten with the step used
-    int FEType;       // lists in use, 0..4
-    double InputGain;
+    double Output = 0.0;
+    double BitRate = 8e9;
+    int SamplesPerBit = 32;
+    double TxDataLevelPtoP = 1.0;
+    double FreqStep = 0.0;  // 0 = from the impulse length; overwritten with the step used
+    int FEType = 0;         // lists in use, 0..4
+    double InputGain = 1.0;
     // Per list: state count, table (the owner's slot holding the table, not
     // owned), layout flag and selected index (written back after a search).
-    int NumData1;
-    std::vector<double>** StepResp_data_values1;
-    int ColumnArrangement1;
-    int Data1Index;
-    int NumData2;
-    std::vector<double>** StepResp_data_values2;
-    int ColumnArrangement2;
-    int Data2Index;
-    int NumData3;
-    std::vector<double>** StepResp_data_values3;
-    int ColumnArrangement3;
-    int Data3Index;
-    int NumData4;
-    std::vector<double>** StepResp_data_values4;
-    int ColumnArrangement4;
-    int Data4Index;
-    int AdaptDataIndex;       // 1 = search the states
-    int AdaptForOutputLevel;  // 0..3
-    double OutputLevel;
-    double Gain_dB;
-    int SectionTopology;    // 0 cascade, 1 parallel sections
-    int AdaptSectionRatio;  // parallel: 1 = search Section1RatioList
+    int NumData1 = 0;
+    std::vector<double>** StepResp_data_values1 = nullptr;
+    int ColumnArrangement1 = 0;
+    int Data1Index = 1;
+    int NumData2 = 0;
+    std::vector<double>** StepResp_data_values2 = nullptr;
+    int ColumnArrangement2 = 0;
+    int Data2Index = 1;
+    int NumData3 = 0;
+    std::vector<double>** StepResp_data_values3 = nullptr;
+    int ColumnArrangement3 = 0;
+    int Data3Index = 1;
+    int NumData4 = 0;
+    std::vector<double>** StepResp_data_values4 = nullptr;
+    int ColumnArrangement4 = 0;
+    int Data4Index = 1;
+    int AdaptDataIndex = 0;       // 1 = search the states
+    int AdaptForOutputLevel = 0;  // 0..3
+    double OutputLevel = 1.0;
+    double Gain_dB = 0.0;
+    int SectionTopology = 0;    // 0 cascade, 1 parallel sections
+    int AdaptSectionRatio = 0;  // parallel: 1 = search Section1RatioList
     std::vector<double> Section1RatioList;
-    double Section1Ratio;  // parallel: ratio of list 1 (written back after a search)
+    double Section1Ratio = 0.9;  // parallel: ratio of list 1 (written back after a search)
     FIRwMultipleStepRespLists Cascade;
     FIRwParallelStepRespLists Parallel;
     AutoGainControl AGC;
-    int SkipOutputImpulse;
-    int SkipSpectrum;
-    int SuppressListMessages;
-    int SuppressMessages;
-    int SkipFinalEvaluation;
-    double BestEyeRatio;
-    std::ofstream* UseFile;  // optional log stream (not owned)
-    double SampleRate;       // SamplesPerBit x BitRate
+    int SkipOutputImpulse = 0;
+    int SkipSpectrum = 0;
+    int SuppressListMessages = 0;
+    int SuppressMessages = 0;
+    int SkipFinalEvaluation = 0;
+    double BestEyeRatio = 0.0;
+    std::ofstream* UseFile = nullptr;  // optional log stream (not owned)
+    double SampleRate = 32 * 8e9;      // SamplesPerBit x BitRate
 
-    bool Setup(std::ofstream* useFile, std::stringstream& msg);
-    bool Initialize(std::stringstream& msg);
-    // One sample through the section. False (Output 0) when the section has
-    // not been built by a successful Initialize.
-    bool Run(std::stringstream& msg);
+    // The numbered fields of list n (1..4), so that an owner hands the lists
+    // on in one loop.
+    struct ListFields {
+        int RxLTI_StepResp_AMI::*NumData;
+        int RxLTI_StepResp_AMI::*DataIndex;
+        std::vector<double>** RxLTI_StepResp_AMI::*Table;
+        int RxLTI_StepResp_AMI::*ColumnArrangement;
+    };
+    static const ListFields& listFields(int n);
+
+    // Setup, Initialize, Run and convertSpectrum are the engine's.
     void Finalize();
 
     bool setupRxFE_Section(FIRwMultipleStepRespLists& cascade, int n, int count, std::vector<double>** table,
@@ -104,21 +111,20 @@ public:
     bool setupRxFE_Section(FIRwParallelStepRespLists& parallel, int n, int count, std::vector<double>** table,
                            std::stringstream& msg);
 
-    // Turns a spectrum of FFT bins (scaled by 1/N, N = 2 x its size) into
-    // (dB, phase in degrees) with the phase unwrapped along frequencies.
-    bool convertSpectrum(std::vector<std::complex<double>>& spectrum, const std::vector<double>& frequencies,
-                         std::stringstream& msg);
-
 private:
-    bool useFileHeaderWritten;
-    bool runReady;                       // the active path can Run
-    std::vector<double> workingChannel;  // the lists' channel, kept for their rebuild
-
+    friend class SectionEngine<RxLTI_StepResp_AMI, FIRwMultipleStepRespLists>;
+    static const SectionFamily& family() { return SectionFamily::stepResponse; }
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
-    bool agcOnly() const { return FEType == 1 && NumData1 == 0; }
-    int listIndexFor(int n, int count) const;
-    int listIndex(int n) const;
-    bool initializeLists(std::stringstream& msg, bool* done);
+    bool checkSectionRules(SetupChecks& check, std::stringstream& msg);
+    void passThrough(std::stringstream& msg);
+    bool equaliseChannel(std::stringstream& msg);
+    bool equaliseInParallel(std::stringstream& msg);
+    void handSearchSettings();
+    bool handList(int n, std::stringstream& msg);
+    int cascadeCount(int n) const { return Cascade.NumStepResp(n); }
+    int chosenIndex(int n) const;
+    std::size_t listsTapCount(bool* finite);
+    void runLists(std::stringstream& msg);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
 };

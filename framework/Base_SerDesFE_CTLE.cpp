@@ -154,47 +154,29 @@ bool Base_SerDesFE_CTLE::Setup()
         s.StepResp_data_values1 = &Data1_Selected;
     }
 
-    // List 2 and the parallel topology.
-    s.SectionTopology = 0;
-    if (FEType < 2) {
-        s.NumData2 = 0;
-        s.Data2Index = 1;
-        s.StepResp_data_values2 = nullptr;
-    } else {
-        s.NumData2 = NumData2;
-        s.Data2Index = AdaptForChannel == 1 ? 1 : Data2Index;
-        selectTable(Data2_Selected, Data2, Data2_Slow, Data2_Fast);
-        s.StepResp_data_values2 = &Data2_Selected;
-        s.ColumnArrangement2 = ColumnArrangement2;
-        if (FEType == 2) {
-            s.SectionTopology = SectionTopology;
-            s.AdaptSectionRatio = AdaptForChannel == 0 ? 0 : AdaptSectionRatio;
-            s.Section1RatioList = Section1RatioList;
-            s.Section1Ratio = Section1Ratio;
+    // Lists 2 to 4, each in use up to FEType.
+    for (int n = 2; n <= 4; ++n) {
+        const ListFields<Base_SerDesFE_CTLE> from = listFields<Base_SerDesFE_CTLE>(n);
+        const RxLTI_StepResp_AMI::ListFields& to = RxLTI_StepResp_AMI::listFields(n);
+        if (FEType < n) {
+            s.*to.NumData = 0;
+            s.*to.DataIndex = 1;
+            s.*to.Table = nullptr;
+            continue;
         }
+        s.*to.NumData = this->*from.NumData;
+        s.*to.DataIndex = AdaptForChannel == 1 ? 1 : this->*from.DataIndex;
+        selectTable(this->*from.Selected, this->*from.Typical, this->*from.Slow, this->*from.Fast);
+        s.*to.Table = &(this->*from.Selected);
+        s.*to.ColumnArrangement = this->*from.ColumnArrangement;
     }
-    // Lists 3 and 4.
-    if (FEType > 2) {
-        s.NumData3 = NumData3;
-        s.Data3Index = AdaptForChannel == 1 ? 1 : Data3Index;
-        selectTable(Data3_Selected, Data3, Data3_Slow, Data3_Fast);
-        s.StepResp_data_values3 = &Data3_Selected;
-        s.ColumnArrangement3 = ColumnArrangement3;
-    } else {
-        s.NumData3 = 0;
-        s.Data3Index = 1;
-        s.StepResp_data_values3 = nullptr;
-    }
-    if (FEType > 3) {
-        s.NumData4 = NumData4;
-        s.Data4Index = AdaptForChannel == 1 ? 1 : Data4Index;
-        selectTable(Data4_Selected, Data4, Data4_Slow, Data4_Fast);
-        s.StepResp_data_values4 = &Data4_Selected;
-        s.ColumnArrangement4 = ColumnArrangement4;
-    } else {
-        s.NumData4 = 0;
-        s.Data4Index = 1;
-        s.StepResp_data_values4 = nullptr;
+    // The parallel topology.
+    s.SectionTopology = 0;
+    if (FEType == 2) {
+        s.SectionTopology = SectionTopology;
+        s.AdaptSectionRatio = AdaptForChannel == 0 ? 0 : AdaptSectionRatio;
+        s.Section1RatioList = Section1RatioList;
+        s.Section1Ratio = Section1Ratio;
     }
 
     s.SkipSpectrum = SkipSpectrum;

@@ -50,6 +50,94 @@ struct Node {
     double phase;  // unwrapped, radians
 };
 
+// One node per data point and, when the data start above 0 Hz, a 0 Hz node
+// in front of them (magnitude held or extrapolated, zero phase).
+std::vector<Node> dataNodes(const SpectrumDataToImpulse& s)
+{
+    const size_t m = s.Frequency.size();
+    std::vector<Node> nodes;
+    nodes.reserve(m + 1);
+    for (size_t i = 0; i < m; ++i) {
+        std::complex<double> h(s.RealPart[i], s.ImagPart[i]);
+        if (i == 0 && s.Frequency[0] == 0.0 && s.ZeroHzCorrection == 1)
+            h = std::complex<double>(h.real(), 0.0);
+        nodes.push_back({s.Frequency[i], h, std::abs(h), std::arg(h)});
+    }
+    if (s.Frequency[0] > 0.0) {
+        double dcMag = 0.0;
+        if (s.ExtrapolationType == 1 || (s.ExtrapolationType == 2 && m == 1)) {
+            dcMag = nodes[0].mag;
+        } else if (s.ExtrapolationType == 2) {
+            const double slope = (nodes[1].mag - nodes[0].mag) / (nodes[1].f - nodes[0].f);
+            dcMag = nodes[0].mag - slope * nodes[0].f;
+            if (dcMag < 0.0)
+                dcMag = 0.0;
+        }
+        nodes.insert(nodes.begin(), Node{0.0, std::complex<double>(dcMag, 0.0), dcMag, 0.0});
+    }
+    return nodes;
+}
+
+void unwrapPhase(std::vector<Node>& nodes)
+{
+    for (size_t i = 1; i < nodes.size(); ++i) {
+        double d = nodes[i].phase - nodes[i - 1].phase;
+        d -= 2.0 * kPi * std::floor((d + kPi) / (2.0 * kPi));
+        nodes[i].phase = nodes[i - 1].phase + d;
+    }
+}
+
+// Takes out the bulk delay (the mean phase slope over the band where the
+// response is not negligible) so that only the slowly varying rest is
+// interpolated between data points; interpolating a fast-turning phase
+// directly would leave periodic errors that show up as echoes at multiples
+// of 1 / (data spacing). Returns the delay, in seconds.
+double removeBulkDelay(std::vector<Node>& nodes)
+{
+    double delay = 0.0;
+    double maxMag = 0.0;
+    for (const Node& nd : nodes)
+        maxMag = std::fmax(maxMag, nd.mag);
+    size_t last = 0;
+    for (size_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i].mag >= 1e-3 * maxMag)
+            last = i;
+    if (last > 0 && nodes[last].f > nodes[0].f)
+        delay = -(nodes[last].phase - nodes[0].phase) / (2.0 * kPi * (nodes[last].f - nodes[0].f));
+    for (Node& nd : nodes) {
+        nd.phase += 2.0 * kPi * nd.f * delay;
+        nd.h = std::polar(nd.mag, nd.phase);
+    }
+    return delay;
+}
+
+// Data spaced df apart describe a response only up to a length of 1/df;
+// past half of that, interpolation errors return as echoes. The longest
+// impulse the widest spacing below half the sample rate resolves, at most n
+// samples; 0 = no limit.
+size_t resolvedLength(const std::vector<double>& frequency, double sampleRate, size_t n)
+{
+    double widest = 0.0;
+    for (size_t i = 1; i < frequency.size() && frequency[i - 1] < 0.5 * sampleRate; ++i)
+        widest = std::fmax(widest, frequency[i] - frequency[i - 1]);
+    if (!(widest > 0.0))
+        return 0;
+    const double span = std::floor(0.5 * sampleRate / widest);
+    return span < static_cast<double>(n) ? static_cast<size_t>(span) + 1 : n;
+}
+
+// The response at f between nodes a and b: linear in real/imag parts, or
+// (interpolationType 1) in magnitude and unwrapped phase.
+std::complex<double> between(const Node& a, const Node& b, double f, int interpolationType)
+{
+    const double t = (f - a.f) / (b.f - a.f);
+    if (interpolationType != 1)
+        return a.h + t * (b.h - a.h);
+    const double mag = a.mag + t * (b.mag - a.mag);
+    const double ph = a.phase + t * (b.phase - a.phase);
+    return std::polar(mag, ph);
+}
+
 }  // namespace
 
 SpectrumDataToImpulse::SpectrumDataToImpulse()
@@ -153,67 +241,13 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
         msg << "SpectrumDataToImpulse::Setup must succeed before Initialize.\n";
         return false;
     }
-    const size_t m = Frequency.size();
-    std::vector<Node> nodes;
-    nodes.reserve(m + 1);
-    for (size_t i = 0; i < m; ++i) {
-        std::complex<double> h(RealPart[i], ImagPart[i]);
-        if (i == 0 && Frequency[0] == 0.0 && ZeroHzCorrection == 1)
-            h = std::complex<double>(h.real(), 0.0);
-        nodes.push_back({Frequency[i], h, std::abs(h), std::arg(h)});
-    }
-    if (Frequency[0] > 0.0) {
-        double dcMag = 0.0;
-        if (ExtrapolationType == 1 || (ExtrapolationType == 2 && m == 1)) {
-            dcMag = nodes[0].mag;
-        } else if (ExtrapolationType == 2) {
-            const double slope = (nodes[1].mag - nodes[0].mag) / (nodes[1].f - nodes[0].f);
-            dcMag = nodes[0].mag - slope * nodes[0].f;
-            if (dcMag < 0.0)
-                dcMag = 0.0;
-        }
-        nodes.insert(nodes.begin(), Node{0.0, std::complex<double>(dcMag, 0.0), dcMag, 0.0});
-    }
-    // Unwrap the phase along frequency.
-    for (size_t i = 1; i < nodes.size(); ++i) {
-        double d = nodes[i].phase - nodes[i - 1].phase;
-        d -= 2.0 * kPi * std::floor((d + kPi) / (2.0 * kPi));
-        nodes[i].phase = nodes[i - 1].phase + d;
-    }
-    // Delay adjustment: take out the bulk delay (the mean phase slope over the
-    // band where the response is not negligible) before interpolating, so
-    // that only the slowly varying rest is interpolated between data points.
-    // Interpolating a fast-turning phase directly would leave periodic errors
-    // that show up as echoes at multiples of 1 / (data spacing).
-    double delay = 0.0;
-    {
-        double maxMag = 0.0;
-        for (const Node& nd : nodes)
-            maxMag = std::fmax(maxMag, nd.mag);
-        size_t last = 0;
-        for (size_t i = 0; i < nodes.size(); ++i)
-            if (nodes[i].mag >= 1e-3 * maxMag)
-                last = i;
-        if (last > 0 && nodes[last].f > nodes[0].f)
-            delay = -(nodes[last].phase - nodes[0].phase) / (2.0 * kPi * (nodes[last].f - nodes[0].f));
-        for (Node& nd : nodes) {
-            nd.phase += 2.0 * kPi * nd.f * delay;
-            nd.h = std::polar(nd.mag, nd.phase);
-        }
-    }
+    std::vector<Node> nodes = dataNodes(*this);
+    unwrapPhase(nodes);
+    const double delay = removeBulkDelay(nodes);
 
     const size_t n = size_t(1) << FFT_Exponent;
     const size_t half = n / 2;
-    // Data spaced df apart describe a response only up to a length of 1/df;
-    // past half of that, interpolation errors return as echoes.
-    resolvedSamples = 0;
-    double widest = 0.0;
-    for (size_t i = 1; i < m && Frequency[i - 1] < 0.5 * SampleRate; ++i)
-        widest = std::fmax(widest, Frequency[i] - Frequency[i - 1]);
-    if (widest > 0.0) {
-        const double span = std::floor(0.5 * SampleRate / widest);
-        resolvedSamples = span < static_cast<double>(n) ? static_cast<size_t>(span) + 1 : n;
-    }
+    resolvedSamples = resolvedLength(Frequency, SampleRate, n);
     const double df = SampleRate / static_cast<double>(n);
     const double fTop = std::fmin(nodes.back().f, 0.5 * SampleRate);
     const double taperStart = fTop * (1.0 - TaperFraction);
@@ -225,21 +259,8 @@ bool SpectrumDataToImpulse::Initialize(std::stringstream& msg)
             break;
         while (j + 1 < nodes.size() && nodes[j + 1].f < f)
             ++j;
-        std::complex<double> h;
-        if (j + 1 >= nodes.size()) {
-            h = nodes[j].h;
-        } else {
-            const Node& a = nodes[j];
-            const Node& b = nodes[j + 1];
-            const double t = (f - a.f) / (b.f - a.f);
-            if (InterpolationType == 1) {
-                const double mag = a.mag + t * (b.mag - a.mag);
-                const double ph = a.phase + t * (b.phase - a.phase);
-                h = std::polar(mag, ph);
-            } else {
-                h = a.h + t * (b.h - a.h);
-            }
-        }
+        std::complex<double> h =
+            (j + 1 >= nodes.size()) ? nodes[j].h : between(nodes[j], nodes[j + 1], f, InterpolationType);
         h *= std::polar(1.0, -2.0 * kPi * f * delay);
         if (TaperFraction > 0.0 && f > taperStart && fTop > taperStart)
             h *= 0.5 * (1.0 + std::cos(kPi * (f - taperStart) / (fTop - taperStart)));

@@ -2,102 +2,14 @@
 
 namespace Veltramodels20200612 {
 
-FIRwMultiplePZLists::FIRwMultiplePZLists()
-    : Input(0.0),
-      EQ1_Output(0.0),
-      EQ2_Output(0.0),
-      EQ3_Output(0.0),
-      EQ4_Output(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      EQ1_DataIndex(1),
-      EQ2_DataIndex(0),
-      EQ3_DataIndex(0),
-      EQ4_DataIndex(0),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      LogicLevel(0.5),
-      AGC_Level(1.0),
-      AdaptDataIndex(0),
-      AdaptDataIndexType(1),
-      EQ1_NumData(0),
-      EQ2_NumData(0),
-      EQ3_NumData(0),
-      EQ4_NumData(0),
-      EQ1_Data_data_values(nullptr),
-      EQ2_Data_data_values(nullptr),
-      EQ3_Data_data_values(nullptr),
-      EQ4_Data_data_values(nullptr),
-      Gain(1.0),
-      SuppressMessages(0),
-      CycleCount(0),
-      StateCount(0),
-      BestEyeRatio(-1e40),
-      SkipFinalEvaluation(0),
-      UseFile(nullptr),
-      ListChannel(1, 1.0),
-      SampleCount(0)
-{
-}
-
-FIRwPZList* FIRwMultiplePZLists::EQList(int n)
-{
-    switch (n) {
-    case 1:
-        return &EQ1;
-    case 2:
-        return &EQ2;
-    case 3:
-        return &EQ3;
-    case 4:
-        return &EQ4;
-    default:
-        return nullptr;
-    }
-}
-
-int FIRwMultiplePZLists::NumData(int n) const
-{
-    switch (n) {
-    case 1:
-        return EQ1_NumData;
-    case 2:
-        return EQ2_NumData;
-    case 3:
-        return EQ3_NumData;
-    case 4:
-        return EQ4_NumData;
-    default:
-        return 0;
-    }
-}
-
-int& FIRwMultiplePZLists::stateIndex(int n)
-{
-    switch (n) {
-    case 2:
-        return EQ2_DataIndex;
-    case 3:
-        return EQ3_DataIndex;
-    case 4:
-        return EQ4_DataIndex;
-    default:
-        return EQ1_DataIndex;
-    }
-}
-
-const ListCascadeTexts& FIRwMultiplePZLists::texts()
-{
-    static const ListCascadeTexts t = {"Veltramodels20200612::FIRwMultiplePZLists\n",
-                                       "DataIndex",
-                                       "NumData",
-                                       "AdaptDataIndex",
-                                       "Optimization of EQ with ",
-                                       "For the selected EQ states, the open eye ratio = ",
-                                       true};
-    return t;
-}
+const FIRwMultiplePZLists::Fields FIRwMultiplePZLists::kFields = {
+    {&FIRwMultiplePZLists::EQ1_NumData, &FIRwMultiplePZLists::EQ2_NumData, &FIRwMultiplePZLists::EQ3_NumData,
+     &FIRwMultiplePZLists::EQ4_NumData},
+    {&FIRwMultiplePZLists::EQ1_DataIndex, &FIRwMultiplePZLists::EQ2_DataIndex,
+     &FIRwMultiplePZLists::EQ3_DataIndex, &FIRwMultiplePZLists::EQ4_DataIndex},
+    &FIRwMultiplePZLists::AdaptDataIndex,
+    &FIRwMultiplePZLists::AdaptDataIndexType,
+    &kPoleZeroCascadeTexts};
 
 // EQ1's state array must always be set, even without states; a bad search
 // type ends Setup at once; the other arrays only when their list is in use.
@@ -110,14 +22,9 @@ bool FIRwMultiplePZLists::checkTypeAndTables(SetupChecks& check, std::stringstre
         return false;
     if (eq1Missing || !check.ok())
         return false;
-    PZImpulse* arrays[3] = {EQ2_Data_data_values, EQ3_Data_data_values, EQ4_Data_data_values};
-    for (int n = 2; n <= 4; ++n) {
-        if (NumData(n) >= 1 && arrays[n - 2] == nullptr) {
-            msg << "EQ" << n << "_Data_data_values vector size must be > 0.\n";
-            return false;
-        }
-    }
-    return true;
+    PZImpulse* arrays[4] = {EQ1_Data_data_values, EQ2_Data_data_values, EQ3_Data_data_values,
+                            EQ4_Data_data_values};
+    return laterListsHaveTables([&](int n) { return arrays[n - 1] == nullptr; }, "Data_data_values", msg);
 }
 
 bool FIRwMultiplePZLists::SetupEQ(int n, int index, std::stringstream& msg)

@@ -4,31 +4,12 @@
 
 #include "dsp/ImpulseOperations.h"
 #include "dsp/SetupChecks.h"
+#include "eq/GainAdaptation.h"
+#include "eq/StateSearch.h"
 
 namespace Veltramodels20200612 {
 
 FIRwPZList::FIRwPZList()
-    : Input(0.0),
-      Output(0.0),
-      Time(0.0),
-      ChannelImpulse(nullptr),
-      BitRate(28e9),
-      SamplesPerBit(32),
-      DataIndex(2),
-      AdaptForChLoss(0),
-      Gain_dB(0.0),
-      AGC_Level(1.0),
-      SourceLogicLevel(0.5),
-      AdaptDataIndex(0),
-      NumData(0),
-      PZ_data(nullptr),
-      SuppressMessages(0),
-      Gain(1.0),
-      UseFile(nullptr),
-      BestEyeRatio(-1e40),
-      SampleInterval(0.0),
-      SampleCount(0),
-      channelInverted_(false)
 {
     Filter.Taps = &ImpulseResponse;
     Filter.InitialValue = 0.0;
@@ -155,36 +136,18 @@ bool FIRwPZList::Initialize(std::stringstream& msg)
 // generated again for Run.
 bool FIRwPZList::searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg)
 {
-    BestEyeRatio = -1e40;
-    int best = 1;
-    double bestBc = 0.0, bestWc = 0.0;
-    for (int k = 1; k <= NumData; ++k) {
-        std::stringstream scratch;
+    DataIndex = 1;
+    auto measure = [&](int k, double* kb, double* kw, std::stringstream& scratch) {
         std::vector<double> v;
-        if (!generate(k, scratch)) {
-            msg << scratch.str();
-            DataIndex = best;
+        if (!generate(k, scratch))
             return false;
-        }
         trialChannel(v);
         convolveChImpFIR(v, static_cast<std::int64_t>(ScaledChannel.size()), scratch);
-        double kb = 0.0, kw = 0.0;
-        if (!ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, &kb, &kw, scratch)) {
-            msg << scratch.str();
-            DataIndex = best;
-            return false;
-        }
-        // A trial with no response has no ratio and never wins.
-        if (kb != 0.0 && kw / kb > BestEyeRatio) {
-            BestEyeRatio = kw / kb;
-            best = k;
-            bestBc = kb;
-            bestWc = kw;
-        }
-    }
-    DataIndex = best;
-    *bc = bestBc;
-    *wc = bestWc;
+        return ops.determineEyeBcWcUpperLevels(v, SamplesPerBit, AGC_Level, kb, kw, scratch);
+    };
+    if (!StateSearch::run(NumData, measure, &DataIndex, &BestEyeRatio, bc, wc, msg))
+        return false;
+    const int best = DataIndex;
     if (SuppressMessages == 0) {
         if (BestEyeRatio > 0.0)
             msg << "Adaptation of the equalizer for best output eye opening results in data index = " << best
@@ -220,48 +183,20 @@ void FIRwPZList::adaptGain(ImpulseOperations& ops, bool measured, double bc, dou
                 msg << "Equalizer output eye is closed.\n";
         }
     }
-    // A level that cannot be measured leaves the gain at 1.
-    double adapted = Gain;
-    switch (AdaptForChLoss) {
-    case 1: {
-        double sum = 0.0;
-        for (double x : v)
-            sum += x;
-        adapted = AGC_Level / sum;
-        break;
-    }
-    case 2:
-        adapted = AGC_Level * ops.impulseGainAtNyquist(BitRate, SamplesPerBit, v);
-        break;
-    case 3:
-        adapted = wc > 0.0 ? AGC_Level / ((bc + wc) / 2.0) : AGC_Level / (bc / 2.0);
-        if (AGC_Level != 2.0 * SourceLogicLevel)
-            adapted *= AGC_Level / (2.0 * SourceLogicLevel);
-        break;
-    default:
-        break;
-    }
-    if (std::isfinite(adapted) && adapted != 0.0)
-        Gain = adapted;
-    Gain_dB = 20.0 * std::log10(std::fabs(Gain));
-    if (SuppressMessages == 0) {
-        switch (AdaptForChLoss) {
-        case 1:
-            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                << " dB at 0 Hz";
-            break;
-        case 2:
-            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
-                << " dB at Nyquist Hz";
-            break;
-        case 3:
+    // A level that cannot be measured leaves the gain at 1. The eye's level
+    // is scaled further when the target is not the source's eye height.
+    const GainAdaptation::Response response = {v, bc, wc, BitRate, SamplesPerBit};
+    double adapted = GainAdaptation::adapted(AdaptForChLoss, AGC_Level, response, ops, Gain);
+    if (AdaptForChLoss == 3 && AGC_Level != 2.0 * SourceLogicLevel)
+        adapted *= AGC_Level / (2.0 * SourceLogicLevel);
+    GainAdaptation::keepUsable(adapted, &Gain, &Gain_dB);
+    if (SuppressMessages == 0 && AdaptForChLoss >= 1 && AdaptForChLoss <= 3) {
+        if (AdaptForChLoss == 3)
             msg << "To adapt equalizer output for peak-to-peak eye level of " << AGC_Level;
-            break;
-        default:
-            break;
-        }
-        if (AdaptForChLoss >= 1 && AdaptForChLoss <= 3)
-            msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
+        else
+            msg << "To adapt equalizer output for system gain of " << 20.0 * std::log10(AGC_Level)
+                << (AdaptForChLoss == 1 ? " dB at 0 Hz" : " dB at Nyquist Hz");
+        msg << ", a gain of " << Gain_dB << " dB is added at the equalizer output.\n";
     }
     // The trial convolution left state in the FIR.
     Filter.Initialize();

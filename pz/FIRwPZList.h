@@ -37,37 +37,40 @@ public:
     // the taps (size taps + count), streamed through the list's FIR.
     void convolveChImpFIR(std::vector<double>& v, std::int64_t count, std::stringstream& msg);
 
-    double Input;
-    double Output;
-    double Time;
-    std::vector<double>* ChannelImpulse;  // not owned
-    double BitRate;
-    int SamplesPerBit;
-    int DataIndex;       // selected state, 1-based
-    int AdaptForChLoss;  // 0 fixed, 1 gain at 0 Hz, 2 at Nyquist, 3 eye level
-    double Gain_dB;
-    double AGC_Level;
-    double SourceLogicLevel;
-    int AdaptDataIndex;
-    int NumData;
-    PZImpulse* PZ_data;  // the states, not owned
-    int SuppressMessages;
-    double Gain;
+    double Input = 0.0;
+    double Output = 0.0;
+    double Time = 0.0;
+    std::vector<double>* ChannelImpulse = nullptr;  // not owned
+    double BitRate = 28e9;
+    int SamplesPerBit = 32;
+    int DataIndex = 2;       // selected state, 1-based
+    int AdaptForChLoss = 0;  // 0 fixed, 1 gain at 0 Hz, 2 at Nyquist, 3 eye level
+    double Gain_dB = 0.0;
+    double AGC_Level = 1.0;
+    double SourceLogicLevel = 0.5;
+    int AdaptDataIndex = 0;
+    int NumData = 0;
+    PZImpulse* PZ_data = nullptr;  // the states, not owned
+    int SuppressMessages = 0;
+    double Gain = 1.0;
     std::vector<double> ScaledChannel;
     FIR Filter;
-    std::ofstream* UseFile;
+    std::ofstream* UseFile = nullptr;
     std::vector<double> TimeAxis;         // the selected state's time axis
     std::vector<double> ImpulseResponse;  // the selected state's impulse: the taps
-    double BestEyeRatio;
-    double SampleInterval;
-    std::int64_t SampleCount;
+    double BestEyeRatio = -1e40;
+    double SampleInterval = 0.0;
+    std::int64_t SampleCount = 0;
+
+    // The taps, as every list family names them: ImpulseResponse.
+    const std::vector<double>& Taps() const { return ImpulseResponse; }
 
 private:
     bool generate(int index, std::stringstream& msg);
     bool searchIndex(ImpulseOperations& ops, double* bc, double* wc, std::stringstream& msg);
     void adaptGain(ImpulseOperations& ops, bool measured, double bc, double wc, std::stringstream& msg);
     void trialChannel(std::vector<double>& v) const;
-    bool channelInverted_;
+    bool channelInverted_ = false;
 };
 
 }  // namespace Veltramodels20200612

@@ -11,6 +11,7 @@
 #include "pz/FIRwMultiplePZLists.h"
 #include "pz/PZImpulse.h"
 #include "pz/PZ_Data.h"
+#include "eq/SectionEngine.h"
 
 namespace Veltramodels20200612 {
 
@@ -30,62 +31,60 @@ namespace Veltramodels20200612 {
 // are, so the same records can be handed to any number of Initialize calls.
 //
 // Use: set the members, Setup, Initialize; afterwards Run streams one sample
-// at a time through the section (Input -> Output); Finalize.
-class RxLTI_PZ_AMI {
+// at a time through the section (Input -> Output); Finalize. The paths,
+// the rules and Run are those of the step-response section: both are front
+// ends of one engine, SectionEngine.
+class RxLTI_PZ_AMI : public SectionEngine<RxLTI_PZ_AMI, FIRwMultiplePZLists> {
 public:
-    RxLTI_PZ_AMI();
+    RxLTI_PZ_AMI() = default;
     ~RxLTI_PZ_AMI();
     RxLTI_PZ_AMI(const RxLTI_PZ_AMI&) = delete;
     RxLTI_PZ_AMI& operator=(const RxLTI_PZ_AMI&) = delete;
 
     std::vector<double> ChannelImpulse;  // filled by the owner; trimmed in place
-    double Input;
+    double Input = 0.0;
     std::vector<double> OutputImpulse;
     std::vector<std::complex<double>> OutputSpectrum;  // (dB, unwrapped phase in degrees)
     std::vector<double> SectionImpulse;
     std::vector<std::complex<double>> SectionSpectrum;  // (dB, unwrapped phase in degrees)
     std::vector<double> Frequencies;
-    double Output;
-    double BitRate;
-    int SamplesPerBit;
-    double TxDataLevelPtoP;
-    double FreqStep;
-    int FEType;  // lists in use, 0..4
-    double InputGain;
+    double Output = 0.0;
+    double BitRate = 8e9;
+    int SamplesPerBit = 32;
+    double TxDataLevelPtoP = 1.0;
+    double FreqStep = 0.0;
+    int FEType = 0;  // lists in use, 0..4
+    double InputGain = 1.0;
     // Per list: state count, the owner's records (not owned, not modified)
     // and the selected index (written back after a search).
-    int NumData1;
-    PZ_Data* PZ_data_values1;
-    int Data1Index;
-    int NumData2;
-    PZ_Data* PZ_data_values2;
-    int Data2Index;
-    int NumData3;
-    PZ_Data* PZ_data_values3;
-    int Data3Index;
-    int NumData4;
-    PZ_Data* PZ_data_values4;
-    int Data4Index;
-    int AdaptDataIndex;
-    int AdaptForOutputLevel;  // 0..3
-    double OutputLevel;
-    double Gain_dB;
+    int NumData1 = 0;
+    PZ_Data* PZ_data_values1 = nullptr;
+    int Data1Index = 1;
+    int NumData2 = 0;
+    PZ_Data* PZ_data_values2 = nullptr;
+    int Data2Index = 1;
+    int NumData3 = 0;
+    PZ_Data* PZ_data_values3 = nullptr;
+    int Data3Index = 1;
+    int NumData4 = 0;
+    PZ_Data* PZ_data_values4 = nullptr;
+    int Data4Index = 1;
+    int AdaptDataIndex = 0;
+    int AdaptForOutputLevel = 0;  // 0..3
+    double OutputLevel = 1.0;
+    double Gain_dB = 0.0;
     FIRwMultiplePZLists Cascade;
     AutoGainControl AGC;
-    int SkipOutputImpulse;
-    int SkipSpectrum;
-    int SuppressListMessages;
-    int SuppressMessages;
-    int SkipFinalEvaluation;
-    double BestEyeRatio;
-    std::ofstream* UseFile;
-    double SampleRate;
+    int SkipOutputImpulse = 0;
+    int SkipSpectrum = 0;
+    int SuppressListMessages = 0;
+    int SuppressMessages = 0;
+    int SkipFinalEvaluation = 0;
+    double BestEyeRatio = 0.0;
+    std::ofstream* UseFile = nullptr;
+    double SampleRate = 32 * 8e9;
 
-    bool Setup(std::ofstream* useFile, std::stringstream& msg);
-    bool Initialize(std::stringstream& msg);
-    // One sample through the section. False (Output 0) when the section has
-    // not been built by a successful Initialize.
-    bool Run(std::stringstream& msg);
+    // Setup, Initialize, Run and convertSpectrum are the engine's.
     void Finalize();
 
     // Builds the states of list n from count records into *out (array new;
@@ -94,9 +93,6 @@ public:
     // next call for the same list.
     bool setupRxFE_Section(FIRwMultiplePZLists& cascade, int n, int count, PZImpulse** out, PZ_Data* records,
                            std::stringstream& msg);
-
-    bool convertSpectrum(std::vector<std::complex<double>>& spectrum, const std::vector<double>& frequencies,
-                         std::stringstream& msg);
 
 private:
     // The section's own copy of one record's roots: left half-plane and
@@ -107,15 +103,16 @@ private:
         std::vector<std::complex<double>> cpoles, czeros;
     };
     std::vector<Roots> roots_[4];
-    PZImpulse* states_[4];
-    bool useFileHeaderWritten_;
-    bool runReady_;
-    std::vector<double> workingChannel_;
+    PZImpulse* states_[4] = {nullptr, nullptr, nullptr, nullptr};
 
-    bool agcOnly() const { return FEType == 1 && NumData1 == 0; }
-    int listIndex(int n) const;
+    friend class SectionEngine<RxLTI_PZ_AMI, FIRwMultiplePZLists>;
+    static const SectionFamily& family() { return SectionFamily::poleZero; }
+    void passThrough(std::stringstream& msg);
+    void handSearchSettings();
+    bool handList(int n, std::stringstream& msg);
+    int cascadeCount(int n) const { return Cascade.NumData(n); }
+    int chosenIndex(int n) const;
     void releaseStates();
-    bool initializeLists(std::stringstream& msg, bool* done);
     bool buildOutputImpulse(std::stringstream& msg);
     bool buildSpectra(std::stringstream& msg);
 };

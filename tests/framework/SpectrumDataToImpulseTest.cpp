@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
+#include <sstream>
+#include <vector>
 
 #include "framework/SpectrumDataToImpulse.h"
 
@@ -268,6 +271,51 @@ TEST(SpectrumDataToImpulse, BulkDelayTakenOutBeforeInterpolation)
     EXPECT_LT(maxErr, 1e-6 * peak);
     // Data every 20 MHz resolve 50 ns; the impulse stays within half of it.
     EXPECT_LE(s.NumSamples, 2501);
+}
+
+// Data on every second transform bin, with no bulk delay to take out: the
+// bins between data points are the chord in magnitude and phase
+// (InterpolationType 1) or in real and imaginary parts (0), and the impulse
+// is the inverse transform of those bins, computed here sum by sum.
+TEST(SpectrumDataToImpulse, BinsBetweenDataPointsFollowTheInterpolationType)
+{
+    const double fs = 32.0;  // 32 bins of 1 Hz
+    const std::vector<double> mag = {1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2};
+    const std::vector<double> phase = {0.0, 0.6, 1.2, 0.9, 0.3, -0.5, -0.9, -0.4, 0.0};
+    std::vector<double> impulse[2];
+    for (int type = 0; type <= 1; ++type) {
+        SpectrumDataToImpulse s;
+        s.SampleRate = fs;
+        s.FFT_Exponent = 5;
+        s.TaperFraction = 0.0;
+        s.EnforceCausality = 0;
+        s.InterpolationType = type;
+        for (size_t i = 0; i < mag.size(); ++i) {
+            s.Frequency.push_back(2.0 * static_cast<double>(i));
+            s.RealPart.push_back(mag[i] * std::cos(phase[i]));
+            s.ImagPart.push_back(mag[i] * std::sin(phase[i]));
+        }
+        std::stringstream msg;
+        ASSERT_TRUE(convert(s, msg)) << msg.str();
+        std::vector<std::complex<double>> bins(17);
+        for (size_t k = 0; k <= 16; ++k) {
+            const size_t a = k / 2, b = (k + 1) / 2;
+            if (type == 1)
+                bins[k] = std::polar((mag[a] + mag[b]) / 2.0, (phase[a] + phase[b]) / 2.0);
+            else
+                bins[k] = (std::polar(mag[a], phase[a]) + std::polar(mag[b], phase[b])) / 2.0;
+        }
+        ASSERT_GT(s.NumSamples, 16) << type;
+        for (int n = 0; n < s.NumSamples; ++n) {
+            double sum = bins[0].real() + bins[16].real() * std::cos(kPi * n);
+            for (int k = 1; k < 16; ++k)
+                sum += 2.0 * (bins[k] * std::polar(1.0, 2.0 * kPi * k * n / 32.0)).real();
+            EXPECT_NEAR(s.Impulse[n], sum / 32.0, 1e-12) << "type " << type << ", sample " << n;
+        }
+        impulse[type] = s.Impulse;
+    }
+    // The two rules part between the data points.
+    EXPECT_GT(std::fabs(impulse[1][0] - impulse[0][0]), 1e-3);
 }
 
 // A response longer than the data spacing can describe is cut at half the

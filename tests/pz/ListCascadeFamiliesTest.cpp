@@ -465,6 +465,47 @@ TYPED_TEST(ListCascadeFamilies, FixedStatesEvaluateAdaptTheGainAndRun)
     EXPECT_EQ(c.SampleCount, 4 * F::kSpb);
 }
 
+// All four lists in use, each at its own state: the evaluation measures the
+// channel through the four, and Run streams it through them in order, each
+// stage output the partial convolution up to its list.
+TYPED_TEST(ListCascadeFamilies, FourListsEachAtItsOwnState)
+{
+    using F = TypeParam;
+    std::vector<double> ch = channel<F>(0.5);
+    typename F::Cascade c;
+    const int counts[4] = {6, 6, 6, 6};
+    const int states[4] = {3, 2, 5, 4};
+    this->family.configure(c, &ch, counts);
+    for (int n = 1; n <= 4; ++n)
+        F::index(c, n) = states[n - 1];
+    c.SuppressMessages = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(c.Setup(nullptr, msg)) << msg.str();
+    ASSERT_TRUE(c.Initialize(msg)) << msg.str();
+    std::vector<std::vector<double>> taps;
+    for (int n = 1; n <= 4; ++n)
+        taps.push_back(this->family.taps(n, states[n - 1]));
+    const std::vector<double> x = cascaderef::scaledChannel(ch, F::kSpb, F::kBitRate);
+    const cascaderef::Trial want = cascaderef::referenceTrial(x, taps, F::kSpb);
+    EXPECT_NEAR(c.BestEyeRatio, want.ratio, 1e-9 * std::fabs(want.ratio));
+
+    std::vector<double> stage[4];
+    stage[0] = cascaderef::naiveConvolution(x, taps[0]);
+    for (int n = 1; n < 4; ++n)
+        stage[n] = cascaderef::naiveConvolution(stage[n - 1], taps[n]);
+    double peak[4] = {0.0, 0.0, 0.0, 0.0};
+    for (int n = 0; n < 4; ++n)
+        for (double v : stage[n])
+            peak[n] = std::max(peak[n], std::fabs(v));
+    for (size_t i = 0; i < 6 * static_cast<size_t>(F::kSpb); ++i) {
+        c.Input = i < x.size() ? x[i] : 0.0;
+        c.Run(msg);
+        const double out[4] = {c.EQ1_Output, c.EQ2_Output, c.EQ3_Output, c.EQ4_Output};
+        for (int n = 0; n < 4; ++n)
+            ASSERT_NEAR(out[n], stage[n][i], 1e-12 * peak[n]) << "list " << n + 1 << ", sample " << i;
+    }
+}
+
 TYPED_TEST(ListCascadeFamilies, ClosedEyeWordingOfBothSearchesAndTheEvaluation)
 {
     using F = TypeParam;

@@ -64,8 +64,10 @@ std::vector<double> lossyChannel()
 }
 
 // Independent reference: the state's impulse from a fresh PZImpulse,
-// convolved directly with the scaled channel, and its eye ratio.
-double referenceRatio(StateList& list, int k, const std::vector<double>& ch, double logicLevel)
+// convolved directly with the scaled channel, and its eye ratio (and, when
+// asked, its best- and worst-case levels).
+double referenceRatio(StateList& list, int k, const std::vector<double>& ch, double logicLevel,
+                      double* bcOut = nullptr, double* wcOut = nullptr)
 {
     std::vector<double> t, h;
     PZImpulse p = list.states[k];
@@ -86,6 +88,10 @@ double referenceRatio(StateList& list, int k, const std::vector<double>& ch, dou
     ImpulseOperations ops;
     double bc = 0, wc = 0;
     EXPECT_TRUE(ops.determineEyeBcWcUpperLevels(y, kSpb, logicLevel, &bc, &wc, msg));
+    if (bcOut != nullptr)
+        *bcOut = bc;
+    if (wcOut != nullptr)
+        *wcOut = wc;
     return wc / bc;
 }
 
@@ -375,7 +381,9 @@ TEST(FIRwPZList, OwnSearchAndGainMessages)
     r.l.SourceLogicLevel = 0.5;
     ASSERT_TRUE(r.l.Setup(nullptr, r.msg)) << r.msg.str();
     ASSERT_TRUE(r.l.Initialize(r.msg)) << r.msg.str();
-    double r1 = referenceRatio(r.states, 0, r.ch, 0.4), r2 = referenceRatio(r.states, 1, r.ch, 0.4);
+    double bc[2], wc[2];
+    double r1 = referenceRatio(r.states, 0, r.ch, 0.4, &bc[0], &wc[0]);
+    double r2 = referenceRatio(r.states, 1, r.ch, 0.4, &bc[1], &wc[1]);
     int best = r2 > r1 ? 2 : 1;
     EXPECT_EQ(r.l.DataIndex, best);
     std::stringstream want;
@@ -390,7 +398,24 @@ TEST(FIRwPZList, OwnSearchAndGainMessages)
     ASSERT_EQ(rest.substr(0, head.size()), head);
     EXPECT_EQ(rest.substr(rest.size() - 38), " dB is added at the equalizer output.\n");
     EXPECT_NEAR(std::stod(rest.substr(head.size())), r.l.Gain_dB, 1e-4);
-    EXPECT_GT(r.l.Gain, 0.0);
+    // The level over the mid-eye level of the chosen state, then the scaling.
+    const double midEye = (bc[best - 1] + wc[best - 1]) / 2.0;
+    EXPECT_NEAR(r.l.Gain, 0.4 / midEye * (0.4 / 1.0), 1e-9 * r.l.Gain);
+    EXPECT_NEAR(r.l.Gain_dB, 20.0 * std::log10(r.l.Gain), 1e-12);
+}
+
+// Equal states measure equal ratios: the first of them is kept.
+TEST(FIRwPZList, TiesGoToTheLowerIndex)
+{
+    ListRun r({8.0, 2.0, 2.0, 2.0}, lossyChannel());
+    r.l.AdaptDataIndex = 1;
+    ASSERT_TRUE(r.l.Setup(nullptr, r.msg)) << r.msg.str();
+    ASSERT_TRUE(r.l.Initialize(r.msg)) << r.msg.str();
+    const double flat = referenceRatio(r.states, 0, r.ch, 1.0),
+                 peaking = referenceRatio(r.states, 1, r.ch, 1.0);
+    ASSERT_GT(peaking, flat);
+    EXPECT_EQ(r.l.DataIndex, 2);
+    EXPECT_NEAR(r.l.BestEyeRatio, peaking, 1e-12);
 }
 
 TEST(FIRwPZList, ClosedEyeWording)

@@ -234,6 +234,46 @@ TEST(RxLTI_PZ_AMI, SearchWritesIndexBackAndRepeats)
     EXPECT_NEAR(s.Output, h[0], 1e-15);
 }
 
+// Two lists searched together: each list's chosen state comes back to its
+// own index, and the output is the channel through both chosen states,
+// computed independently.
+TEST(RxLTI_PZ_AMI, SearchOverTwoListsWritesEachIndexBack)
+{
+    std::vector<PZ_Data> r1 = peakingRecords({8.0, 3.0, 1.5, 0.7});
+    // A second list whose flattest state comes first.
+    std::vector<PZ_Data> r2 = peakingRecords({40.0, 2.0, 0.3});
+    RxLTI_PZ_AMI s;
+    configure(s);
+    s.FEType = 2;
+    s.NumData1 = 4;
+    s.PZ_data_values1 = r1.data();
+    s.NumData2 = 3;
+    s.PZ_data_values2 = r2.data();
+    s.Data2Index = 2;
+    s.AdaptDataIndex = 1;
+    s.SkipSpectrum = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(s.Setup(nullptr, msg)) << msg.str();
+    ASSERT_TRUE(s.Initialize(msg)) << msg.str();
+    const int i1 = s.Data1Index, i2 = s.Data2Index;
+    ASSERT_GE(i1, 1);
+    ASSERT_LE(i1, 4);
+    ASSERT_GE(i2, 1);
+    ASSERT_LE(i2, 3);
+    // The two lists settle on different states, so that a mix-up shows.
+    ASSERT_NE(i1, i2);
+    const std::string text = msg.str();
+    EXPECT_NE(text.find("EQ1_DataIndex = " + std::to_string(i1)), std::string::npos) << text;
+    EXPECT_NE(text.find("EQ2_DataIndex = " + std::to_string(i2)), std::string::npos) << text;
+
+    const std::vector<double> want =
+        convolve(convolve(channel(), recordImpulse(r1[i1 - 1])), recordImpulse(r2[i2 - 1]));
+    ASSERT_GE(want.size(), s.OutputImpulse.size());
+    for (size_t n = 0; n < s.OutputImpulse.size(); ++n)
+        ASSERT_NEAR(s.OutputImpulse[n], want[n], 1e-13) << n;
+    EXPECT_GT(s.OutputImpulse.size(), 1000u);
+}
+
 TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine)
 {
     {
@@ -268,6 +308,35 @@ TEST(RxLTI_PZ_AMI, FailuresEndWithGenerationLine)
         EXPECT_EQ(msg.str(), "EQ1_Data_data_values vector size must be > 0.\n"
                              "\nERROR:  Front end (FE) model generation failed.\n");
     }
+}
+
+// An empty channel reaches the lists as one zero sample, the form of any
+// silent channel: the section is built, with nothing to put out and a
+// closed eye.
+TEST(RxLTI_PZ_AMI, EmptyChannelIsASilentOneForTheLists)
+{
+    std::vector<PZ_Data> r = peakingRecords({8.0, 2.0});
+    RxLTI_PZ_AMI s;
+    s.BitRate = kBitRate;
+    s.SamplesPerBit = kSpb;
+    s.FEType = 1;
+    s.NumData1 = 2;
+    s.PZ_data_values1 = r.data();
+    s.Data1Index = 2;
+    s.SuppressMessages = 1;
+    s.SuppressListMessages = 1;
+    s.SkipSpectrum = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(s.Setup(nullptr, msg));
+    ASSERT_TRUE(s.Initialize(msg)) << msg.str();
+    EXPECT_EQ(msg.str(), "");
+    EXPECT_TRUE(s.OutputImpulse.empty());
+    EXPECT_EQ(s.BestEyeRatio, 0.0);
+    EXPECT_EQ(s.Data1Index, 2);
+    // Built: a unit sample comes out through state 2.
+    s.Input = 1.0;
+    ASSERT_TRUE(s.Run(msg));
+    EXPECT_NEAR(s.Output, recordImpulse(r[1])[0], 1e-15);
 }
 
 TEST(RxLTI_PZ_AMI, SetupChecks)
