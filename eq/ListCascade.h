@@ -45,12 +45,13 @@ struct ListCascadeTexts {
 //   int stateCount(int n) const;           EQn's count of states
 //   int& stateIndex(int n);                EQn's chosen index (1..4)
 //   int adaptIndex() const;                1 = search the states
+//   static const std::vector<double>& tapsOf(ListType&);
+//   static const ListCascadeTexts& texts();
+//     (these from the family's table of numbered members, CascadeLists)
 //   bool SetupEQ(int n, int index, msg);   hands list n its settings
 //   bool checkTypeAndTables(SetupChecks&, msg); the checks that close Setup
-//   static const std::vector<double>& tapsOf(ListType&);
 //   static bool plainFIR(ListType&, double* gain); Run is the FIR of the
 //                                          taps from rest, times gain
-//   static const ListCascadeTexts& texts();
 // so that a search, a convolution or a speed-up is written once for both.
 template <class Derived, class ListType> class ListCascade {
 public:
