@@ -104,8 +104,8 @@ private:
     static bool plainFIR(FIRwStepRespList& list, double* gain)
     {
         *gain = list.Gain;
-        return list.OutputStepRespData != 1 && list.Filter.EnableFFT == 0 && list.Filter.InitialValue == 0.0 &&
-               list.Filter.Taps == &list.Taps() && list.SampleCount == 0;
+        return list.OutputStepRespData != 1 && list.Filter.EnableFFT == 0 &&
+               list.Filter.InitialValue == 0.0 && list.Filter.Taps == &list.Taps() && list.SampleCount == 0;
     }
 };
 
