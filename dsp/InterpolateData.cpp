@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <exception>
 #include <new>
 
@@ -465,15 +464,8 @@ bool InterpolateData::valueInInterval(const Stencil& s, double t, CubicCache& ca
     *value = linear;
     if (InterpolationType != 1 && InterpolationType != 2)
         return true;
-    if (InterpolationType == 2) {
-        if (!cache.spreadValid || std::memcmp(cache.spreadC, c, sizeof cache.spreadC) != 0) {
-            std::memcpy(cache.spreadC, c, sizeof cache.spreadC);
-            cache.spread = spreadOverSixDecades(c);
-            cache.spreadValid = true;
-        }
-        if (cache.spread)
-            return true;
-    }
+    if (InterpolationType == 2 && spreadOverSixDecades(c))
+        return true;
     // Zeros or abrupt ordinate changes: the higher-order forms would ring.
     if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0 || g[1] / g[0] > 2.0 || g[0] / g[1] > 2.0 ||
         g[2] / g[3] > 2.0 || g[3] / g[2] > 2.0)

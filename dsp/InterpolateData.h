@@ -70,12 +70,6 @@ private:
         bool valid = false;
         double in[6] = {0, 0, 0, 0, 0, 0};
         double a[4] = {0, 0, 0, 0};
-        // The Lagrange form's conditioning test of the last stencil, which
-        // depends on its abscissas alone (the same for every point of an
-        // interval).
-        bool spreadValid = false;
-        bool spread = false;
-        double spreadC[4] = {0, 0, 0, 0};
     };
 
     bool checkArrays(std::stringstream& msg) const;

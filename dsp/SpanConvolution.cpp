@@ -63,10 +63,4 @@ bool SpanConvolution::Convolve(const std::vector<double>& h, const double* x, st
     return true;
 }
 
-void SpanConvolution::Release()
-{
-    conv_ = BlockConvolver();
-    std::vector<double>().swap(taps_);
-}
-
 }  // namespace Veltramodels20200612

@@ -29,9 +29,6 @@ public:
     bool Convolve(const std::vector<double>& h, const double* x, std::size_t count, double* y,
                   std::size_t outputs);
 
-    // Frees the kept spectrum and buffers.
-    void Release();
-
 private:
     BlockConvolver conv_;
     std::vector<double> taps_;  // taps whose spectrum conv_ holds

@@ -167,15 +167,15 @@ public:
         Derived& d = self();
         const int last = d.stateCount(1) <= 0 ? 0 : lastList();
         double gain[4] = {1.0, 1.0, 1.0, 1.0};
-        for (int n = 1; n <= last; ++n)
-            if (!Derived::plainFIR(*d.EQList(n), &gain[n - 1]) || Derived::tapsOf(*d.EQList(n)).empty())
+        std::int64_t taps = 0;
+        for (int n = 1; n <= last; ++n) {
+            const std::int64_t size = static_cast<std::int64_t>(Derived::tapsOf(*d.EQList(n)).size());
+            if (!Derived::plainFIR(*d.EQList(n), &gain[n - 1]) || size == 0)
                 return false;
+            taps = std::max(taps, size);
+        }
         if (count <= 0)
             return true;
-        std::int64_t taps = 0;
-        for (int n = 1; n <= last; ++n)
-            taps =
-                std::max<std::int64_t>(taps, static_cast<std::int64_t>(Derived::tapsOf(*d.EQList(n)).size()));
         if (last > 0 && !worthBlocks(count, taps))
             return false;
         const size_t size = static_cast<size_t>(count);
