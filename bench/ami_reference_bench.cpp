@@ -62,10 +62,9 @@
 
 #include "dsp/ImpulseOperations.h"
 #include "dsp/StreamingEye.h"
-#include "eq/FIRwStepRespList.h"
-#include "model/TxStepResponseList.h"
 
 #include "bench/AmiBenchCommon.h"
+#include "tests/model/AmiTestHost.h"
 
 using namespace Veltramodels20200612;
 using namespace amibench;
@@ -120,27 +119,7 @@ int callModel(std::vector<double>& m, long n, int aggressors, int autoInit)
 // the simulation grid (the way the library's tests compute them).
 std::vector<double> stateTaps(int preEmphasis)
 {
-    std::vector<double>* table = TxStepResponseList::Create(kCorner);
-    std::vector<double> one(1, 1.0);
-    FIRwStepRespList list;
-    list.StepRespIndex = kStates - preEmphasis;
-    list.SuppressMessages = 1;
-    list.ChannelImpulse = &one;
-    list.BitRate = 1.0 / kBitTime;
-    list.SamplesPerBit = kSamplesPerBit;
-    list.InterpolationType = 2;
-    list.NumStepResp = kStates;
-    list.StepResp_data_values = &table;
-    list.ColumnArrangement = 1;
-    list.AdaptStepRespIndex = 0;
-    list.AdaptForLogicLevel = 0;
-    std::stringstream m;
-    std::vector<double> taps;
-    if (list.Setup(nullptr, m) && list.Initialize(m))
-        taps = list.Taps();
-    list.Finalize();
-    TxStepResponseList::Destroy(table);
-    return taps;
+    return amitest::stateTaps(kCorner, preEmphasis, 1.0 / kBitTime, kSamplesPerBit);
 }
 
 // ---------------------------------------------------------------- reference
