@@ -201,24 +201,20 @@ bool RealFFT::Prepare(std::size_t n)
     split_.resize(m / 2 + 1);
     for (std::size_t k = 0; k <= m / 2; ++k)
         split_[k] = unitRoot(k, n);
-    work_.assign(m, std::complex<double>(0.0, 0.0));
     n_ = n;
     half_ = m;
     return true;
 }
 
-// In-place radix-2 decimation in time of length half_, unscaled. The complex
-// products are written out on the parts: the library's operator* checks for
-// infinities and NaNs at every call, which costs more than the product.
-void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
+// In-place radix-2 decimation in time of length half_, unscaled, on values
+// already in bit-reversed order (Forward and Inverse write them there as
+// they pack them, so the permutation costs no pass and no unpredictable
+// swap of its own). The complex products are written out on the parts: the
+// library's operator* checks for infinities and NaNs at every call, which
+// costs more than the product.
+void RealFFT::butterflies(double* a, bool inverse) const
 {
     const std::size_t m = half_;
-    for (std::size_t i = 0; i < m; ++i) {
-        const std::size_t r = bitReverse_[i];
-        if (i < r)
-            std::swap(data[i], data[r]);
-    }
-    double* a = reinterpret_cast<double*>(data);
     const double* w = reinterpret_cast<const double*>(twiddle_.data());
     const double sign = inverse ? -1.0 : 1.0;  // the inverse uses the conjugate roots
     std::size_t span = 1;
@@ -254,21 +250,28 @@ void RealFFT::complexTransform(std::complex<double>* data, bool inverse) const
     laterSpans(a, w, m, span, sign);
 }
 
+// The half-length transform runs in X itself (its first N/2 bins), and the
+// two half spectra are separated there in place: each step reads bins k and
+// m - k before it writes them.
 void RealFFT::Forward(const double* x, std::complex<double>* X)
 {
     const std::size_t m = half_;
-    for (std::size_t j = 0; j < m; ++j)
-        work_[j] = std::complex<double>(x[2 * j], x[2 * j + 1]);
-    complexTransform(work_.data(), false);
+    double* z = reinterpret_cast<double*>(X);
+    for (std::size_t j = 0; j < m; ++j) {
+        const std::size_t r = 2 * bitReverse_[j];
+        z[r] = x[2 * j];
+        z[r + 1] = x[2 * j + 1];
+    }
+    butterflies(z, false);
     // Z = E + iO with E, O the spectra of the even and odd samples; bins k
     // and m - k give both: E = (Z[k] + conj Z[m-k]) / 2,
     // O = (Z[k] - conj Z[m-k]) / 2i, X[k] = E + W^k O, X[m-k] = conj(E - W^k O).
-    const double z0r = work_[0].real(), z0i = work_[0].imag();
+    const double z0r = z[0], z0i = z[1];
     X[0] = std::complex<double>(z0r + z0i, 0.0);
     X[m] = std::complex<double>(z0r - z0i, 0.0);
     for (std::size_t k = 1; k <= m / 2; ++k) {
-        const double ar = work_[k].real(), ai = work_[k].imag();
-        const double br = work_[m - k].real(), bi = work_[m - k].imag();
+        const double ar = z[2 * k], ai = z[2 * k + 1];
+        const double br = z[2 * (m - k)], bi = z[2 * (m - k) + 1];
         const double er = 0.5 * (ar + br), ei = 0.5 * (ai - bi);
         const double orr = 0.5 * (ai + bi), oi = -0.5 * (ar - br);
         const double wr = split_[k].real(), wi = split_[k].imag();
@@ -278,14 +281,19 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
     }
 }
 
+// The half-length spectrum is built straight into x, in the bit-reversed
+// order the transform takes, and transformed there: x's samples are the
+// real and imaginary parts of its result.
 void RealFFT::Inverse(const std::complex<double>* X, double* x)
 {
     const std::size_t m = half_;
+    const std::size_t* rev = bitReverse_.data();
     // The half-length spectrum Z = 2(E + iO), E = (X[k] + conj X[m-k]) / 2,
     // O = (X[k] - conj X[m-k]) conj(W^k) / 2; the factor 2 makes the unscaled
     // half-length inverse come out as N x.
     const double x0 = X[0].real(), xm = X[m].real();
-    work_[0] = std::complex<double>(x0 + xm, x0 - xm);
+    x[0] = x0 + xm;
+    x[1] = x0 - xm;
     for (std::size_t k = 1; k <= m / 2; ++k) {
         const double ar = X[k].real(), ai = X[k].imag();
         const double br = X[m - k].real(), bi = X[m - k].imag();
@@ -293,15 +301,16 @@ void RealFFT::Inverse(const std::complex<double>* X, double* x)
         const double dr = ar - br, di = ai + bi;
         const double wr = split_[k].real(), wi = -split_[k].imag();
         const double orr = dr * wr - di * wi, oi = dr * wi + di * wr;
-        // Z[k] = E + iO, Z[m-k] = conj(E) + i conj(O).
-        work_[k] = std::complex<double>(er - oi, ei + orr);
-        work_[m - k] = std::complex<double>(er + oi, -ei + orr);
+        // Z[k] = E + iO, Z[m-k] = conj(E) + i conj(O); bin m/2 is written
+        // twice with the same value.
+        double* zk = x + 2 * rev[k];
+        double* zm = x + 2 * rev[m - k];
+        zk[0] = er - oi;
+        zk[1] = ei + orr;
+        zm[0] = er + oi;
+        zm[1] = -ei + orr;
     }
-    complexTransform(work_.data(), true);
-    for (std::size_t j = 0; j < m; ++j) {
-        x[2 * j] = work_[j].real();
-        x[2 * j + 1] = work_[j].imag();
-    }
+    butterflies(x, true);
 }
 
 }  // namespace Veltramodels20200612

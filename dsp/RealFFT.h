@@ -21,8 +21,8 @@ namespace Veltramodels20200612 {
 // Every twiddle factor is computed once, in Prepare, by std::cos and std::sin
 // of its own angle: no recurrence, so the factors are correct to rounding
 // whatever N, and the transform's error grows only with log N. The tables and
-// the work buffer are kept, so a prepared object transforms without
-// allocating.
+// the transforms work in their output buffers, so a prepared object
+// transforms without allocating.
 class RealFFT {
 public:
     RealFFT() = default;
@@ -49,14 +49,13 @@ public:
     static bool UseWideRegisters(bool allowed);
 
 private:
-    void complexTransform(std::complex<double>* a, bool inverse) const;
+    void butterflies(double* a, bool inverse) const;
 
     std::size_t n_ = 0;
     std::size_t half_ = 0;                       // complex length N/2
     std::vector<std::size_t> bitReverse_;        // permutation of the half-length transform
     std::vector<std::complex<double>> twiddle_;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
     std::vector<std::complex<double>> split_;    // exp(-2 pi i k / N), k <= N/4
-    std::vector<std::complex<double>> work_;     // N/2 values
 };
 
 }  // namespace Veltramodels20200612

@@ -2,6 +2,7 @@
 #define VM_FRAMEWORK_BASE_SERDES_COREPARAMETERS_H
 
 #include <complex>
+#include <cstddef>
 #include <sstream>
 #include <vector>
 
@@ -101,6 +102,10 @@ public:
     bool ImpulseOutputOnly;
     double ResBW;
     std::stringstream msg;  // the model's message stream
+
+private:
+    static const std::size_t kTimedChunk = std::size_t(1) << 30;
+    void timedSamples(const std::vector<double>& samples, std::vector<std::complex<double>>& out) const;
 };
 
 }  // namespace Veltramodels20200612
