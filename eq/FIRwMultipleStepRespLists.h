@@ -80,6 +80,8 @@ public:
     FIRwStepRespList EQ3;
     FIRwStepRespList EQ4;
     int SkipFinalEvaluation = 0;       // nonzero = no final evaluation, no gain adaptation
+    int SkipScaledChannel = 0;         // nonzero, with no search and no final evaluation: Setup
+                                       // leaves ScaledChannel empty (nothing would read it)
     std::ofstream* UseFile = nullptr;  // optional log stream (not owned)
     std::vector<double> ListChannel = std::vector<double>(1, 1.0);  // every list's ChannelImpulse: [1.0]
     std::int64_t SampleCount = 0;                                   // Run calls since Initialize

@@ -401,11 +401,16 @@ private:
     }
 
     // The trimmed channel: trailing exact zeros dropped, at most one leading
-    // zero kept, in gain per sample.
+    // zero kept, in gain per sample. Only the search and the final evaluation
+    // read it; an owner that runs neither may ask for it not to be made (a
+    // pass over the channel and a buffer as long).
     void trimChannel()
     {
         Derived& d = self();
-        SectionChannel::trimmedChannel(*d.ChannelImpulse, d.SamplesPerBit * d.BitRate, d.ScaledChannel);
+        if (d.SkipScaledChannel != 0 && d.adaptIndex() == 0 && d.SkipFinalEvaluation != 0)
+            std::vector<double>().swap(d.ScaledChannel);
+        else
+            SectionChannel::trimmedChannel(*d.ChannelImpulse, d.SamplesPerBit * d.BitRate, d.ScaledChannel);
         if (finalCache.valid && !SampleVectors::same(finalCache.channel, d.ScaledChannel))
             dropFinalCache();
     }

@@ -115,6 +115,7 @@ private:
     friend class SectionEngine<RxLTI_StepResp_AMI, FIRwMultipleStepRespLists>;
     static const SectionFamily& family() { return SectionFamily::stepResponse; }
     bool parallelTopology() const { return SectionTopology == 1 && FEType == 2; }
+    bool cascadeInUse() const { return !parallelTopology(); }
     bool checkSectionRules(SetupChecks& check, std::stringstream& msg);
     void passThrough(std::stringstream& msg);
     bool equaliseChannel(std::stringstream& msg);

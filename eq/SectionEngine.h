@@ -74,6 +74,7 @@ inline const SectionFamily SectionFamily::poleZero = {
 //   void runLists(msg);                one sample through the chosen lists
 //   void releaseStates();              after the lists' path, good or bad
 //   std::size_t listsTapCount(bool*);  taps of the lists in use, finite?
+//   bool cascadeInUse();               the lists run through Cascade
 // so that a rule, a path or a fix is written once for both sections.
 template <class Derived, class CascadeType> class SectionEngine {
 public:
@@ -180,6 +181,7 @@ protected:
 
     bool runReady = false;               // the active path can Run
     std::vector<double> workingChannel;  // the lists' channel, kept for their rebuild
+    bool channelSamplesUnread = false;   // the cascade neither searches nor evaluates
 
     bool agcOnly() const { return self().FEType == 1 && self().NumData1 == 0; }
     bool listsInUse() const { return self().FEType != 0 && !agcOnly(); }
@@ -202,6 +204,7 @@ protected:
 
     // Defaults of the hooks a section may replace.
     bool checkSectionRules(SetupChecks&, std::stringstream&) { return true; }
+    bool cascadeInUse() const { return true; }
     bool equaliseChannel(std::stringstream& msg) { return equaliseThroughCascade(msg); }
     void runLists(std::stringstream& msg) { runCascade(msg); }
     void releaseStates() {}
@@ -213,7 +216,6 @@ protected:
     {
         Derived& d = self();
         CascadeType& c = d.Cascade;
-        c.ChannelImpulse = &workingChannel;
         c.BitRate = d.BitRate;
         c.SamplesPerBit = d.SamplesPerBit;
         c.AdaptForChLoss = d.AdaptForOutputLevel;
@@ -227,6 +229,11 @@ protected:
                 ok = d.handList(n, msg);
         c.SuppressMessages = d.SuppressListMessages;
         c.SkipFinalEvaluation = d.SkipFinalEvaluation;
+        // Lists that read no sample of the channel need only know that
+        // there is one: they get the section's own channel and make no
+        // scaled copy of it.
+        c.ChannelImpulse = channelSamplesUnread ? &d.ChannelImpulse : &workingChannel;
+        c.SkipScaledChannel = channelSamplesUnread ? 1 : 0;
         if (ok)
             ok = c.Setup(d.UseFile, msg) && c.Initialize(msg);
         if (ok && (!Derived::family().chosenAfterSearchOnly || d.AdaptDataIndex == 1)) {
@@ -309,8 +316,14 @@ private:
 
         // The lists' channel: scaled to the sample rate and by InputGain,
         // and positive-going.
+        // Without a search or a final evaluation the cascade reads none of
+        // its samples, so the copy is not made.
+        channelSamplesUnread = d.AdaptDataIndex == 0 && d.SkipFinalEvaluation != 0 &&
+                               !d.ChannelImpulse.empty() && d.cascadeInUse();
         if (Derived::family().emptyChannelStaysEmpty && d.ChannelImpulse.empty())
             workingChannel.clear();
+        else if (channelSamplesUnread)
+            std::vector<double>().swap(workingChannel);
         else
             SectionChannel::workingChannel(d.ChannelImpulse, d.SampleRate, d.InputGain, workingChannel);
 

@@ -72,6 +72,7 @@ public:
     FIRwPZList EQ3;
     FIRwPZList EQ4;
     int SkipFinalEvaluation = 0;
+    int SkipScaledChannel = 0;  // as in the step-response cascade
     std::ofstream* UseFile = nullptr;
     std::vector<double> ListChannel = std::vector<double>(1, 1.0);  // every list's ChannelImpulse: [1.0]
     std::int64_t SampleCount = 0;

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -747,6 +746,46 @@ TEST(RxLTI_StepResp_AMI, SkipFlagsAndFinalize)
     EXPECT_TRUE(noSpectrum.s.SectionImpulse.empty());
     noSpectrum.s.Finalize();
     EXPECT_FALSE(noSpectrum.s.Run(msg2));
+}
+
+// Without a search and without a final evaluation nothing reads the lists'
+// copy of the channel, so none is made; the output is that of the full path,
+// and an empty channel is still refused.
+TEST(RxLTI_StepResp_AMI, ListsThatReadNoChannelGetNoCopy)
+{
+    for (int lists = 1; lists <= 2; ++lists) {
+        Section full(lists), lean(lists);
+        full.s.Data1Index = lean.s.Data1Index = 5;
+        lean.s.SkipFinalEvaluation = 1;
+        full.s.SkipSpectrum = lean.s.SkipSpectrum = 1;
+        std::stringstream fullMsg, leanMsg;
+        ASSERT_TRUE(full.run(fullMsg)) << fullMsg.str();
+        ASSERT_TRUE(lean.run(leanMsg)) << leanMsg.str();
+        EXPECT_EQ(lean.s.OutputImpulse, full.s.OutputImpulse) << lists << " lists";
+        EXPECT_EQ(lean.s.Data1Index, 5);
+        EXPECT_TRUE(lean.s.Cascade.ScaledChannel.empty());
+        EXPECT_EQ(lean.s.Cascade.ScaledChannel.capacity(), 0u);
+        EXPECT_FALSE(full.s.Cascade.ScaledChannel.empty());
+    }
+
+    // With the search on, the lists get the scaled, trimmed channel as ever.
+    Section searched;
+    searched.s.AdaptDataIndex = 1;
+    searched.s.SkipFinalEvaluation = 1;
+    std::stringstream msg;
+    ASSERT_TRUE(searched.run(msg));
+    const std::vector<double> trimmed = trimTrailing(searched.channel);
+    ASSERT_EQ(searched.s.Cascade.ScaledChannel.size(), trimmed.size());
+    const double sampleRate = kSpb * kBitRate;
+    for (size_t i = 0; i < trimmed.size(); ++i)
+        EXPECT_EQ(searched.s.Cascade.ScaledChannel[i], trimmed[i] * sampleRate * 1.0 / sampleRate);
+
+    Section empty;
+    empty.s.SkipFinalEvaluation = 1;
+    empty.s.ChannelImpulse.clear();
+    std::stringstream emptyMsg;
+    EXPECT_FALSE(empty.run(emptyMsg));
+    EXPECT_NE(emptyMsg.str().find("ChannelImpulse vector size must be > 0.\n"), std::string::npos);
 }
 
 TEST(RxLTI_StepResp_AMI, FrequencyStepSetsTheSpectrumSize)
