@@ -63,7 +63,6 @@ bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets, st
     window_.assign(n, 0.0);
     result_.assign(n, 0.0);
     input_.assign(bins, std::complex<double>(0.0, 0.0));
-    product_.assign(bins, std::complex<double>(0.0, 0.0));
     spectra_.assign(bins * tapSets.size(), std::complex<double>(0.0, 0.0));
     const double scale = 1.0 / static_cast<double>(n);
     for (std::size_t s = 0; s < tapSets.size(); ++s) {
@@ -122,13 +121,7 @@ const double* BlockConvolver::OutputBlockInPlace(std::size_t s)
 void BlockConvolver::transformBlock(std::size_t s)
 {
     const std::size_t bins = fft_.Size() / 2 + 1;
-    const std::complex<double>* h = spectra_.data() + bins * s;
-    for (std::size_t k = 0; k < bins; ++k) {
-        const double ar = input_[k].real(), ai = input_[k].imag();
-        const double br = h[k].real(), bi = h[k].imag();
-        product_[k] = std::complex<double>(ar * br - ai * bi, ar * bi + ai * br);
-    }
-    fft_.Inverse(product_.data(), result_.data());
+    fft_.InverseOfProduct(input_.data(), spectra_.data() + bins * s, result_.data());
 }
 
 void BlockConvolver::Convolve(std::size_t s, const double* x, std::size_t count, double* y,

@@ -69,8 +69,7 @@ private:
     RealFFT fft_;
     std::vector<std::complex<double>> spectra_;  // sets_ tap spectra, 1/N folded in
     std::vector<std::complex<double>> input_;    // spectrum of the loaded block
-    std::vector<std::complex<double>> product_;
-    std::vector<double> window_;  // taps - 1 earlier samples, then the block
+    std::vector<double> window_;                 // taps - 1 earlier samples, then the block
     std::vector<double> result_;
 };
 

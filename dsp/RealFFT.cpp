@@ -283,20 +283,21 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
 
 // The half-length spectrum is built straight into x, in the bit-reversed
 // order the transform takes, and transformed there: x's samples are the
-// real and imaginary parts of its result.
-void RealFFT::Inverse(const std::complex<double>* X, double* x)
+// real and imaginary parts of its result. bin(k) gives X[k].
+template <class Bins> void RealFFT::inverseOf(Bins bin, double* x)
 {
     const std::size_t m = half_;
     const std::size_t* rev = bitReverse_.data();
     // The half-length spectrum Z = 2(E + iO), E = (X[k] + conj X[m-k]) / 2,
     // O = (X[k] - conj X[m-k]) conj(W^k) / 2; the factor 2 makes the unscaled
     // half-length inverse come out as N x.
-    const double x0 = X[0].real(), xm = X[m].real();
+    const double x0 = bin(0).real(), xm = bin(m).real();
     x[0] = x0 + xm;
     x[1] = x0 - xm;
     for (std::size_t k = 1; k <= m / 2; ++k) {
-        const double ar = X[k].real(), ai = X[k].imag();
-        const double br = X[m - k].real(), bi = X[m - k].imag();
+        const std::complex<double> a = bin(k), b = bin(m - k);
+        const double ar = a.real(), ai = a.imag();
+        const double br = b.real(), bi = b.imag();
         const double er = ar + br, ei = ai - bi;
         const double dr = ar - br, di = ai + bi;
         const double wr = split_[k].real(), wi = -split_[k].imag();
@@ -311,6 +312,25 @@ void RealFFT::Inverse(const std::complex<double>* X, double* x)
         zm[1] = -ei + orr;
     }
     butterflies(x, true);
+}
+
+void RealFFT::Inverse(const std::complex<double>* X, double* x)
+{
+    inverseOf([X](std::size_t k) { return X[k]; }, x);
+}
+
+// Each product is formed as the bins are read, (ar br - ai bi, ar bi + ai br)
+// as a separate product pass would form it, so the result is the same to the
+// bit without that pass or its buffer.
+void RealFFT::InverseOfProduct(const std::complex<double>* A, const std::complex<double>* B, double* x)
+{
+    inverseOf(
+        [A, B](std::size_t k) {
+            const double ar = A[k].real(), ai = A[k].imag();
+            const double br = B[k].real(), bi = B[k].imag();
+            return std::complex<double>(ar * br - ai * bi, ar * bi + ai * br);
+        },
+        x);
 }
 
 }  // namespace Veltramodels20200612

@@ -41,6 +41,9 @@ public:
     // X: Size()/2 + 1 bins (the imaginary parts of bins 0 and Size()/2 are
     // ignored, as for any real signal); x: Size() samples. X is only read.
     void Inverse(const std::complex<double>* X, double* x);
+    // Inverse of the bin-by-bin product of A and B (each Size()/2 + 1 bins,
+    // only read), the same to the bit as forming the product first.
+    void InverseOfProduct(const std::complex<double>* A, const std::complex<double>* B, double* x);
 
     // The transforms use 256-bit registers where the processor has them
     // (chosen at run time) and SSE2 otherwise; both give the same bits. This
@@ -50,6 +53,7 @@ public:
 
 private:
     void butterflies(double* a, bool inverse) const;
+    template <class Bins> void inverseOf(Bins bin, double* x);
 
     std::size_t n_ = 0;
     std::size_t half_ = 0;                       // complex length N/2
