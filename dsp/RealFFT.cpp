@@ -192,15 +192,20 @@ bool RealFFT::Prepare(std::size_t n)
                 r |= std::size_t(1) << (bits - 1 - b);
         bitReverse_[i] = r;
     }
+    // Every root either table needs is some exp(-2 pi i k / N), k < N/2:
+    // exp(-pi i j / h) is that root at k = j N / 2h, and its angle comes out
+    // as the same double either way (numerator and denominator differ by a
+    // power of two), so each is computed once and the tables take copies.
+    std::vector<std::complex<double>> roots(m);
+    for (std::size_t k = 0; k < m; ++k)
+        roots[k] = unitRoot(k, n);
     // Stage by stage, contiguous: the roots of span h (exp(-pi i j / h),
     // j < h) at [h, 2h), so that every stage reads its roots in order.
     twiddle_.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
     for (std::size_t h = 1; h < m; h *= 2)
         for (std::size_t j = 0; j < h; ++j)
-            twiddle_[h + j] = unitRoot(j, 2 * h);
-    split_.resize(m / 2 + 1);
-    for (std::size_t k = 0; k <= m / 2; ++k)
-        split_[k] = unitRoot(k, n);
+            twiddle_[h + j] = roots[j * (m / h)];
+    split_.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
     n_ = n;
     half_ = m;
     return true;
