@@ -21,16 +21,27 @@ double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, do
 
     const double x[4] = {x0, x1, x2, x3};
     const double y[4] = {y0, y1, y2, y3};
-    double sum = 0.0;
+    // The twelve quotients (t - x_j) / (x_k - x_j), j != k, are independent
+    // of each other: formed in one loop with nothing else in it, they go
+    // through the divider two or four at a time instead of one by one. Each
+    // is the same correctly rounded quotient, and the products and the sum
+    // below keep their order, so the value is the same to the bit.
+    double num[12], den[12], q[12];
+    int p = 0;
     for (int k = 0; k < 4; ++k) {
-        double term = y[k];
         for (int j = 0; j < 4; ++j) {
             if (j != k) {
-                term *= (t - x[j]) / (x[k] - x[j]);
+                num[p] = t - x[j];
+                den[p] = x[k] - x[j];
+                ++p;
             }
         }
-        sum += term;
     }
+    for (int i = 0; i < 12; ++i)
+        q[i] = num[i] / den[i];
+    double sum = 0.0;
+    for (int k = 0; k < 4; ++k)
+        sum += ((y[k] * q[3 * k]) * q[3 * k + 1]) * q[3 * k + 2];
     return sum;
 }
 
