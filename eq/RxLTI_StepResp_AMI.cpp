@@ -191,8 +191,8 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
 
     const size_t length = ChannelImpulse.size();
     const size_t n = length + tail;
-    OutputImpulse.assign(n, 0.0);
     if (parallel) {
+        OutputImpulse.assign(n, 0.0);
         for (size_t i = 0; i < n; ++i) {
             Parallel.Input = (i < length) ? ChannelImpulse[i] * InputGain : 0.0;
             Parallel.Run(msg);
@@ -202,9 +202,17 @@ bool RxLTI_StepResp_AMI::buildOutputImpulse(std::stringstream& msg)
     } else {
         // What sample-by-sample Run calls make of the channel from a cascade
         // at rest, by block transforms (up to rounding) when the lists are
-        // plain FIRs, else streamed as one block through the lists.
-        for (size_t i = 0; i < length; ++i)
-            OutputImpulse[i] = ChannelImpulse[i] * InputGain;
+        // plain FIRs, else streamed as one block through the lists. A gain
+        // of one changes no sample (x * 1 is x, signed zeros included), so
+        // the channel is then only copied. The channel, then zeros: each
+        // written once, with no clearing pass before the copy.
+        OutputImpulse.clear();
+        OutputImpulse.reserve(n);
+        OutputImpulse.assign(ChannelImpulse.begin(), ChannelImpulse.end());
+        OutputImpulse.resize(n, 0.0);
+        if (InputGain != 1.0)
+            for (size_t i = 0; i < length; ++i)
+                OutputImpulse[i] = ChannelImpulse[i] * InputGain;
         const std::int64_t count = static_cast<std::int64_t>(n);
         const bool atRest = Cascade.ResponseFromRest(OutputImpulse.data(), OutputImpulse.data(), count);
         if (!atRest)
