@@ -271,57 +271,63 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
     // Z = E + iO with E, O the spectra of the even and odd samples; bins k
     // and m - k give both: E = (Z[k] + conj Z[m-k]) / 2,
     // O = (Z[k] - conj Z[m-k]) / 2i, X[k] = E + W^k O, X[m-k] = conj(E - W^k O).
+    // One complex value per register, every part through the written-out
+    // form's operations: er = 0.5 (ar + br), ei = 0.5 (ai - bi),
+    // orr = 0.5 (ai + bi), oi = -0.5 (ar - br), t = W^k O.
     const double z0r = z[0], z0i = z[1];
     X[0] = std::complex<double>(z0r + z0i, 0.0);
     X[m] = std::complex<double>(z0r - z0i, 0.0);
+    const __m128d negateHigh = _mm_set_pd(-0.0, 0.0);
+    const __m128d half = _mm_set1_pd(0.5), halves = _mm_set_pd(-0.5, 0.5);
+    const double* w = reinterpret_cast<const double*>(split_.data());
     for (std::size_t k = 1; k <= m / 2; ++k) {
-        const double ar = z[2 * k], ai = z[2 * k + 1];
-        const double br = z[2 * (m - k)], bi = z[2 * (m - k) + 1];
-        const double er = 0.5 * (ar + br), ei = 0.5 * (ai - bi);
-        const double orr = 0.5 * (ai + bi), oi = -0.5 * (ar - br);
-        const double wr = split_[k].real(), wi = split_[k].imag();
-        const double tr = wr * orr - wi * oi, ti = wr * oi + wi * orr;
-        X[k] = std::complex<double>(er + tr, ei + ti);
-        X[m - k] = std::complex<double>(er - tr, -(ei - ti));
+        const __m128d A = _mm_loadu_pd(z + 2 * k), B = _mm_loadu_pd(z + 2 * (m - k));
+        const __m128d E = _mm_mul_pd(half, _mm_add_pd(A, _mm_xor_pd(B, negateHigh)));
+        const __m128d swappedB = _mm_shuffle_pd(B, B, 1);
+        const __m128d O =
+            _mm_mul_pd(halves, _mm_add_pd(_mm_shuffle_pd(A, A, 1), _mm_xor_pd(swappedB, negateHigh)));
+        const __m128d T = rootTimes(_mm_loadu_pd(w + 2 * k), O);
+        _mm_storeu_pd(z + 2 * k, _mm_add_pd(E, T));
+        _mm_storeu_pd(z + 2 * (m - k), _mm_xor_pd(_mm_sub_pd(E, T), negateHigh));
     }
 }
 
 // The half-length spectrum is built straight into x, in the bit-reversed
 // order the transform takes, and transformed there: x's samples are the
-// real and imaginary parts of its result. bin(k) gives X[k].
+// real and imaginary parts of its result. bin(k) gives X[k] as (re, im).
 template <class Bins> void RealFFT::inverseOf(Bins bin, double* x)
 {
     const std::size_t m = half_;
     const std::size_t* rev = bitReverse_.data();
     // The half-length spectrum Z = 2(E + iO), E = (X[k] + conj X[m-k]) / 2,
     // O = (X[k] - conj X[m-k]) conj(W^k) / 2; the factor 2 makes the unscaled
-    // half-length inverse come out as N x.
-    const double x0 = bin(0).real(), xm = bin(m).real();
-    x[0] = x0 + xm;
-    x[1] = x0 - xm;
+    // half-length inverse come out as N x. One complex value per register,
+    // through the written-out form's operations: E = (ar + br, ai - bi),
+    // D = (ar - br, ai + bi), O = D conj(W^k), Z[k] = E + iO and
+    // Z[m-k] = conj(E) + i conj(O) = (er + oi, -ei + orr).
+    double first[2], last[2];
+    _mm_storeu_pd(first, bin(0));
+    _mm_storeu_pd(last, bin(m));
+    x[0] = first[0] + last[0];
+    x[1] = first[0] - last[0];
+    const __m128d negateLow = _mm_set_pd(0.0, -0.0), negateHigh = _mm_set_pd(-0.0, 0.0);
+    const double* w = reinterpret_cast<const double*>(split_.data());
     for (std::size_t k = 1; k <= m / 2; ++k) {
-        const std::complex<double> a = bin(k), b = bin(m - k);
-        const double ar = a.real(), ai = a.imag();
-        const double br = b.real(), bi = b.imag();
-        const double er = ar + br, ei = ai - bi;
-        const double dr = ar - br, di = ai + bi;
-        const double wr = split_[k].real(), wi = -split_[k].imag();
-        const double orr = dr * wr - di * wi, oi = dr * wi + di * wr;
-        // Z[k] = E + iO, Z[m-k] = conj(E) + i conj(O); bin m/2 is written
-        // twice with the same value.
-        double* zk = x + 2 * rev[k];
-        double* zm = x + 2 * rev[m - k];
-        zk[0] = er - oi;
-        zk[1] = ei + orr;
-        zm[0] = er + oi;
-        zm[1] = -ei + orr;
+        const __m128d A = bin(k), conjB = _mm_xor_pd(bin(m - k), negateHigh);
+        const __m128d E = _mm_add_pd(A, conjB), D = _mm_sub_pd(A, conjB);
+        const __m128d O = rootTimes(_mm_xor_pd(_mm_loadu_pd(w + 2 * k), negateHigh), D);
+        const __m128d swappedO = _mm_shuffle_pd(O, O, 1);  // (oi, orr)
+        // Bin m/2 is written twice with the same value.
+        _mm_storeu_pd(x + 2 * rev[k], _mm_add_pd(E, _mm_xor_pd(swappedO, negateLow)));
+        _mm_storeu_pd(x + 2 * rev[m - k], _mm_add_pd(_mm_xor_pd(E, negateHigh), swappedO));
     }
     butterflies(x, true);
 }
 
 void RealFFT::Inverse(const std::complex<double>* X, double* x)
 {
-    inverseOf([X](std::size_t k) { return X[k]; }, x);
+    const double* bins = reinterpret_cast<const double*>(X);
+    inverseOf([bins](std::size_t k) { return _mm_loadu_pd(bins + 2 * k); }, x);
 }
 
 // Each product is formed as the bins are read, (ar br - ai bi, ar bi + ai br)
@@ -329,13 +335,10 @@ void RealFFT::Inverse(const std::complex<double>* X, double* x)
 // bit without that pass or its buffer.
 void RealFFT::InverseOfProduct(const std::complex<double>* A, const std::complex<double>* B, double* x)
 {
-    inverseOf(
-        [A, B](std::size_t k) {
-            const double ar = A[k].real(), ai = A[k].imag();
-            const double br = B[k].real(), bi = B[k].imag();
-            return std::complex<double>(ar * br - ai * bi, ar * bi + ai * br);
-        },
-        x);
+    const double* a = reinterpret_cast<const double*>(A);
+    const double* b = reinterpret_cast<const double*>(B);
+    inverseOf([a, b](std::size_t k) { return rootTimes(_mm_loadu_pd(a + 2 * k), _mm_loadu_pd(b + 2 * k)); },
+              x);
 }
 
 }  // namespace Veltramodels20200612
