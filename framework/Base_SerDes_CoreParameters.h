@@ -104,7 +104,7 @@ public:
     std::stringstream msg;  // the model's message stream
 
 private:
-    static const std::size_t kTimedChunk = std::size_t(1) << 30;
+    static constexpr std::size_t kTimedChunk = std::size_t(1) << 30;
     void timedSamples(const std::vector<double>& samples, std::vector<std::complex<double>>& out) const;
 };
 
