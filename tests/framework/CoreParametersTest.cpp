@@ -295,6 +295,31 @@ TEST(CoreParameters, RealOutputsGetTheirTimes)
     EXPECT_EQ(c.ImpulseOut[0], std::complex<double>(0.0, 7.0));
 }
 
+// Every time of a long output, at rates whose quotients round, is the two
+// divisions in their order, and every value is the sample: the vector
+// forms of the loop (and its tail of fewer than four) change no bit.
+TEST(CoreParameters, LongOutputsGetTheTimesOfTwoDivisions)
+{
+    for (const double rate : {12.8e9, 7.3e9, 1.0 / 3.0e-11}) {
+        for (const int sps : {32, 37}) {
+            Base_SerDes_CoreParameters c;
+            c.SymbolRate = rate;
+            c.SamplesPerSymbol = sps;
+            c.ImpulseOutputOnly = true;
+            std::vector<double> imp(1003);
+            for (size_t i = 0; i < imp.size(); ++i)
+                imp[i] = std::sin(0.01 * static_cast<double>(i)) - 0.5;
+            c.setupLTI_Outputs(imp, {}, {}, {}, {});
+            ASSERT_EQ(c.ImpulseOut.size(), imp.size());
+            for (size_t i = 0; i < imp.size(); ++i) {
+                ASSERT_EQ(c.ImpulseOut[i].real(), static_cast<double>(i) / rate / static_cast<double>(sps))
+                    << "sample " << i << ", rate " << rate << ", " << sps << " samples per symbol";
+                ASSERT_EQ(c.ImpulseOut[i].imag(), imp[i]) << "sample " << i;
+            }
+        }
+    }
+}
+
 TEST(CoreParameters, ImpulseOnlyKeepsOtherOutputs)
 {
     Base_SerDes_CoreParameters c;
