@@ -142,17 +142,55 @@ __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, st
         }
     }
 }
+
+// The spreading of InverseOfProduct's half spectrum (see inverseOf) two bins
+// at a time: bins k, k+1 and their mirrors m-k, m-k-1, every lane through
+// the SSE2 form's operations, so both give the same bits. Returns the first
+// bin left to the SSE2 form.
+__attribute__((target("avx"))) std::size_t spreadProductsAvx(const double* a, const double* b,
+                                                             const double* w, const std::size_t* rev,
+                                                             std::size_t m, double* x)
+{
+    const __m256d negateLow = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
+    const __m256d negateHigh = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    std::size_t k = 1;
+    for (; k + 1 <= m / 2; k += 2) {
+        const std::size_t j = m - k - 1;  // mirrors of k + 1 and k, in that order in memory
+        const __m256d P = avxTimes(_mm256_loadu_pd(a + 2 * k), _mm256_loadu_pd(b + 2 * k));
+        const __m256d mirrored = avxTimes(_mm256_loadu_pd(a + 2 * j), _mm256_loadu_pd(b + 2 * j));
+        const __m256d conjB = _mm256_xor_pd(_mm256_permute2f128_pd(mirrored, mirrored, 1), negateHigh);
+        const __m256d E = _mm256_add_pd(P, conjB), D = _mm256_sub_pd(P, conjB);
+        const __m256d O = avxTimes(_mm256_xor_pd(_mm256_loadu_pd(w + 2 * k), negateHigh), D);
+        const __m256d swappedO = _mm256_shuffle_pd(O, O, 5);
+        const __m256d zk = _mm256_add_pd(E, _mm256_xor_pd(swappedO, negateLow));
+        const __m256d zm = _mm256_add_pd(_mm256_xor_pd(E, negateHigh), swappedO);
+        _mm_storeu_pd(x + 2 * rev[k], _mm256_castpd256_pd128(zk));
+        _mm_storeu_pd(x + 2 * rev[k + 1], _mm256_extractf128_pd(zk, 1));
+        _mm_storeu_pd(x + 2 * rev[m - k], _mm256_castpd256_pd128(zm));
+        _mm_storeu_pd(x + 2 * rev[j], _mm256_extractf128_pd(zm, 1));
+    }
+    return k;
+}
 #endif
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
 // registers the processor has; every form gives the same bits.
 std::atomic<bool> wideAllowed(true);
 
-void laterSpans(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+bool wideRegisters()
 {
 #ifdef VM_REALFFT_AVX
     static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx && span >= 4 && wideAllowed.load(std::memory_order_relaxed)) {
+    return haveAvx && wideAllowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+void laterSpans(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+{
+#ifdef VM_REALFFT_AVX
+    if (span >= 4 && wideRegisters()) {
         laterSpansAvx(a, w, m, span, sign);
         return;
     }
@@ -295,7 +333,8 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
 // The half-length spectrum is built straight into x, in the bit-reversed
 // order the transform takes, and transformed there: x's samples are the
 // real and imaginary parts of its result. bin(k) gives X[k] as (re, im).
-template <class Bins> void RealFFT::inverseOf(Bins bin, double* x)
+// Bins 1 ... from - 1 (and their mirrors) are already in place.
+template <class Bins> void RealFFT::inverseOf(Bins bin, double* x, std::size_t from)
 {
     const std::size_t m = half_;
     const std::size_t* rev = bitReverse_.data();
@@ -312,7 +351,7 @@ template <class Bins> void RealFFT::inverseOf(Bins bin, double* x)
     x[1] = first[0] - last[0];
     const __m128d negateLow = _mm_set_pd(0.0, -0.0), negateHigh = _mm_set_pd(-0.0, 0.0);
     const double* w = reinterpret_cast<const double*>(split_.data());
-    for (std::size_t k = 1; k <= m / 2; ++k) {
+    for (std::size_t k = from; k <= m / 2; ++k) {
         const __m128d A = bin(k), conjB = _mm_xor_pd(bin(m - k), negateHigh);
         const __m128d E = _mm_add_pd(A, conjB), D = _mm_sub_pd(A, conjB);
         const __m128d O = rootTimes(_mm_xor_pd(_mm_loadu_pd(w + 2 * k), negateHigh), D);
@@ -327,7 +366,7 @@ template <class Bins> void RealFFT::inverseOf(Bins bin, double* x)
 void RealFFT::Inverse(const std::complex<double>* X, double* x)
 {
     const double* bins = reinterpret_cast<const double*>(X);
-    inverseOf([bins](std::size_t k) { return _mm_loadu_pd(bins + 2 * k); }, x);
+    inverseOf([bins](std::size_t k) { return _mm_loadu_pd(bins + 2 * k); }, x, 1);
 }
 
 // Each product is formed as the bins are read, (ar br - ai bi, ar bi + ai br)
@@ -337,8 +376,14 @@ void RealFFT::InverseOfProduct(const std::complex<double>* A, const std::complex
 {
     const double* a = reinterpret_cast<const double*>(A);
     const double* b = reinterpret_cast<const double*>(B);
+    std::size_t from = 1;
+#ifdef VM_REALFFT_AVX
+    if (wideRegisters())
+        from = spreadProductsAvx(a, b, reinterpret_cast<const double*>(split_.data()), bitReverse_.data(),
+                                 half_, x);
+#endif
     inverseOf([a, b](std::size_t k) { return rootTimes(_mm_loadu_pd(a + 2 * k), _mm_loadu_pd(b + 2 * k)); },
-              x);
+              x, from);
 }
 
 }  // namespace Veltramodels20200612

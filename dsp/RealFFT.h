@@ -53,7 +53,7 @@ public:
 
 private:
     void butterflies(double* a, bool inverse) const;
-    template <class Bins> void inverseOf(Bins bin, double* x);
+    template <class Bins> void inverseOf(Bins bin, double* x, std::size_t from);
 
     std::size_t n_ = 0;
     std::size_t half_ = 0;                       // complex length N/2
