@@ -171,6 +171,33 @@ __attribute__((target("avx"))) std::size_t spreadProductsAvx(const double* a, co
     }
     return k;
 }
+
+// Forward's separation of the half spectra (see Forward) two bins at a time,
+// in place: bins k, k+1 and their mirrors m-k, m-k-1, every lane through the
+// SSE2 form's operations, so both give the same bits. Each step reads its
+// four bins before it writes them, the mirrors last (bin m/2 ends as the
+// SSE2 form leaves it). Returns the first bin left to the SSE2 form.
+__attribute__((target("avx"))) std::size_t separateAvx(double* z, const double* w, std::size_t m)
+{
+    const __m256d negateHigh = _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+    const __m256d half = _mm256_set1_pd(0.5), halves = _mm256_set_pd(-0.5, 0.5, -0.5, 0.5);
+    std::size_t k = 1;
+    for (; k + 1 <= m / 2; k += 2) {
+        const std::size_t j = m - k - 1;  // mirrors of k + 1 and k, in that order in memory
+        const __m256d A = _mm256_loadu_pd(z + 2 * k);
+        const __m256d stored = _mm256_loadu_pd(z + 2 * j);
+        const __m256d B = _mm256_permute2f128_pd(stored, stored, 1);
+        const __m256d E = _mm256_mul_pd(half, _mm256_add_pd(A, _mm256_xor_pd(B, negateHigh)));
+        const __m256d O =
+            _mm256_mul_pd(halves, _mm256_add_pd(_mm256_shuffle_pd(A, A, 5),
+                                                _mm256_xor_pd(_mm256_shuffle_pd(B, B, 5), negateHigh)));
+        const __m256d T = avxTimes(_mm256_loadu_pd(w + 2 * k), O);
+        const __m256d mirrors = _mm256_xor_pd(_mm256_sub_pd(E, T), negateHigh);
+        _mm256_storeu_pd(z + 2 * k, _mm256_add_pd(E, T));
+        _mm256_storeu_pd(z + 2 * j, _mm256_permute2f128_pd(mirrors, mirrors, 1));
+    }
+    return k;
+}
 #endif
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
@@ -318,7 +345,12 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
     const __m128d negateHigh = _mm_set_pd(-0.0, 0.0);
     const __m128d half = _mm_set1_pd(0.5), halves = _mm_set_pd(-0.5, 0.5);
     const double* w = reinterpret_cast<const double*>(split_.data());
-    for (std::size_t k = 1; k <= m / 2; ++k) {
+    std::size_t from = 1;
+#ifdef VM_REALFFT_AVX
+    if (wideRegisters())
+        from = separateAvx(z, w, m);
+#endif
+    for (std::size_t k = from; k <= m / 2; ++k) {
         const __m128d A = _mm_loadu_pd(z + 2 * k), B = _mm_loadu_pd(z + 2 * (m - k));
         const __m128d E = _mm_mul_pd(half, _mm_add_pd(A, _mm_xor_pd(B, negateHigh)));
         const __m128d swappedB = _mm_shuffle_pd(B, B, 1);
