@@ -1,7 +1,9 @@
 #include "eq/InterpolateStepRespData.h"
 
 #include <cmath>
+#include <cstring>
 
+#include "dsp/SampleVectors.h"
 #include "dsp/SetupChecks.h"
 
 namespace Veltramodels20200612 {
@@ -169,6 +171,18 @@ bool InterpolateStepRespData::Initialize(std::stringstream& msg)
 {
     bool ok = true;
     if (EnableInterpolation == 1) {
+        if (sameAsLast()) {
+            // The owner set the same response up again (a model does for
+            // every column): what the interpolation made of it last time.
+            OutputData = last_.output;
+            OutputTime = last_.time;
+            RunIndex = 0;
+            return true;
+        }
+        // The interpolation overwrites some of its settings with what it
+        // used: the key is taken before.
+        const Key key = currentKey();
+        last_.valid = false;
         ok = Interpolator.Initialize(msg);
         if (DifferentiateData == 1) {
             // The impulse ends where the step has settled exactly.
@@ -178,9 +192,56 @@ bool InterpolateStepRespData::Initialize(std::stringstream& msg)
             }
             OutputData.resize(len);
         }
+        if (ok && loggingOff())
+            remember(key);
     }
     RunIndex = 0;
     return ok;
+}
+
+// Interpolation with a use file logs its steps; it is then always run.
+bool InterpolateStepRespData::loggingOff() const
+{
+    const auto open = [](const std::ofstream* f) { return f != nullptr && f->is_open(); };
+    return !open(UseFile) && !open(Interpolator.UseFile) && !open(Interpolator.Fit.UseFile);
+}
+
+// Everything the interpolation reads besides the data, as it stands now.
+InterpolateStepRespData::Key InterpolateStepRespData::currentKey() const
+{
+    const InterpolateData& i = Interpolator;
+    const bool ownVectors =
+        i.yOut == &OutputData && i.x_Data == &OutputTime && i.yData == &ValueData && i.xData == &TimeData;
+    return {static_cast<double>(i.x_DataOption),
+            i.x_Step,
+            i.x_Start,
+            static_cast<double>(i.nPtsOut),
+            static_cast<double>(i.UseLogX),
+            static_cast<double>(i.InterpolationType),
+            static_cast<double>(i.DifferentiateData),
+            static_cast<double>(i.ScaleByOneOverXStep),
+            static_cast<double>(i.ScaleForFinalValue),
+            static_cast<double>(i.StepData),
+            static_cast<double>(DifferentiateData),
+            ownVectors ? 1.0 : 0.0};
+}
+
+void InterpolateStepRespData::remember(const Key& key)
+{
+    last_.key = key;
+    last_.timeData = TimeData;
+    last_.valueData = ValueData;
+    last_.output = OutputData;
+    last_.time = OutputTime;
+    last_.valid = last_.key.back() == 1.0;
+}
+
+bool InterpolateStepRespData::sameAsLast() const
+{
+    // Bit for bit, as the interpolation would see them.
+    const Key key = currentKey();
+    return last_.valid && loggingOff() && std::memcmp(key.data(), last_.key.data(), sizeof(Key)) == 0 &&
+           SampleVectors::same(TimeData, last_.timeData) && SampleVectors::same(ValueData, last_.valueData);
 }
 
 void InterpolateStepRespData::Run()

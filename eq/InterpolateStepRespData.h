@@ -1,6 +1,7 @@
 #ifndef VM_EQ_INTERPOLATESTEPRESPDATA_H
 #define VM_EQ_INTERPOLATESTEPRESPDATA_H
 
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -61,7 +62,23 @@ public:
     void Finalize();
 
 private:
+    // What the interpolation reads besides the two data vectors, as
+    // numbers (the switches are small integers, exact as doubles), and
+    // whether it reads and writes this object's own vectors.
+    using Key = std::array<double, 12>;
+    // The last successful interpolation without a use file, with its inputs.
+    struct Last {
+        bool valid = false;
+        Key key{};
+        std::vector<double> timeData, valueData, output, time;
+    };
+
     bool selectColumns(std::ofstream* useFile, std::stringstream& msg);
+    bool loggingOff() const;
+    Key currentKey() const;
+    void remember(const Key& key);
+    bool sameAsLast() const;
+    Last last_;
     // Columns of the selected response, fixed by the last successful Setup.
     const std::vector<double>* selectedTime;
     const std::vector<double>* selectedValue;

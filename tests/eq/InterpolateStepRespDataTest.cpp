@@ -371,3 +371,109 @@ TEST(InterpolateStepRespData, UseFileLineWrittenOnce)
                               "Veltramodels20200612::InterpolateData\n");
     std::remove(path.c_str());
 }
+
+namespace {
+
+// A table of three smooth responses on a 2.44 ps axis, interpolated with
+// the 4-point form onto the 32-samples-per-bit grid of a 12.8 Gb/s bit.
+Table smoothTable(double bump = 0.0)
+{
+    const int rows = 120;
+    std::vector<std::vector<double>> cols(4, std::vector<double>(rows));
+    for (int i = 0; i < rows; ++i) {
+        const double t = i * 2.44e-12;
+        cols[0][i] = t;
+        for (int k = 1; k <= 3; ++k)
+            cols[k][i] = 0.6 * (1 - std::exp(-t / (20e-12 * k))) + 0.02 * k * std::sin(t / 30e-12);
+    }
+    cols[2][60] += bump;
+    return Table(cols);
+}
+
+// Taps of response `index` from a fresh object: the interpolation run once.
+std::vector<double> freshTaps(Table& t, int index, double bitRate, int type)
+{
+    InterpolateStepRespData s;
+    configure(s, t, 3, index, 1, bitRate, 32, type);
+    std::stringstream msg;
+    EXPECT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg)) << msg.str();
+    return s.OutputData;
+}
+
+}  // namespace
+
+// A response set up again unchanged (a model does it for every column) takes
+// the taps of the last interpolation without running it; any change of the
+// table, the state, the grid or an interpolation setting runs it again, and
+// so does a use file, which logs the run.
+TEST(InterpolateStepRespData, UnchangedSetupReusesTheLastInterpolation)
+{
+    Table t = smoothTable();
+    InterpolateStepRespData s;
+    configure(s, t, 3, 2, 1, 12.8e9, 32, 2);
+    std::stringstream msg;
+    ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg)) << msg.str();
+    const std::vector<double> first = s.OutputData;
+    const std::vector<double> times = s.OutputTime;
+    const long calls = s.Interpolator.Fit.LagrangeInterpolation_4PointCalls;
+    ASSERT_GT(calls, 0);
+    s.Finalize();
+    ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg)) << msg.str();
+    EXPECT_EQ(s.OutputData, first);
+    EXPECT_EQ(s.OutputTime, times);
+    EXPECT_EQ(s.Interpolator.Fit.LagrangeInterpolation_4PointCalls, calls) << "not run again";
+    EXPECT_EQ(msg.str(), "");
+
+    // Another state, another grid, another form: each as a fresh object
+    // makes it.
+    s.StepRespIndex = 3;
+    ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg));
+    EXPECT_EQ(s.OutputData, freshTaps(t, 3, 12.8e9, 2));
+    s.BitRate = 10e9;
+    ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg));
+    EXPECT_EQ(s.OutputData, freshTaps(t, 3, 10e9, 2));
+    s.InterpolationType = 1;
+    ASSERT_TRUE(s.Setup(nullptr, msg) && s.Initialize(msg));
+    EXPECT_EQ(s.OutputData, freshTaps(t, 3, 10e9, 1));
+
+    // The same table object with one value changed.
+    Table bumped = smoothTable(1e-3);
+    InterpolateStepRespData b;
+    configure(b, t, 3, 2, 1, 12.8e9, 32, 2);
+    ASSERT_TRUE(b.Setup(nullptr, msg) && b.Initialize(msg));
+    t.array[2] = bumped.array[2];
+    ASSERT_TRUE(b.Setup(nullptr, msg) && b.Initialize(msg));
+    EXPECT_EQ(b.OutputData, freshTaps(bumped, 2, 12.8e9, 2));
+    EXPECT_NE(b.OutputData, first);
+
+    // A setting changed on the interpolator itself between Setup and
+    // Initialize.
+    Table plain = smoothTable();
+    InterpolateStepRespData c;
+    configure(c, plain, 3, 2, 1, 12.8e9, 32, 2);
+    ASSERT_TRUE(c.Setup(nullptr, msg) && c.Initialize(msg));
+    ASSERT_TRUE(c.Setup(nullptr, msg));
+    c.Interpolator.InterpolationType = 0;
+    ASSERT_TRUE(c.Initialize(msg));
+    EXPECT_EQ(c.OutputData, freshTaps(plain, 2, 12.8e9, 0));
+
+    // With a use file every Initialize interpolates (and logs).
+    const std::string path = ::testing::TempDir() + "interpolatesteprespdata_reuse.txt";
+    {
+        std::ofstream log(path);
+        InterpolateStepRespData u;
+        configure(u, plain, 3, 2, 1, 12.8e9, 32, 2);
+        ASSERT_TRUE(u.Setup(&log, msg) && u.Initialize(msg));
+        const long once = u.Interpolator.Fit.LagrangeInterpolation_4PointCalls;
+        ASSERT_TRUE(u.Setup(&log, msg) && u.Initialize(msg));
+        EXPECT_EQ(u.Interpolator.Fit.LagrangeInterpolation_4PointCalls, 2 * once);
+        EXPECT_EQ(u.OutputData, first);
+        // Also after a run without one.
+        InterpolateStepRespData v;
+        configure(v, plain, 3, 2, 1, 12.8e9, 32, 2);
+        ASSERT_TRUE(v.Setup(nullptr, msg) && v.Initialize(msg));
+        ASSERT_TRUE(v.Setup(&log, msg) && v.Initialize(msg));
+        EXPECT_EQ(v.Interpolator.Fit.LagrangeInterpolation_4PointCalls, 2 * once);
+    }
+    std::remove(path.c_str());
+}
