@@ -200,10 +200,10 @@ __attribute__((target("avx"))) std::size_t separateAvx(double* z, const double* 
 }
 #endif
 
-// The butterflies from span `span` (4 or more, or m) to the end, on the widest
-// registers the processor has; every form gives the same bits.
 std::atomic<bool> wideAllowed(true);
 
+// Whether the 256-bit forms are in use: the processor has AVX and they have
+// not been switched off (UseWideRegisters).
 bool wideRegisters()
 {
 #ifdef VM_REALFFT_AVX
@@ -214,6 +214,8 @@ bool wideRegisters()
 #endif
 }
 
+// The butterflies from span `span` (4 or more, or m) to the end, on the widest
+// registers the processor has; every form gives the same bits.
 void laterSpans(double* a, const double* w, std::size_t m, std::size_t span, double sign)
 {
 #ifdef VM_REALFFT_AVX

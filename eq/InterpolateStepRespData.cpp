@@ -192,7 +192,7 @@ bool InterpolateStepRespData::Initialize(std::stringstream& msg)
             }
             OutputData.resize(len);
         }
-        if (ok && loggingOff())
+        if (ok && loggingOff() && ownVectors())
             remember(key);
     }
     RunIndex = 0;
@@ -206,12 +206,19 @@ bool InterpolateStepRespData::loggingOff() const
     return !open(UseFile) && !open(Interpolator.UseFile) && !open(Interpolator.Fit.UseFile);
 }
 
+// Whether the interpolator reads and writes this object's own vectors (a
+// caller may have pointed it elsewhere): only then are its results ours to
+// keep.
+bool InterpolateStepRespData::ownVectors() const
+{
+    const InterpolateData& i = Interpolator;
+    return i.yOut == &OutputData && i.x_Data == &OutputTime && i.yData == &ValueData && i.xData == &TimeData;
+}
+
 // Everything the interpolation reads besides the data, as it stands now.
 InterpolateStepRespData::Key InterpolateStepRespData::currentKey() const
 {
     const InterpolateData& i = Interpolator;
-    const bool ownVectors =
-        i.yOut == &OutputData && i.x_Data == &OutputTime && i.yData == &ValueData && i.xData == &TimeData;
     return {static_cast<double>(i.x_DataOption),
             i.x_Step,
             i.x_Start,
@@ -222,8 +229,7 @@ InterpolateStepRespData::Key InterpolateStepRespData::currentKey() const
             static_cast<double>(i.ScaleByOneOverXStep),
             static_cast<double>(i.ScaleForFinalValue),
             static_cast<double>(i.StepData),
-            static_cast<double>(DifferentiateData),
-            ownVectors ? 1.0 : 0.0};
+            static_cast<double>(DifferentiateData)};
 }
 
 void InterpolateStepRespData::remember(const Key& key)
@@ -233,14 +239,15 @@ void InterpolateStepRespData::remember(const Key& key)
     last_.valueData = ValueData;
     last_.output = OutputData;
     last_.time = OutputTime;
-    last_.valid = last_.key.back() == 1.0;
+    last_.valid = true;
 }
 
 bool InterpolateStepRespData::sameAsLast() const
 {
     // Bit for bit, as the interpolation would see them.
     const Key key = currentKey();
-    return last_.valid && loggingOff() && std::memcmp(key.data(), last_.key.data(), sizeof(Key)) == 0 &&
+    return last_.valid && loggingOff() && ownVectors() &&
+           std::memcmp(key.data(), last_.key.data(), sizeof(Key)) == 0 &&
            SampleVectors::same(TimeData, last_.timeData) && SampleVectors::same(ValueData, last_.valueData);
 }
 

@@ -63,9 +63,8 @@ public:
 
 private:
     // What the interpolation reads besides the two data vectors, as
-    // numbers (the switches are small integers, exact as doubles), and
-    // whether it reads and writes this object's own vectors.
-    using Key = std::array<double, 12>;
+    // numbers (the switches are small integers, exact as doubles).
+    using Key = std::array<double, 11>;
     // The last successful interpolation without a use file, with its inputs.
     struct Last {
         bool valid = false;
@@ -75,6 +74,7 @@ private:
 
     bool selectColumns(std::ofstream* useFile, std::stringstream& msg);
     bool loggingOff() const;
+    bool ownVectors() const;
     Key currentKey() const;
     void remember(const Key& key);
     bool sameAsLast() const;

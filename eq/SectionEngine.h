@@ -315,9 +315,8 @@ private:
             msg << Derived::family().generatingLine;
 
         // The lists' channel: scaled to the sample rate and by InputGain,
-        // and positive-going.
-        // Without a search or a final evaluation the cascade reads none of
-        // its samples, so the copy is not made.
+        // and positive-going. Without a search or a final evaluation the
+        // cascade reads none of its samples, so the copy is not made.
         channelSamplesUnread = d.AdaptDataIndex == 0 && d.SkipFinalEvaluation != 0 &&
                                !d.ChannelImpulse.empty() && d.cascadeInUse();
         if (Derived::family().emptyChannelStaysEmpty && d.ChannelImpulse.empty())
