@@ -349,6 +349,8 @@ Base_SerDes_CoreParameters::Base_SerDes_CoreParameters()
       IBIS_AMI_ModelName(nullptr),
       CoreParametersChecked(false),
       ImpulseOutputOnly(false),
+      ImpulseValuesOnly(false),
+      ImpulseValues(nullptr),
       ResBW(0.0)
 {
     fillDeembeddingFilter();
@@ -471,7 +473,12 @@ void Base_SerDes_CoreParameters::setupLTI_Outputs(const std::vector<double>& imp
                                                   const std::vector<std::complex<double>>& eqSpectrum,
                                                   const std::vector<double>& frequencies)
 {
-    timedSamples(impulse, ImpulseOut);
+    if (ImpulseValuesOnly) {
+        ImpulseValues = &impulse;
+    } else {
+        ImpulseValues = nullptr;
+        timedSamples(impulse, ImpulseOut);
+    }
     if (ImpulseOutputOnly)
         return;
     timedSamples(eqImpulse, EqImpulseOut);
@@ -486,6 +493,7 @@ void Base_SerDes_CoreParameters::setupLTI_Outputs(const std::vector<std::complex
                                                   const std::vector<std::complex<double>>& eqSpectrum,
                                                   const std::vector<double>& frequencies)
 {
+    ImpulseValues = nullptr;
     ImpulseOut = impulse;
     if (ImpulseOutputOnly)
         return;

@@ -100,6 +100,15 @@ public:
     char* IBIS_AMI_ModelName;   // not owned
     bool CoreParametersChecked;
     bool ImpulseOutputOnly;
+    // For a caller that wants only the output impulse's values: with this
+    // set, an impulse given one sample per entry is not turned into
+    // ImpulseOut's (time, value) pairs (twice its size, and a time per
+    // sample); ImpulseOut keeps its contents and ImpulseValues points at
+    // the impulse itself, the section's own vector, until the section is
+    // set up again or finalised. Impulses given as pairs still go into
+    // ImpulseOut, and ImpulseValues is then null.
+    bool ImpulseValuesOnly;
+    const std::vector<double>* ImpulseValues;  // not owned
     double ResBW;
     std::stringstream msg;  // the model's message stream
 

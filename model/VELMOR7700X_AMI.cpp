@@ -164,6 +164,23 @@ bool checkHostArguments(const double* impulse, long rowSize, long aggressors, do
     return ok;
 }
 
+// Writes scale times the model's output values (every Stride-th double) into
+// the column, and zeros after them up to rowSize; values beyond rowSize are
+// dropped. An output gain large enough to overflow the samples must not come
+// back as a success: then nothing is written, the column keeps its input (as
+// after a failed Run), and the result is false.
+template <long Stride>
+bool writeColumn(const double* values, long produced, double scale, double* column, long rowSize)
+{
+    const long copied = produced < rowSize ? produced : rowSize;
+    if (!allFinite<Stride>(values, copied, scale))
+        return false;
+    for (long i = 0; i < copied; ++i)
+        column[i] = scale * values[Stride * i];
+    std::fill(column + copied, column + rowSize, 0.0);
+    return true;
+}
+
 bool isAllZero(const double* column, long rowSize)
 {
     for (long i = 0; i < rowSize; ++i)
@@ -290,22 +307,19 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
                     ami << "Error occurred in VELMOR7700X::Run().\n";
                     return false;
                 }
-                const long produced = static_cast<long>(model.ImpulseOut.size());
-                const long copied = produced < rowSize ? produced : rowSize;
-                // An output gain large enough to overflow the samples must not
-                // come back as a success: the column keeps its input, as after
-                // a failed Run.
-                // The values are the odd doubles of the (time, value) pairs.
-                const double* values = reinterpret_cast<const double*>(model.ImpulseOut.data()) + 1;
-                if (!allFinite<2>(values, copied, scale)) {
+                const bool written =
+                    model.ImpulseValues != nullptr
+                        ? writeColumn<1>(model.ImpulseValues->data(),
+                                         static_cast<long>(model.ImpulseValues->size()), scale, column,
+                                         rowSize)
+                        // The values are the odd doubles of the (time, value) pairs.
+                        : writeColumn<2>(reinterpret_cast<const double*>(model.ImpulseOut.data()) + 1,
+                                         static_cast<long>(model.ImpulseOut.size()), scale, column, rowSize);
+                if (!written) {
                     ami << "Error occurred in VELMOR7700X::Run().\n"
                         << "The output impulse is not finite: OutputGain is too large for this channel.\n";
                     return false;
                 }
-                for (long i = 0; i < copied; ++i)
-                    column[i] = scale * values[2 * i];
-                for (long i = copied; i < rowSize; ++i)
-                    column[i] = 0.0;
             }
         }
         if (!model.Finalize()) {
@@ -389,6 +403,11 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
         model.Data1 = corner.list;
 
     model.ImpulseOutputOnly = true;
+    // The driver reads only the output values: the section's impulse is
+    // read where it lies instead of being copied into (time, value) pairs,
+    // which for a long channel is a buffer of twice its size per call, with
+    // a time computed per sample, that nothing reads.
+    model.ImpulseValuesOnly = true;
     // With only the impulse kept, the section's spectra and its own impulse
     // response would be computed and dropped for every column: for a long
     // channel two transforms of twice its length, with their tables, and the

@@ -44,6 +44,8 @@ TEST(CoreParameters, ConstructorDefaults)
     EXPECT_EQ(c.IBIS_AMI_ModelName, nullptr);
     EXPECT_FALSE(c.CoreParametersChecked);
     EXPECT_FALSE(c.ImpulseOutputOnly);
+    EXPECT_FALSE(c.ImpulseValuesOnly);
+    EXPECT_EQ(c.ImpulseValues, nullptr);
     EXPECT_EQ(c.ResBW, 0.0);
     EXPECT_EQ(c.msg.str(), "");
     EXPECT_TRUE(c.Setup());
@@ -334,6 +336,44 @@ TEST(CoreParameters, ImpulseOnlyKeepsOtherOutputs)
     EXPECT_EQ(c.ImpulseSpectrumOut, s);
     EXPECT_EQ(c.EqSpectrumOut, s);
     EXPECT_EQ(c.FrequencyOut, std::vector<double>{9.0});
+}
+
+TEST(CoreParameters, ValuesOnlyPointsAtTheImpulseAndLeavesThePairs)
+{
+    Base_SerDes_CoreParameters c;
+    c.SymbolRate = 1e10;
+    c.SamplesPerSymbol = 20;
+    const std::vector<double> first = {1.0, 2.0};
+    c.setupLTI_Outputs(first, {}, {}, {}, {});
+    EXPECT_EQ(c.ImpulseValues, nullptr);
+    ASSERT_EQ(c.ImpulseOut.size(), 2u);
+
+    // Values only: the pairs keep the earlier impulse, the view is the new
+    // one itself (not a copy), the other outputs are stored as usual.
+    c.ImpulseValuesOnly = true;
+    const std::vector<double> second = {3.0, 4.0, 5.0};
+    const std::vector<double> eq = {7.0};
+    c.setupLTI_Outputs(second, eq, {}, {}, {});
+    EXPECT_EQ(c.ImpulseValues, &second);
+    ASSERT_EQ(c.ImpulseOut.size(), 2u);
+    EXPECT_EQ(c.ImpulseOut[1], std::complex<double>(1.0 / 1e10 / 20.0, 2.0));
+    ASSERT_EQ(c.EqImpulseOut.size(), 1u);
+    EXPECT_EQ(c.EqImpulseOut[0].imag(), 7.0);
+
+    // Pairs cannot be viewed as values: they go into ImpulseOut, no view.
+    const std::vector<std::complex<double>> pairs = {{0.0, 9.0}};
+    c.setupLTI_Outputs(pairs, {}, {}, {}, {});
+    EXPECT_EQ(c.ImpulseValues, nullptr);
+    EXPECT_EQ(c.ImpulseOut, pairs);
+
+    // Switched off again, the pairs are built and the view is gone.
+    c.setupLTI_Outputs(second, {}, {}, {}, {});
+    EXPECT_NE(c.ImpulseValues, nullptr);
+    c.ImpulseValuesOnly = false;
+    c.setupLTI_Outputs(second, {}, {}, {}, {});
+    EXPECT_EQ(c.ImpulseValues, nullptr);
+    ASSERT_EQ(c.ImpulseOut.size(), 3u);
+    EXPECT_EQ(c.ImpulseOut[2].imag(), 5.0);
 }
 
 TEST(CoreParameters, ComplexOutputsCopiedPairByPair)

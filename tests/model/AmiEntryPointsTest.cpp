@@ -2,7 +2,9 @@
 // loaded with dlopen as a simulator loads it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -204,6 +206,48 @@ TEST_F(AmiEntryPoints, OutputGainDefaultsToOneSilentlyAndScales)
     EXPECT_EQ(without.matrix, withGain.matrix);
     ASSERT_EQ(doubled.ret, 1);
     expectColumnNear(doubled.matrix, 0, expectedColumn(ch, 0, 4, 32, 2.5));
+}
+
+// An output gain that overflows a column's output fails the call with a
+// line that says so. Columns written before it keep their output; that
+// column and the ones after it keep their input, bit for bit, even where
+// only its peak overflows.
+TEST_F(AmiEntryPoints, OverflowingOutputLeavesTheColumnAsItWas)
+{
+    const long rows = 1000;
+    const std::vector<double> ch = lossyChannel(rows, 0.7);
+    const std::vector<double> expected = expectedColumn(ch, 0, 4, 32);
+    // The through column's output peaks near 1e300; the aggressor, 1e10
+    // times the channel, overflows at its peak only.
+    char gain[64];
+    std::snprintf(gain, sizeof gain, "%.17g", 1e300 / maxAbs(expected));
+    std::vector<double> matrix = ch;
+    for (double x : ch)
+        matrix.push_back(1e10 * x);
+    matrix.insert(matrix.end(), ch.begin(), ch.end());
+    size_t finiteAfter = 0;
+    for (double v : expected)
+        finiteAfter += std::isfinite(1e10 * v * (1e300 / maxAbs(expected))) ? 1 : 0;
+    ASSERT_GT(finiteAfter, expected.size() / 2) << "the aggressor must overflow at a few samples only";
+
+    const Result r = call(params(0, 4, 0, gain), matrix, rows, 2, kSampleInterval, kBitTime);
+    EXPECT_EQ(r.ret, 0);
+    EXPECT_EQ(r.msg, kCornerTypical + kTxLine + "The selected PreEmphasis state = 4\n" +
+                         "Error occurred in VELMOR7700X::Run().\n"
+                         "The output impulse is not finite: OutputGain is too large for this channel.\n");
+    ASSERT_EQ(r.matrix.size(), matrix.size());
+    std::vector<double> scaled = expected;
+    for (double& v : scaled)
+        v *= 1e300 / maxAbs(expected);
+    expectColumnNear(r.matrix, 0, scaled);
+    EXPECT_TRUE(std::equal(matrix.begin() + rows, matrix.end(), r.matrix.begin() + rows));
+
+    // The same overflow in the through column: nothing is written at all.
+    std::vector<double> swapped(matrix.begin() + rows, matrix.begin() + 2 * rows);
+    swapped.insert(swapped.end(), ch.begin(), ch.end());
+    const Result first = call(params(0, 4, 0, gain), swapped, rows, 1, kSampleInterval, kBitTime);
+    EXPECT_EQ(first.ret, 0);
+    EXPECT_EQ(first.matrix, swapped);
 }
 
 TEST_F(AmiEntryPoints, AggressorCounts)
