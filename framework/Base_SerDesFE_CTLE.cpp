@@ -77,7 +77,9 @@ Base_SerDesFE_CTLE::Base_SerDesFE_CTLE()
       Data4_Fast(nullptr),
       SkipSpectrum(0),
       SkipFinalEvaluation(0),
-      Container(new Base_SerDesFE_CTLE_Container[1])
+      LendImpulseIn(0),
+      Container(new Base_SerDesFE_CTLE_Container[1]),
+      lentTo(nullptr)
 {
 }
 
@@ -192,7 +194,7 @@ bool Base_SerDesFE_CTLE::Initialize()
     if (!usesStepRespSection())
         return initializePoleZero();
     RxLTI_StepResp_AMI& s = Container->StepResp_AMI;
-    s.ChannelImpulse = ImpulseIn;
+    const std::size_t channelLength = handChannel(s.ChannelImpulse);
     std::stringstream scratch;
     if (!s.Initialize(scratch)) {
         if (scratch.str().size() > 2)
@@ -200,7 +202,7 @@ bool Base_SerDesFE_CTLE::Initialize()
         return false;
     }
 
-    ChannelSpanUI = spanUI(ImpulseIn.size(), SamplesPerSymbol);
+    ChannelSpanUI = spanUI(channelLength, SamplesPerSymbol);
     ResponseSpanUI = ChannelSpanUI + spanUI(s.SectionImpulse.size(), SamplesPerSymbol);
 
     const bool fe = FrontEnd == 1;
@@ -275,8 +277,28 @@ bool Base_SerDesFE_CTLE::Run()
     return true;
 }
 
+std::size_t Base_SerDesFE_CTLE::handChannel(std::vector<double>& channel)
+{
+    const std::size_t length = ImpulseIn.size();
+    if (LendImpulseIn == 0 || lentTo != nullptr) {
+        // Also when the samples are still out on loan (Initialize again
+        // without Finalize): ImpulseIn then holds what the caller put there
+        // since, which the section gets as a copy.
+        channel = ImpulseIn;
+        return length;
+    }
+    channel.swap(ImpulseIn);
+    ImpulseIn.clear();
+    lentTo = &channel;
+    return length;
+}
+
 bool Base_SerDesFE_CTLE::Finalize()
 {
+    if (lentTo != nullptr) {
+        ImpulseIn.swap(*lentTo);
+        lentTo = nullptr;
+    }
     clearStream(msg);
     if (usesStepRespSection())
         Container->StepResp_AMI.Finalize();
@@ -557,7 +579,7 @@ bool Base_SerDesFE_CTLE::setupPoleZero()
 bool Base_SerDesFE_CTLE::initializePoleZero()
 {
     RxLTI_PZ_AMI& p = Container->PZ_AMI;
-    p.ChannelImpulse = ImpulseIn;
+    const std::size_t channelLength = handChannel(p.ChannelImpulse);
     p.SkipSpectrum = SkipSpectrum;
     p.SkipFinalEvaluation = SkipFinalEvaluation;
     std::stringstream scratch;
@@ -566,7 +588,7 @@ bool Base_SerDesFE_CTLE::initializePoleZero()
             msg << scratch.str();
         return false;
     }
-    ChannelSpanUI = spanUI(ImpulseIn.size(), SamplesPerSymbol);
+    ChannelSpanUI = spanUI(channelLength, SamplesPerSymbol);
     ResponseSpanUI = ChannelSpanUI + spanUI(p.SectionImpulse.size(), SamplesPerSymbol);
 
     const bool fe = FrontEnd == 1;

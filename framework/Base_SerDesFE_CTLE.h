@@ -134,9 +134,22 @@ public:
     std::vector<double>* Data4_Fast;
     int SkipSpectrum;
     int SkipFinalEvaluation;
+    // For a caller that fills ImpulseIn afresh for every cycle: when nonzero,
+    // Initialize hands ImpulseIn's samples to the section instead of copying
+    // them (a long channel is then neither copied nor held twice), and
+    // Finalize takes the vector back. In between ImpulseIn is empty; after
+    // Finalize it holds what the section left of the channel (trimmed, for
+    // instance), with its room kept for the next cycle.
+    int LendImpulseIn;
     Base_SerDesFE_CTLE_Container* Container;  // one element, array new
 
 private:
+    // The section's channel vector that holds ImpulseIn's samples while they
+    // are lent; null otherwise.
+    std::vector<double>* lentTo;
+    // Gives the section's channel the samples of ImpulseIn (lent or copied)
+    // and returns their count.
+    std::size_t handChannel(std::vector<double>& channel);
     // Step-response lists made by setupSpecResp_Data1 (array new).
     std::vector<std::vector<double>*> ownedLists;
 

@@ -258,6 +258,9 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
         // empty channel itself.
         const bool zeroChannel = isAllZero(column, rowSize);
         const bool bypass = zeroChannel && rowSize > 0 && haveTable;
+        // ImpulseIn comes back from the section's loan as the section left
+        // it (trimmed, say); its room is kept, so this allocates only once.
+        model.ImpulseIn.resize(static_cast<size_t>(rowSize));
         // One division per sample, with nothing else in the loop, so that
         // the divisions run on whole vector registers.
         double* in = model.ImpulseIn.data();
@@ -421,6 +424,9 @@ long initInstance(AMI_ModelInstance& inst, double* impulse, long rowSize, long a
     // gain control). For a long channel it is a full convolution and eye per
     // column; skipping it leaves the columns and the messages as they are.
     model.SkipFinalEvaluation = 1;
+    // Every column is divided into ImpulseIn afresh, so the section may
+    // take its samples instead of a copy of them.
+    model.LendImpulseIn = 1;
     if (parserMessages.str().size() > 1)
         inst.amiMessage << parserMessages.str();
 

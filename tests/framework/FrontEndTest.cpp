@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/Base_SerDesFE_CTLE.h"
@@ -56,6 +57,7 @@ TEST(FrontEnd, ConstructorDefaults)
     EXPECT_EQ(fe.Section1Ratio, 0.5);
     EXPECT_EQ(fe.SkipSpectrum, 0);
     EXPECT_EQ(fe.SkipFinalEvaluation, 0);
+    EXPECT_EQ(fe.LendImpulseIn, 0);
     ASSERT_NE(fe.Container, nullptr);
 }
 
@@ -568,6 +570,71 @@ TEST(FrontEnd, RepeatedCyclesGiveTheSameOutput)
         EXPECT_TRUE(be.Finalize());  // a second Finalize is harmless
     }
     EXPECT_FALSE(first.empty());
+}
+
+// A lent ImpulseIn gives the same cycles as a copied one: the section works
+// on the caller's own vector (no copy), ImpulseIn is empty until Finalize,
+// and then holds what the section left of the channel, in the same block.
+// Cycles refill it as the model's driver does; a second Initialize before
+// Finalize takes a copy instead.
+TEST(FrontEnd, LentImpulseInGivesTheSameCyclesAndComesBack)
+{
+    Table t = makeTable({0.0, 0.2, 0.4});
+    std::vector<double> channel = lossyChannel();
+    channel.resize(channel.size() + 37, 0.0);  // trailing zeros the section trims
+    const std::vector<double> trimmed(channel.begin(), channel.end() - 37);
+    Base_SerDesTxBE_CTLE copied, lent;
+    for (Base_SerDesTxBE_CTLE* be : {&copied, &lent}) {
+        be->SymbolRate = kSymbolRate;
+        be->SamplesPerSymbol = kSps;
+        be->DefaultModelType = 3;
+        be->NumData1 = t.states;
+        be->ColumnArrangement1 = 1;
+        be->Data1 = t.get();
+        be->AdaptForChannel = 0;
+        be->Data1Index = 2;
+    }
+    lent.LendImpulseIn = 1;
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        copied.ImpulseIn = channel;
+        lent.ImpulseIn.resize(channel.size());
+        std::copy(channel.begin(), channel.end(), lent.ImpulseIn.begin());
+        const double* block = lent.ImpulseIn.data();
+        for (Base_SerDesTxBE_CTLE* be : {&copied, &lent}) {
+            ASSERT_TRUE(be->Setup()) << be->msg.str();
+            ASSERT_TRUE(be->Initialize()) << be->msg.str();
+            ASSERT_TRUE(be->Run());
+        }
+        EXPECT_TRUE(lent.ImpulseIn.empty());
+        EXPECT_EQ(lent.Container->StepResp_AMI.ChannelImpulse.data(), block);
+        EXPECT_EQ(lent.Container->StepResp_AMI.ChannelImpulse, trimmed);
+        EXPECT_EQ(copied.ImpulseIn, channel);
+        EXPECT_EQ(lent.ImpulseOut, copied.ImpulseOut);
+        EXPECT_FALSE(lent.ImpulseOut.empty());
+        EXPECT_EQ(lent.msg.str(), copied.msg.str());
+        EXPECT_EQ(lent.ChannelSpanUI, copied.ChannelSpanUI);
+        EXPECT_EQ(lent.ResponseSpanUI, copied.ResponseSpanUI);
+        EXPECT_TRUE(lent.Finalize());
+        EXPECT_TRUE(copied.Finalize());
+        EXPECT_EQ(lent.ImpulseIn, trimmed);
+        EXPECT_EQ(lent.ImpulseIn.data(), block);
+        EXPECT_TRUE(lent.Finalize());  // nothing more to take back
+        EXPECT_EQ(lent.ImpulseIn, trimmed);
+    }
+
+    // Initialize twice without Finalize: the first loan stands, the second
+    // Initialize copies what ImpulseIn holds by then.
+    lent.ImpulseIn = channel;
+    ASSERT_TRUE(lent.Setup());
+    ASSERT_TRUE(lent.Initialize());
+    lent.ImpulseIn = trimmed;
+    ASSERT_TRUE(lent.Setup());
+    ASSERT_TRUE(lent.Initialize());
+    EXPECT_EQ(lent.ImpulseIn, trimmed);
+    ASSERT_TRUE(lent.Run());
+    EXPECT_EQ(lent.ImpulseOut, copied.ImpulseOut);
+    EXPECT_TRUE(lent.Finalize());
+    EXPECT_EQ(lent.ImpulseIn, trimmed);
 }
 
 TEST(FrontEnd, EmptyChannelFailsInitializeWithTheCascadeLine)

@@ -96,6 +96,31 @@ TEST(PoleZeroPath, SearchReportsTheChosenSet)
     }
 }
 
+// The pole/zero section borrows a lent ImpulseIn as the step-response
+// section does, with the same results as a copy.
+TEST(PoleZeroPath, LentImpulseInGivesTheSameOutput)
+{
+    Base_SerDesTxBE_CTLE copied, lent;
+    poleZeroModel(copied, 1);
+    poleZeroModel(lent, 1);
+    lent.LendImpulseIn = 1;
+    const std::vector<double> channel = lent.ImpulseIn;
+    const double* block = lent.ImpulseIn.data();
+    for (Base_SerDesTxBE_CTLE* be : {&copied, &lent}) {
+        ASSERT_TRUE(be->Setup()) << be->msg.str();
+        ASSERT_TRUE(be->Initialize()) << be->msg.str();
+        ASSERT_TRUE(be->Run());
+    }
+    EXPECT_TRUE(lent.ImpulseIn.empty());
+    EXPECT_EQ(lent.Container->PZ_AMI.ChannelImpulse.data(), block);
+    EXPECT_EQ(lent.ImpulseOut, copied.ImpulseOut);
+    EXPECT_EQ(lent.msg.str(), copied.msg.str());
+    EXPECT_EQ(lent.ResponseSpanUI, copied.ResponseSpanUI);
+    EXPECT_TRUE(lent.Finalize());
+    EXPECT_EQ(lent.ImpulseIn.data(), block);
+    EXPECT_EQ(lent.ImpulseIn, channel);  // no trailing zeros to trim
+}
+
 TEST(PoleZeroPath, MissingSetsFailSetup)
 {
     Base_SerDesFE_CTLE fe;
