@@ -115,6 +115,30 @@ TEST(StreamingEye, ImpulseInBlocksMatchesTheWholeVectorEye)
     }
 }
 
+// A block whose only news is a higher peak at any one position: the quick
+// test that settles blocks with no new peak must not miss it, wherever it
+// falls among the samples that test compares together.
+TEST(StreamingEye, NewPeakAnywhereInABlockIsFound)
+{
+    // One sample per bit makes the pulse peak a single sample.
+    for (int s : {1, 4}) {
+        for (std::size_t at = 0; at < 13; ++at) {
+            // Small ripple, so that the levels depend on where the peak is.
+            std::vector<double> h(96);
+            for (std::size_t i = 0; i < h.size(); ++i)
+                h[i] = 0.02 * std::sin(0.7 * static_cast<double>(i) + 0.3);
+            h[3] = 0.4;        // the first block's peak
+            h[16 + at] = 1.0;  // the higher one, in the second block
+            const Levels want = wholeVector(h, s, 0.5);
+            for (StreamingEye::Input input :
+                 {StreamingEye::Input::Impulse, StreamingEye::Input::PositiveGoingImpulse}) {
+                const Levels got = streamed(h, s, 0.5, {16, 13, 67}, input);
+                expectSame(got, want, tolerance(h, s, 0.5), "peak in the second block");
+            }
+        }
+    }
+}
+
 // More samples per bit than the eye forms pulse samples per piece: the
 // pulse's tail after the impulse is longer than one piece.
 TEST(StreamingEye, ManySamplesPerBit)
