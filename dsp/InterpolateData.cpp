@@ -5,6 +5,8 @@
 #include <exception>
 #include <new>
 
+#include <emmintrin.h>
+
 namespace Veltramodels20200612 {
 
 namespace {
@@ -453,6 +455,23 @@ static bool spreadOverSixDecades(const double* c)
     return hi - lo > 6.0;
 }
 
+// Zeros or abrupt ordinate changes (a neighbour more than twice the other),
+// where the higher-order forms would ring. The four quotients g1/g0, g2/g3,
+// g0/g1 and g3/g2 go through the divider two at a time in SSE2 registers
+// (every x86-64 processor has them), each the same correctly rounded
+// quotient as alone; no quotient is formed with a zero ordinate.
+static bool wouldRing(const double* g)
+{
+    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0)
+        return true;
+    const __m128d inner = _mm_set_pd(g[2], g[1]);  // g1 low, g2 high
+    const __m128d outer = _mm_set_pd(g[3], g[0]);  // g0 low, g3 high
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128d over =
+        _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two), _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
+    return _mm_movemask_pd(over) != 0;
+}
+
 // The value at t in the stencil's middle interval by the chosen form, the
 // linear one where a higher-order form would be ill-conditioned or would
 // ring. False when the cubic's coefficients cannot be found.
@@ -460,20 +479,19 @@ bool InterpolateData::valueInInterval(const Stencil& s, double t, CubicCache& ca
 {
     const double* c = s.c;
     const double* g = s.g;
-    const double linear = g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]);
-    *value = linear;
-    if (InterpolationType != 1 && InterpolationType != 2)
+    // The linear value is formed only where it is the answer or the cubic's
+    // fallback: the Lagrange form, the usual case, does not need its division.
+    const auto linear = [&] { return g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]); };
+    if ((InterpolationType != 1 && InterpolationType != 2) ||
+        (InterpolationType == 2 && spreadOverSixDecades(c)) || wouldRing(g)) {
+        *value = linear();
         return true;
-    if (InterpolationType == 2 && spreadOverSixDecades(c))
-        return true;
-    // Zeros or abrupt ordinate changes: the higher-order forms would ring.
-    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0 || g[1] / g[0] > 2.0 || g[0] / g[1] > 2.0 ||
-        g[2] / g[3] > 2.0 || g[3] / g[2] > 2.0)
-        return true;
+    }
     if (InterpolationType == 2) {
         *value = Fit.LagrangeInterpolation_4Point(t, c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
         return true;
     }
+    *value = linear();
 
     // Shape-preserving cubic in normalised coordinates: N(c0) = 1,
     // N(c1) = 2, which keeps the x-multiplied slope rows of the fit well
