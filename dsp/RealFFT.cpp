@@ -251,14 +251,12 @@ bool RealFFT::Prepare(std::size_t n)
     int bits = 0;
     while ((std::size_t(1) << bits) < m)
         ++bits;
-    bitReverse_.resize(m);
-    for (std::size_t i = 0; i < m; ++i) {
-        std::size_t r = 0;
-        for (int b = 0; b < bits; ++b)
-            if (i & (std::size_t(1) << b))
-                r |= std::size_t(1) << (bits - 1 - b);
-        bitReverse_[i] = r;
-    }
+    // Each index's reversal from its half's: i's bits above the lowest are
+    // i/2's, one place lower in the reversal, and i's lowest bit becomes the
+    // highest. One step per entry instead of one per bit.
+    bitReverse_.assign(m, 0);
+    for (std::size_t i = 1; i < m; ++i)
+        bitReverse_[i] = (bitReverse_[i >> 1] >> 1) | ((i & 1) << (bits - 1));
     // Every root either table needs is some exp(-2 pi i k / N), k < N/2:
     // exp(-pi i j / h) is that root at k = j N / 2h, and its angle comes out
     // as the same double either way (numerator and denominator differ by a
