@@ -2,6 +2,8 @@
 
 #include "dsp/MatrixMath.h"
 
+#include <immintrin.h>
+
 namespace Veltramodels20200612 {
 
 CurveFit::CurveFit(std::ofstream* useFile)
@@ -11,21 +13,16 @@ CurveFit::CurveFit(std::ofstream* useFile)
 {
 }
 
-double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
-                                              double y2, double x3, double y3)
-{
-    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
-    }
-    ++LagrangeInterpolation_4PointCalls;
+namespace {
 
-    const double x[4] = {x0, x1, x2, x3};
-    const double y[4] = {y0, y1, y2, y3};
-    // The twelve quotients (t - x_j) / (x_k - x_j), j != k, are independent
-    // of each other: formed in one loop with nothing else in it, they go
-    // through the divider two or four at a time instead of one by one. Each
-    // is the same correctly rounded quotient, and the products and the sum
-    // below keep their order, so the value is the same to the bit.
+// The cubic through (x[k], y[k]) at t, in Lagrange form. The twelve quotients
+// (t - x_j) / (x_k - x_j), j != k, are independent of each other: formed in
+// one loop with nothing else in it, they go through the divider two or four
+// at a time instead of one by one. Each is the same correctly rounded
+// quotient, and the products and the sum below keep their order, so the
+// value is the same to the bit.
+inline double lagrangeValue(double t, const double* x, const double* y)
+{
     double num[12], den[12], q[12];
     int p = 0;
     for (int k = 0; k < 4; ++k) {
@@ -43,6 +40,74 @@ double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, do
     for (int k = 0; k < 4; ++k)
         sum += ((y[k] * q[3 * k]) * q[3 * k + 1]) * q[3 * k + 2];
     return sum;
+}
+
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define VM_CURVEFIT_AVX 1
+// Four points per 256-bit register, each lane through lagrangeValue's
+// operations in their order, with no fused multiply-add: the same bits.
+// Returns the number of points done, a multiple of four. Not on Windows,
+// where the compiler cannot rely on 32-byte stack alignment for spilled
+// 256-bit values.
+__attribute__((target("avx"))) std::size_t lagrangeFourAtATime(std::size_t count, const double* t,
+                                                               const double* const x[4],
+                                                               const double* const y[4], double* out)
+{
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d T = _mm256_loadu_pd(t + i);
+        __m256d X[4];
+        for (int k = 0; k < 4; ++k)
+            X[k] = _mm256_loadu_pd(x[k] + i);
+        __m256d sum = _mm256_setzero_pd();
+        for (int k = 0; k < 4; ++k) {
+            __m256d term = _mm256_loadu_pd(y[k] + i);
+            for (int j = 0; j < 4; ++j)
+                if (j != k)
+                    term =
+                        _mm256_mul_pd(term, _mm256_div_pd(_mm256_sub_pd(T, X[j]), _mm256_sub_pd(X[k], X[j])));
+            sum = _mm256_add_pd(sum, term);
+        }
+        _mm256_storeu_pd(out + i, sum);
+    }
+    return i;
+}
+#endif
+
+}  // namespace
+
+double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
+                                              double y2, double x3, double y3)
+{
+    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
+        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
+    }
+    ++LagrangeInterpolation_4PointCalls;
+    const double x[4] = {x0, x1, x2, x3};
+    const double y[4] = {y0, y1, y2, y3};
+    return lagrangeValue(t, x, y);
+}
+
+void CurveFit::LagrangeInterpolation_4Point(std::size_t count, const double* t, const double* const x[4],
+                                            const double* const y[4], double* out)
+{
+    if (count == 0)
+        return;
+    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
+        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
+    }
+    LagrangeInterpolation_4PointCalls += static_cast<long long>(count);
+    std::size_t i = 0;
+#ifdef VM_CURVEFIT_AVX
+    static const bool haveAvx = __builtin_cpu_supports("avx");
+    if (haveAvx)
+        i = lagrangeFourAtATime(count, t, x, y, out);
+#endif
+    for (; i < count; ++i) {
+        const double xi[4] = {x[0][i], x[1][i], x[2][i], x[3][i]};
+        const double yi[4] = {y[0][i], y[1][i], y[2][i], y[3][i]};
+        out[i] = lagrangeValue(t[i], xi, yi);
+    }
 }
 
 bool CurveFit::ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3, double x1,

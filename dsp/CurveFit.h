@@ -1,6 +1,7 @@
 #ifndef VM_DSP_CURVEFIT_H
 #define VM_DSP_CURVEFIT_H
 
+#include <cstddef>
 #include <fstream>
 
 namespace Veltramodels20200612 {
@@ -21,6 +22,13 @@ public:
     // The abscissas must be distinct.
     double LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
                                         double y2, double x3, double y3);
+    // The same for count points at once, counted as count calls: point i is
+    // at t[i] with abscissas x[0][i] ... x[3][i] and ordinates y[0][i] ...
+    // y[3][i], and out[i] gets, to the bit, what the one-point form gives
+    // for it. Independent points keep the divider busy (four at a time on
+    // processors with AVX) where one point's quotients would wait on it.
+    void LagrangeInterpolation_4Point(std::size_t count, const double* t, const double* const x[4],
+                                      const double* const y[4], double* out);
 
     // Coefficients of y = a0 + a1*x + a2*x^2 + a3*x^3 through (x1,y1) and
     // (x2,y2) with slope s1 at x1 and s2 at x2, by Cramer's rule. A singular

@@ -312,6 +312,12 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     const double last = u[n - 1];
     const double tol = (u[n - 1] - u[n - 2]) * 1e-6;
     CubicCache cache;
+    // Room for every point when the Lagrange form is chosen; none of an
+    // earlier run's points is left either way.
+    if (!reserveLagrangePoints(InterpolationType == 2 ? m : 0)) {
+        msg << kNoMemory;
+        return false;
+    }
 
     // The interval search moves forward with ascending output abscissas, so
     // one pass costs O(n + m). An abscissa before the current interval (a
@@ -353,12 +359,56 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             y[j] = 0.0;
             continue;
         }
+        if (lagrangeApplies(st)) {
+            // Room for every point was made above.
+            lagrange.at.push_back(j);
+            lagrange.t.push_back(t);
+            for (int k = 0; k < 4; ++k) {
+                lagrange.c[k].push_back(st.c[k]);
+                lagrange.g[k].push_back(st.g[k]);
+            }
+            continue;
+        }
         if (!valueInInterval(st, t, cache, &y[j])) {
             msg << "Interpolation of the data failed at x-axis value " << x0 + tx << ".";
             return false;
         }
     }
+    evaluateLagrangePoints(y);
     return true;
+}
+
+// Empties the Lagrange points and makes room for count of them. False when
+// the memory cannot be had.
+bool InterpolateData::reserveLagrangePoints(std::size_t count)
+{
+    LagrangePoints& p = lagrange;
+    try {
+        p.at.clear();
+        p.at.reserve(count);
+        for (std::vector<double>* v :
+             {&p.t, &p.value, &p.c[0], &p.c[1], &p.c[2], &p.c[3], &p.g[0], &p.g[1], &p.g[2], &p.g[3]}) {
+            v->clear();
+            v->reserve(count);
+        }
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+void InterpolateData::evaluateLagrangePoints(std::vector<double>& y)
+{
+    LagrangePoints& p = lagrange;
+    const std::size_t count = p.at.size();
+    if (count == 0)
+        return;
+    p.value.resize(count);  // within the room reserved
+    const double* const c[4] = {p.c[0].data(), p.c[1].data(), p.c[2].data(), p.c[3].data()};
+    const double* const g[4] = {p.g[0].data(), p.g[1].data(), p.g[2].data(), p.g[3].data()};
+    Fit.LagrangeInterpolation_4Point(count, p.t.data(), c, g, p.value.data());
+    for (std::size_t i = 0; i < count; ++i)
+        y[p.at[i]] = p.value[i];
 }
 
 // Four-point stencil around the interval (c1, c2] that ends at u[h]. Before
@@ -472,26 +522,25 @@ static bool wouldRing(const double* g)
     return _mm_movemask_pd(over) != 0;
 }
 
-// The value at t in the stencil's middle interval by the chosen form, the
-// linear one where a higher-order form would be ill-conditioned or would
-// ring. False when the cubic's coefficients cannot be found.
+// Whether the point goes to the 4-point Lagrange form: chosen, and neither
+// ill-conditioned nor ringing there.
+bool InterpolateData::lagrangeApplies(const Stencil& s) const
+{
+    return InterpolationType == 2 && !spreadOverSixDecades(s.c) && !wouldRing(s.g);
+}
+
+// The value at t in the stencil's middle interval where the Lagrange form
+// does not apply: the cubic form, or the linear one where the cubic would
+// ring and for the other forms. False when the cubic's coefficients cannot
+// be found.
 bool InterpolateData::valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value)
 {
     const double* c = s.c;
     const double* g = s.g;
-    // The linear value is formed only where it is the answer or the cubic's
-    // fallback: the Lagrange form, the usual case, does not need its division.
-    const auto linear = [&] { return g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]); };
-    if ((InterpolationType != 1 && InterpolationType != 2) ||
-        (InterpolationType == 2 && spreadOverSixDecades(c)) || wouldRing(g)) {
-        *value = linear();
+    const double linear = g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]);
+    *value = linear;
+    if (InterpolationType != 1 || wouldRing(g))
         return true;
-    }
-    if (InterpolationType == 2) {
-        *value = Fit.LagrangeInterpolation_4Point(t, c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
-        return true;
-    }
-    *value = linear();
 
     // Shape-preserving cubic in normalised coordinates: N(c0) = 1,
     // N(c1) = 2, which keeps the x-multiplied slope rows of the fit well

@@ -72,11 +72,23 @@ private:
         double a[4] = {0, 0, 0, 0};
     };
 
+    // The points interpolateAll leaves to the Lagrange form, evaluated
+    // together once the interval search is done: output index, abscissa,
+    // the stencil part by part, and the value. Kept for the next run.
+    struct LagrangePoints {
+        std::vector<std::size_t> at;
+        std::vector<double> t, c[4], g[4], value;
+    };
+    LagrangePoints lagrange;
+
     bool checkArrays(std::stringstream& msg) const;
     bool prepareAbscissas(std::stringstream& msg);
     bool interpolateAll(const std::vector<double>& X, std::stringstream& msg);
     bool stencilAround(std::size_t h, double t, Stencil& s) const;
+    bool lagrangeApplies(const Stencil& s) const;
     bool valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value);
+    bool reserveLagrangePoints(std::size_t count);
+    void evaluateLagrangePoints(std::vector<double>& y);
 };
 
 }  // namespace Veltramodels20200612
