@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include <emmintrin.h>
 
@@ -14,23 +15,29 @@ namespace {
 // buffer, so that Add never allocates whatever the caller's block size.
 const std::size_t kPieceSize = 1024;
 
-// Whether sign * p[k] > value for some k < count. Past the main response
-// almost no block holds a new peak, so this settles most blocks at the speed
-// of memory: two samples per SSE2 register (every x86-64 processor has it),
-// the same comparisons as the scalar form, NaNs included (never above).
-bool anyAbove(const double* p, std::size_t count, double sign, double value)
+// The largest sign * p[k], k < count, NaNs left out (below every number),
+// -infinity when there is none: two samples per SSE2 register (every x86-64
+// processor has them). Past the main response almost no block holds a new
+// peak, so this settles most blocks at the speed of memory; it also gives
+// the new peak's value, so only its first index is left to look for.
+double largestOf(const double* p, std::size_t count, double sign)
 {
-    const __m128d signs = _mm_set1_pd(sign), values = _mm_set1_pd(value);
-    __m128d any0 = _mm_setzero_pd(), any1 = _mm_setzero_pd();
+    const __m128d signs = _mm_set1_pd(sign);
+    const __m128d none = _mm_set1_pd(-std::numeric_limits<double>::infinity());
+    __m128d top0 = none, top1 = none;
     std::size_t k = 0;
+    // maxpd gives its second operand when the first is a NaN.
     for (; k + 4 <= count; k += 4) {
-        any0 = _mm_or_pd(any0, _mm_cmpgt_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k)), values));
-        any1 = _mm_or_pd(any1, _mm_cmpgt_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k + 2)), values));
+        top0 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k)), top0);
+        top1 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k + 2)), top1);
     }
-    bool found = _mm_movemask_pd(_mm_or_pd(any0, any1)) != 0;
+    double both[2];
+    _mm_storeu_pd(both, _mm_max_pd(top0, top1));
+    double top = std::max(both[0], both[1]);
     for (; k < count; ++k)
-        found = found || sign * p[k] > value;
-    return found;
+        if (sign * p[k] > top)
+            top = sign * p[k];
+    return top;
 }
 
 }  // namespace
@@ -187,20 +194,15 @@ void StreamingEye::continueWindow(PeakTracker& t, const double* p, std::size_t c
 void StreamingEye::scanPeak(PeakTracker& t, const double* p, std::size_t count)
 {
     const double sign = t.sign;
-    double value = t.value;
-    if (!anyAbove(p, count, sign, value))
+    // The first largest sample, if above the peak so far.
+    const double top = largestOf(p, count, sign);
+    if (!(top > t.value))
         return;
-    std::int64_t found = -1;
-    for (std::size_t k = 0; k < count; ++k) {
-        if (sign * p[k] > value) {
-            value = sign * p[k];
-            found = static_cast<std::int64_t>(k);
-        }
-    }
-    if (found < 0)
-        return;
-    t.value = value;
-    t.index = pulseCount_ + found;
+    std::size_t found = 0;
+    while (!(sign * p[found] == top))
+        ++found;
+    t.value = top;
+    t.index = pulseCount_ + static_cast<std::int64_t>(found);
     captureWindow(t, p, count);
 }
 
