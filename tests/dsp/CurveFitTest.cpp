@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -167,5 +168,60 @@ TEST(CurveFit, UseFileGetsEachNameOnce)
     }
     EXPECT_EQ(readFile(path), "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n"
                               "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n");
+    std::remove(path.c_str());
+}
+
+// The many-point Lagrange form gives every point the one-point form's value
+// to the bit, whatever the count (whole registers of points and the rest),
+// counts each point as a call, and logs its name once like the one-point
+// form.
+TEST(CurveFit, ManyPointLagrangeIsTheOnePointFormPointByPoint)
+{
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 8u, 13u, 400u}) {
+        std::vector<double> t(count), x[4], y[4], out(count, -7.0);
+        for (int k = 0; k < 4; ++k) {
+            x[k].resize(count);
+            y[k].resize(count);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            // Ascending abscissas with uneven gaps, t anywhere around them,
+            // and ordinates of both signs and very different sizes.
+            double at = 1e-12 * u(rng);
+            for (int k = 0; k < 4; ++k) {
+                at += 1e-12 * (1.0 + 0.5 * u(rng));
+                x[k][i] = at;
+                y[k][i] = std::ldexp(u(rng), static_cast<int>(8 * u(rng)));
+            }
+            t[i] = x[0][i] + (x[3][i] - x[0][i]) * (0.5 + 0.7 * u(rng));
+        }
+        const double* const xs[4] = {x[0].data(), x[1].data(), x[2].data(), x[3].data()};
+        const double* const ys[4] = {y[0].data(), y[1].data(), y[2].data(), y[3].data()};
+        CurveFit many, one;
+        many.LagrangeInterpolation_4Point(count, t.data(), xs, ys, out.data());
+        EXPECT_EQ(many.LagrangeInterpolation_4PointCalls, static_cast<long long>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            const double want = one.LagrangeInterpolation_4Point(t[i], x[0][i], y[0][i], x[1][i], y[1][i],
+                                                                 x[2][i], y[2][i], x[3][i], y[3][i]);
+            ASSERT_EQ(std::memcmp(&out[i], &want, sizeof want), 0)
+                << "point " << i << " of " << count << ": " << out[i] << " vs " << want;
+        }
+    }
+
+    const std::string path = ::testing::TempDir() + "curvefit_many_use_file.txt";
+    {
+        std::ofstream log(path);
+        CurveFit cf(&log);
+        const double t = 0.5, x0 = 0, x1 = 1, x2 = 2, x3 = 3, y0 = 1, y1 = 2, y2 = 3, y3 = 4;
+        const double* const xs[4] = {&x0, &x1, &x2, &x3};
+        const double* const ys[4] = {&y0, &y1, &y2, &y3};
+        double out = 0.0;
+        cf.LagrangeInterpolation_4Point(0, &t, xs, ys, &out);  // no point: no call, no line
+        cf.LagrangeInterpolation_4Point(1, &t, xs, ys, &out);
+        cf.LagrangeInterpolation_4Point(1, &t, xs, ys, &out);
+        EXPECT_EQ(cf.LagrangeInterpolation_4PointCalls, 2);
+    }
+    EXPECT_EQ(readFile(path), "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n");
     std::remove(path.c_str());
 }
