@@ -361,11 +361,12 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
         }
         if (lagrangeApplies(st)) {
             // Room for every point was made above.
-            lagrange.at.push_back(j);
-            lagrange.t.push_back(t);
+            const std::size_t i = lagrange.count++;
+            lagrange.at[i] = j;
+            lagrange.t[i] = t;
             for (int k = 0; k < 4; ++k) {
-                lagrange.c[k].push_back(st.c[k]);
-                lagrange.g[k].push_back(st.g[k]);
+                lagrange.c[k][i] = st.c[k];
+                lagrange.g[k][i] = st.g[k];
             }
             continue;
         }
@@ -383,14 +384,14 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
 bool InterpolateData::reserveLagrangePoints(std::size_t count)
 {
     LagrangePoints& p = lagrange;
+    p.count = 0;
     try {
-        p.at.clear();
-        p.at.reserve(count);
+        if (p.at.size() < count)
+            p.at.resize(count);
         for (std::vector<double>* v :
-             {&p.t, &p.value, &p.c[0], &p.c[1], &p.c[2], &p.c[3], &p.g[0], &p.g[1], &p.g[2], &p.g[3]}) {
-            v->clear();
-            v->reserve(count);
-        }
+             {&p.t, &p.value, &p.c[0], &p.c[1], &p.c[2], &p.c[3], &p.g[0], &p.g[1], &p.g[2], &p.g[3]})
+            if (v->size() < count)
+                v->resize(count);
     } catch (const std::exception&) {
         return false;
     }
@@ -400,14 +401,12 @@ bool InterpolateData::reserveLagrangePoints(std::size_t count)
 void InterpolateData::evaluateLagrangePoints(std::vector<double>& y)
 {
     LagrangePoints& p = lagrange;
-    const std::size_t count = p.at.size();
-    if (count == 0)
+    if (p.count == 0)
         return;
-    p.value.resize(count);  // within the room reserved
     const double* const c[4] = {p.c[0].data(), p.c[1].data(), p.c[2].data(), p.c[3].data()};
     const double* const g[4] = {p.g[0].data(), p.g[1].data(), p.g[2].data(), p.g[3].data()};
-    Fit.LagrangeInterpolation_4Point(count, p.t.data(), c, g, p.value.data());
-    for (std::size_t i = 0; i < count; ++i)
+    Fit.LagrangeInterpolation_4Point(p.count, p.t.data(), c, g, p.value.data());
+    for (std::size_t i = 0; i < p.count; ++i)
         y[p.at[i]] = p.value[i];
 }
 

@@ -74,8 +74,10 @@ private:
 
     // The points interpolateAll leaves to the Lagrange form, evaluated
     // together once the interval search is done: output index, abscissa,
-    // the stencil part by part, and the value. Kept for the next run.
+    // the stencil part by part, and the value; the first count entries are
+    // in use. Kept, with their room, for the next run.
     struct LagrangePoints {
+        std::size_t count = 0;
         std::vector<std::size_t> at;
         std::vector<double> t, c[4], g[4], value;
     };
