@@ -35,11 +35,11 @@ inline __m128d rootTimes(__m128d r, __m128d x)
 // x86-64 processor): each value goes through the same products, sums and
 // differences in the same order as in the written-out radix-2 form, so the
 // results are the same to the bit. Two spans at a time (h, then 2h, on the
-// same four values) halve the passes over the data.
-void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+// same four values) halve the passes over the data. w holds the roots of
+// the direction: conjugated for the inverse.
+void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span)
 {
-    const __m128d conjugate = _mm_set_pd(sign, 1.0);  // (1, sign): re low, im high
-    auto root = [&](const double* p) { return _mm_mul_pd(_mm_loadu_pd(p), conjugate); };
+    auto root = [](const double* p) { return _mm_loadu_pd(p); };
     for (; 2 * span < m; span *= 4) {
         const double* w1 = w + 2 * span;
         const double* w2 = w + 4 * span;
@@ -86,25 +86,19 @@ void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span,
 // Windows, where the compiler cannot rely on 32-byte stack alignment for
 // spilled 256-bit values; the DLL takes the SSE2 form.
 #define VM_AVX __attribute__((target("avx"), always_inline)) inline
-VM_AVX __m256d avxRoot(const double* p, __m256d conjugate)
-{
-    return _mm256_mul_pd(_mm256_loadu_pd(p), conjugate);
-}
-
+// rootTimes two values at a time: (wr xr - wi xi, wr xi + wi xr) in one
+// subtract-and-add, the same values as adding the negated product.
 VM_AVX __m256d avxTimes(__m256d r, __m256d x)
 {
-    const __m256d negateLow = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);
     const __m256d wr = _mm256_unpacklo_pd(r, r);
     const __m256d wi = _mm256_unpackhi_pd(r, r);
     const __m256d swapped = _mm256_shuffle_pd(x, x, 5);  // (xi, xr) in each lane
-    return _mm256_add_pd(_mm256_mul_pd(wr, x), _mm256_xor_pd(_mm256_mul_pd(wi, swapped), negateLow));
+    return _mm256_addsub_pd(_mm256_mul_pd(wr, x), _mm256_mul_pd(wi, swapped));
 }
 #undef VM_AVX
 
-__attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span,
-                                                  double sign)
+__attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span)
 {
-    const __m256d conjugate = _mm256_set_pd(sign, 1.0, sign, 1.0);
     // Spans of 4 and more: j runs over pairs.
     for (; 2 * span < m; span *= 4) {
         const double* w1 = w + 2 * span;
@@ -115,14 +109,14 @@ __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, st
             double* p2 = p1 + 2 * span;
             double* p3 = p2 + 2 * span;
             for (std::size_t j = 0; j < span; j += 2) {
-                const __m256d r1 = avxRoot(w1 + 2 * j, conjugate);
+                const __m256d r1 = _mm256_loadu_pd(w1 + 2 * j);
                 const __m256d x0 = _mm256_loadu_pd(p0 + 2 * j), x2 = _mm256_loadu_pd(p2 + 2 * j);
                 const __m256d t1 = avxTimes(r1, _mm256_loadu_pd(p1 + 2 * j));
                 const __m256d t3 = avxTimes(r1, _mm256_loadu_pd(p3 + 2 * j));
                 const __m256d b0 = _mm256_add_pd(x0, t1), b1 = _mm256_sub_pd(x0, t1);
                 const __m256d b2 = _mm256_add_pd(x2, t3), b3 = _mm256_sub_pd(x2, t3);
-                const __m256d t2 = avxTimes(avxRoot(w2 + 2 * j, conjugate), b2);
-                const __m256d t4 = avxTimes(avxRoot(w2 + 2 * (j + span), conjugate), b3);
+                const __m256d t2 = avxTimes(_mm256_loadu_pd(w2 + 2 * j), b2);
+                const __m256d t4 = avxTimes(_mm256_loadu_pd(w2 + 2 * (j + span)), b3);
                 _mm256_storeu_pd(p0 + 2 * j, _mm256_add_pd(b0, t2));
                 _mm256_storeu_pd(p2 + 2 * j, _mm256_sub_pd(b0, t2));
                 _mm256_storeu_pd(p1 + 2 * j, _mm256_add_pd(b1, t4));
@@ -135,7 +129,7 @@ __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, st
         double* lo = a;
         double* hi = lo + 2 * span;
         for (std::size_t j = 0; j < span; j += 2) {
-            const __m256d t = avxTimes(avxRoot(ws + 2 * j, conjugate), _mm256_loadu_pd(hi + 2 * j));
+            const __m256d t = avxTimes(_mm256_loadu_pd(ws + 2 * j), _mm256_loadu_pd(hi + 2 * j));
             const __m256d l = _mm256_loadu_pd(lo + 2 * j);
             _mm256_storeu_pd(hi + 2 * j, _mm256_sub_pd(l, t));
             _mm256_storeu_pd(lo + 2 * j, _mm256_add_pd(l, t));
@@ -216,15 +210,15 @@ bool wideRegisters()
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
 // registers the processor has; every form gives the same bits.
-void laterSpans(double* a, const double* w, std::size_t m, std::size_t span, double sign)
+void laterSpans(double* a, const double* w, std::size_t m, std::size_t span)
 {
 #ifdef VM_REALFFT_AVX
     if (span >= 4 && wideRegisters()) {
-        laterSpansAvx(a, w, m, span, sign);
+        laterSpansAvx(a, w, m, span);
         return;
     }
 #endif
-    laterSpansSse2(a, w, m, span, sign);
+    laterSpansSse2(a, w, m, span);
 }
 
 }  // namespace
@@ -270,6 +264,11 @@ bool RealFFT::Prepare(std::size_t n)
     for (std::size_t h = 1; h < m; h *= 2)
         for (std::size_t j = 0; j < h; ++j)
             twiddle_[h + j] = roots[j * (m / h)];
+    // The inverse's roots, conjugated once here rather than at every use
+    // (the same doubles, the imaginary parts negated).
+    conjugateTwiddle_.resize(twiddle_.size());
+    for (std::size_t i = 0; i < twiddle_.size(); ++i)
+        conjugateTwiddle_[i] = std::conj(twiddle_[i]);
     split_.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
     n_ = n;
     half_ = m;
@@ -285,8 +284,9 @@ bool RealFFT::Prepare(std::size_t n)
 void RealFFT::butterflies(double* a, bool inverse) const
 {
     const std::size_t m = half_;
-    const double* w = reinterpret_cast<const double*>(twiddle_.data());
-    const double sign = inverse ? -1.0 : 1.0;  // the inverse uses the conjugate roots
+    // The inverse uses the conjugate roots.
+    const double* w = reinterpret_cast<const double*>((inverse ? conjugateTwiddle_ : twiddle_).data());
+    const double sign = inverse ? -1.0 : 1.0;
     std::size_t span = 1;
     if (m >= 4) {
         // Spans 1 and 2 together: their roots are 1 and -i (+i inverse), so
@@ -317,7 +317,7 @@ void RealFFT::butterflies(double* a, bool inverse) const
         a[1] += im;
         span = 2;
     }
-    laterSpans(a, w, m, span, sign);
+    laterSpans(a, w, m, span);
 }
 
 // The half-length transform runs in X itself (its first N/2 bins), and the

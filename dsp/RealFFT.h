@@ -56,10 +56,11 @@ private:
     template <class Bins> void inverseOf(Bins bin, double* x, std::size_t from);
 
     std::size_t n_ = 0;
-    std::size_t half_ = 0;                       // complex length N/2
-    std::vector<std::size_t> bitReverse_;        // permutation of the half-length transform
-    std::vector<std::complex<double>> twiddle_;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
-    std::vector<std::complex<double>> split_;    // exp(-2 pi i k / N), k <= N/4
+    std::size_t half_ = 0;                                // complex length N/2
+    std::vector<std::size_t> bitReverse_;                 // permutation of the half-length transform
+    std::vector<std::complex<double>> twiddle_;           // per span h: exp(-pi i j / h), j < h, at [h, 2h)
+    std::vector<std::complex<double>> conjugateTwiddle_;  // twiddle_'s conjugates, for the inverse
+    std::vector<std::complex<double>> split_;             // exp(-2 pi i k / N), k <= N/4
 };
 
 }  // namespace Veltramodels20200612
