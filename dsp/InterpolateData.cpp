@@ -314,10 +314,20 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     CubicCache cache;
     // Room for every point when the Lagrange form is chosen; none of an
     // earlier run's points is left either way.
-    if (!reserveLagrangePoints(InterpolationType == 2 ? m : 0)) {
+    if (!reserveLagrangePoints(InterpolationType == 2 ? m : 0) || !markLagrangeIntervals()) {
         msg << kNoMemory;
         return false;
     }
+    const unsigned char* lagrangeSure = lagrangeIntervals.data();
+    // The Lagrange points' arrays by pointer: stores through them could
+    // otherwise alias the vectors, which would be reloaded at every point.
+    std::size_t* lagrangeAt = lagrange.at.data();
+    double* lagrangeT = lagrange.t.data();
+    double* const lagrangeC[4] = {lagrange.c[0].data(), lagrange.c[1].data(), lagrange.c[2].data(),
+                                  lagrange.c[3].data()};
+    double* const lagrangeG[4] = {lagrange.g[0].data(), lagrange.g[1].data(), lagrange.g[2].data(),
+                                  lagrange.g[3].data()};
+    std::size_t lagrangeCount = 0;
 
     // The interval search moves forward with ascending output abscissas, so
     // one pass costs O(n + m). An abscissa before the current interval (a
@@ -359,14 +369,14 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             y[j] = 0.0;
             continue;
         }
-        if (lagrangeApplies(st)) {
+        if ((h >= 2 && h + 2 <= n && lagrangeSure[h] != 0) || lagrangeApplies(st)) {
             // Room for every point was made above.
-            const std::size_t i = lagrange.count++;
-            lagrange.at[i] = j;
-            lagrange.t[i] = t;
+            const std::size_t i = lagrangeCount++;
+            lagrangeAt[i] = j;
+            lagrangeT[i] = t;
             for (int k = 0; k < 4; ++k) {
-                lagrange.c[k][i] = st.c[k];
-                lagrange.g[k][i] = st.g[k];
+                lagrangeC[k][i] = st.c[k];
+                lagrangeG[k][i] = st.g[k];
             }
             continue;
         }
@@ -375,6 +385,7 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             return false;
         }
     }
+    lagrange.count = lagrangeCount;
     evaluateLagrangePoints(y);
     return true;
 }
@@ -519,6 +530,63 @@ static bool wouldRing(const double* g)
     const __m128d over =
         _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two), _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
     return _mm_movemask_pd(over) != 0;
+}
+
+// For every interval (u[h-1], u[h]] with an interior stencil (2 <= h <= n-2:
+// abscissas u[h-2 .. h+1], ordinates yData[h-2 .. h+1]), nonzero where the
+// Lagrange form certainly applies, as lagrangeApplies would find: the
+// abscissas' spread is clearly below six decades and nothing would ring.
+// Two intervals per SSE2 register (every x86-64 processor has them), by the
+// same differences, extremes, quotients and comparisons as the one-stencil
+// tests; zero wherever a distance is not a number or the spread is near
+// the threshold, which leaves those to lagrangeApplies. All zero unless the
+// Lagrange form is chosen. False when the memory cannot be had.
+bool InterpolateData::markLagrangeIntervals()
+{
+    const std::size_t n = xData->size();
+    try {
+        lagrangeIntervals.assign(n, 0);
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (InterpolationType != 2 || n < 4)
+        return true;
+    const double* u = SavedX;
+    const double* g = yData->data();
+    const __m128d noSign = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    const __m128d zero = _mm_setzero_pd(), two = _mm_set1_pd(2.0);
+    const __m128d quickBound = _mm_set1_pd(1e6 * (1.0 - 1e-9));
+    for (std::size_t h = 2; h + 3 <= n; h += 2) {  // intervals h and h + 1, both <= n - 2
+        const __m128d c[4] = {_mm_loadu_pd(u + h - 2), _mm_loadu_pd(u + h - 1), _mm_loadu_pd(u + h),
+                              _mm_loadu_pd(u + h + 1)};
+        const __m128d y0 = _mm_loadu_pd(g + h - 2), y1 = _mm_loadu_pd(g + h - 1);
+        const __m128d y2 = _mm_loadu_pd(g + h), y3 = _mm_loadu_pd(g + h + 1);
+        __m128d smallest = _mm_and_pd(_mm_sub_pd(c[0], c[1]), noSign), largest = smallest;
+        __m128d numbers = _mm_cmpeq_pd(smallest, smallest);
+        for (int p = 0; p < 4; ++p) {
+            for (int q = p + 1; q < 4; ++q) {
+                const __m128d d = _mm_and_pd(_mm_sub_pd(c[p], c[q]), noSign);
+                numbers = _mm_and_pd(numbers, _mm_cmpeq_pd(d, d));
+                smallest = _mm_min_pd(smallest, d);
+                largest = _mm_max_pd(largest, d);
+            }
+        }
+        const __m128d narrow =
+            _mm_and_pd(_mm_cmpgt_pd(smallest, zero), _mm_cmplt_pd(_mm_div_pd(largest, smallest), quickBound));
+        const __m128d nonzero = _mm_and_pd(_mm_and_pd(_mm_cmpneq_pd(y0, zero), _mm_cmpneq_pd(y1, zero)),
+                                           _mm_and_pd(_mm_cmpneq_pd(y2, zero), _mm_cmpneq_pd(y3, zero)));
+        const __m128d inner = _mm_unpacklo_pd(y1, y2), outer = _mm_unpacklo_pd(y0, y3);    // interval h
+        const __m128d inner1 = _mm_unpackhi_pd(y1, y2), outer1 = _mm_unpackhi_pd(y0, y3);  // interval h + 1
+        const __m128d ringsH = _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two),
+                                         _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
+        const __m128d ringsH1 = _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner1, outer1), two),
+                                          _mm_cmpgt_pd(_mm_div_pd(outer1, inner1), two));
+        const int sure = _mm_movemask_pd(_mm_and_pd(_mm_and_pd(numbers, narrow), nonzero));
+        const int rings = (_mm_movemask_pd(ringsH) != 0 ? 1 : 0) | (_mm_movemask_pd(ringsH1) != 0 ? 2 : 0);
+        lagrangeIntervals[h] = (sure & 1) != 0 && (rings & 1) == 0;
+        lagrangeIntervals[h + 1] = (sure & 2) != 0 && (rings & 2) == 0;
+    }
+    return true;
 }
 
 // Whether the point goes to the 4-point Lagrange form: chosen, and neither

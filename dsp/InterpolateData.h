@@ -82,11 +82,15 @@ private:
         std::vector<double> t, c[4], g[4], value;
     };
     LagrangePoints lagrange;
+    // Per interval of the data, whether the Lagrange form certainly applies
+    // there (see markLagrangeIntervals).
+    std::vector<unsigned char> lagrangeIntervals;
 
     bool checkArrays(std::stringstream& msg) const;
     bool prepareAbscissas(std::stringstream& msg);
     bool interpolateAll(const std::vector<double>& X, std::stringstream& msg);
     bool stencilAround(std::size_t h, double t, Stencil& s) const;
+    bool markLagrangeIntervals();
     bool lagrangeApplies(const Stencil& s) const;
     bool valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value);
     bool reserveLagrangePoints(std::size_t count);

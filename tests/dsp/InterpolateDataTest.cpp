@@ -354,6 +354,62 @@ TEST(InterpolateData, LagrangeSpreadOverSixDecadesGivesLinear)
     EXPECT_DOUBLE_EQ(over.out[0], 12.0);
 }
 
+// Long data, where the intervals are sorted out two at a time: every
+// interior interval takes the Lagrange value unless its stencil spreads over
+// more than six decades (exactly six does not) or would ring, as a plain
+// reading of the rule decides it point by point, in either position of a
+// pair of intervals.
+TEST(InterpolateData, EveryIntervalOfLongDataFollowsTheRule)
+{
+    for (int lead = 0; lead < 2; ++lead) {
+        std::vector<double> x;
+        for (int i = 0; i < lead; ++i)
+            x.push_back(-1.0 - i);
+        std::sort(x.begin(), x.end());
+        for (double v : {0.0, 1.0, 2.0, 3.0, 1000001.0, 1000002.0, 1000003.0, 1000004.0, 5000000.0, 5000001.0,
+                         5000002.0, 5000003.0, 5000004.0, 5000005.0, 5000006.0, 5000007.0})
+            x.push_back(v);
+        std::vector<double> y;
+        for (std::size_t i = 0; i < x.size(); ++i)
+            y.push_back(10.0 + static_cast<double>(i) + 0.3 * static_cast<double>(i * i));
+        y[x.size() - 5] = 2.5 * y[x.size() - 6];  // a jump: those stencils ring
+        std::vector<double> grid;
+        for (std::size_t h = 2; h + 2 < x.size(); ++h)
+            for (double f : {0.25, 0.5, 0.875})
+                grid.push_back(x[h - 1] + f * (x[h] - x[h - 1]));
+        Rig r(x, y);
+        ASSERT_TRUE(r.onGrid(grid, 2)) << r.msg.str();
+        std::size_t at = 0;
+        int lagrange = 0, linear = 0;
+        for (std::size_t h = 2; h + 2 < x.size(); ++h) {
+            double c[4], g[4];
+            for (int k = 0; k < 4; ++k) {
+                c[k] = x[h - 2 + k] - x[0];
+                g[k] = y[h - 2 + k];
+            }
+            double lo = 1e300, hi = 0.0;
+            for (int p = 0; p < 4; ++p)
+                for (int q = p + 1; q < 4; ++q) {
+                    lo = std::min(lo, std::fabs(c[p] - c[q]));
+                    hi = std::max(hi, std::fabs(c[p] - c[q]));
+                }
+            const bool spread = std::log10(hi) - std::log10(lo) > 6.0;
+            const bool rings =
+                g[1] / g[0] > 2.0 || g[0] / g[1] > 2.0 || g[2] / g[3] > 2.0 || g[3] / g[2] > 2.0;
+            for (int k = 0; k < 3; ++k, ++at) {
+                const double t = grid[at] - x[0];
+                const double want = spread || rings ? g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1])
+                                                    : lagrangeRef(t, c, g);
+                ASSERT_NEAR(r.out[at], want, 1e-9 * std::fabs(want)) << "interval " << h << ", lead " << lead;
+                (spread || rings ? linear : lagrange) += 1;
+            }
+        }
+        // Both forms occur, so that a wrong choice shows.
+        EXPECT_GT(lagrange, 0);
+        EXPECT_GT(linear, 0);
+    }
+}
+
 TEST(InterpolateData, LogAbscissaIsExactForLogarithmicData)
 {
     const double x0 = 3.0;
