@@ -196,17 +196,16 @@ __attribute__((target("avx"))) std::size_t separateAvx(double* z, const double* 
 
 std::atomic<bool> wideAllowed(true);
 
+#ifdef VM_REALFFT_AVX
 // Whether the 256-bit forms are in use: the processor has AVX and they have
-// not been switched off (UseWideRegisters).
+// not been switched off (UseWideRegisters). Without those forms (the Windows
+// DLL) nothing asks.
 bool wideRegisters()
 {
-#ifdef VM_REALFFT_AVX
     static const bool haveAvx = __builtin_cpu_supports("avx");
     return haveAvx && wideAllowed.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
 }
+#endif
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
 // registers the processor has; every form gives the same bits.
