@@ -364,13 +364,24 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             y[j] = yd[h];
             continue;
         }
+        // Room for every Lagrange point was made above. An interval sorted
+        // out beforehand has the interior stencil u[h-2 .. h+1].
+        if (h >= 2 && h + 2 <= n && lagrangeSure[h] != 0) {
+            const std::size_t i = lagrangeCount++;
+            lagrangeAt[i] = j;
+            lagrangeT[i] = t;
+            for (int k = 0; k < 4; ++k) {
+                lagrangeC[k][i] = u[h - 2 + k];
+                lagrangeG[k][i] = yd[h - 2 + k];
+            }
+            continue;
+        }
         Stencil st;
         if (!stencilAround(h, t, st)) {
             y[j] = 0.0;
             continue;
         }
-        if ((h >= 2 && h + 2 <= n && lagrangeSure[h] != 0) || lagrangeApplies(st)) {
-            // Room for every point was made above.
+        if (lagrangeApplies(st)) {
             const std::size_t i = lagrangeCount++;
             lagrangeAt[i] = j;
             lagrangeT[i] = t;
