@@ -115,6 +115,15 @@ const double* BlockConvolver::OutputBlockInPlace(std::size_t s)
     return result_.data() + (taps_ - 1);
 }
 
+const double* BlockConvolver::OutputBlockIn(std::size_t s, double* window)
+{
+    if (s >= sets_ || spectra_.empty())
+        return nullptr;
+    const std::size_t bins = fft_.Size() / 2 + 1;
+    fft_.InverseOfProduct(input_.data(), spectra_.data() + bins * s, window);
+    return window + (taps_ - 1);
+}
+
 // The circular convolution of the loaded window with tap set s into result_.
 // Its first taps - 1 values wrap around the circle; the rest are the linear
 // convolution of the block.

@@ -54,6 +54,11 @@ public:
     // pointer is valid until the next call. Null without taps or for s out
     // of range.
     const double* OutputBlockInPlace(std::size_t s);
+    // The same outputs computed in the caller's window of TransformSize()
+    // doubles, so that several tap sets' blocks can be at hand together;
+    // the pointer is to them inside window. Null without taps or for s out
+    // of range.
+    const double* OutputBlockIn(std::size_t s, double* window);
 
     // Whole input at once: y[t] for t = 0 ... outputs - 1, with x zero past
     // its count samples (outputs = count + taps - 1 gives the full linear

@@ -90,42 +90,89 @@ void StreamingEye::Add(const double* samples, std::size_t count)
         addPulse(samples, count);
         return;
     }
-    // The pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S) of the running
-    // step s, by the same operations as the whole-vector eye, so that the
-    // pulse samples are the same numbers.
-    // The running values are kept in locals: stores to the pulse and ring
-    // buffers could otherwise alias the members, which the compiler would
-    // then reload and store at every sample.
-    const std::int64_t s = s_;
-    const double level = level_;
-    double* ring = stepRing_.data();
-    const std::size_t ringSize = stepRing_.size();
-    double* pulse = scratch_.data();
+    StreamingEye* self = this;
+    impulsePieces<1>(&self, &samples, count);
+}
+
+void StreamingEye::AddTogether(StreamingEye* const* eyes, const double* const* samples,
+                               const std::size_t* counts, int number)
+{
+    bool together = number >= 2 && number <= 4;
+    for (int e = 0; together && e < number; ++e) {
+        const StreamingEye& a = *eyes[e];
+        together = a.started_ && a.input_ != Input::Pulse && a.s_ == eyes[0]->s_ &&
+                   a.impulseCount_ == eyes[0]->impulseCount_ && counts[e] == counts[0] && counts[0] > 0;
+    }
+    if (!together) {
+        for (int e = 0; e < number; ++e)
+            eyes[e]->Add(samples[e], counts[e]);
+        return;
+    }
+    if (number == 2)
+        impulsePieces<2>(eyes, samples, counts[0]);
+    else if (number == 3)
+        impulsePieces<3>(eyes, samples, counts[0]);
+    else
+        impulsePieces<4>(eyes, samples, counts[0]);
+}
+
+// The pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S) of the running step
+// s, by the same operations as the whole-vector eye, so that the pulse
+// samples are the same numbers. The running values are kept in locals:
+// stores to the pulse and ring buffers could otherwise alias the members,
+// which the compiler would then reload and store at every sample. The eyes
+// have taken the same number of samples, so they share the ring position.
+template <int E>
+void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const* samples, std::size_t count)
+{
+    StreamingEye& first = *eyes[0];
+    const std::int64_t s = first.s_;
+    const std::size_t ringSize = first.stepRing_.size();
+    double level[E], largestMagnitude[E], largestValue[E], step[E];
+    double* ring[E];
+    double* pulse[E];
+    for (int e = 0; e < E; ++e) {
+        level[e] = eyes[e]->level_;
+        ring[e] = eyes[e]->stepRing_.data();
+        pulse[e] = eyes[e]->scratch_.data();
+    }
     std::size_t done = 0;
     while (done < count) {
         const std::size_t piece = std::min(kPieceSize, count - done);
-        double largestMagnitude = largestMagnitude_, largestValue = largestValue_, step = step_;
-        std::size_t slot = stepSlot_;
-        const double* h = samples + done;
+        const std::int64_t before = first.impulseCount_;
+        std::size_t slot = first.stepSlot_;
+        for (int e = 0; e < E; ++e) {
+            largestMagnitude[e] = eyes[e]->largestMagnitude_;
+            largestValue[e] = eyes[e]->largestValue_;
+            step[e] = eyes[e]->step_;
+        }
         for (std::size_t k = 0; k < piece; ++k) {
-            if (std::fabs(h[k]) > largestMagnitude) {
-                largestMagnitude = std::fabs(h[k]);
-                largestValue = h[k];
+            const bool early = before + static_cast<std::int64_t>(k) < s;
+            for (int e = 0; e < E; ++e) {
+                const double h = samples[e][done + k];
+                // The first largest magnitude, chosen without a branch so
+                // that the running values stay in registers.
+                const double magnitude = std::fabs(h);
+                const bool larger = magnitude > largestMagnitude[e];
+                largestMagnitude[e] = larger ? magnitude : largestMagnitude[e];
+                largestValue[e] = larger ? h : largestValue[e];
+                step[e] += h;
+                const double sj = step[e];
+                pulse[e][k] = early ? level[e] * sj : level[e] * sj - level[e] * ring[e][slot];
+                ring[e][slot] = sj;
             }
-            step += h[k];
-            const double sj = step;
-            pulse[k] = impulseCount_ + static_cast<std::int64_t>(k) < s ? level * sj
-                                                                        : level * sj - level * ring[slot];
-            ring[slot] = sj;
             if (++slot == ringSize)
                 slot = 0;
         }
-        largestMagnitude_ = largestMagnitude;
-        largestValue_ = largestValue;
-        step_ = step;
-        stepSlot_ = slot;
-        impulseCount_ += static_cast<std::int64_t>(piece);
-        addPulse(pulse, piece);
+        for (int e = 0; e < E; ++e) {
+            StreamingEye& a = *eyes[e];
+            a.largestMagnitude_ = largestMagnitude[e];
+            a.largestValue_ = largestValue[e];
+            a.step_ = step[e];
+            a.stepSlot_ = slot;
+            a.impulseCount_ = before + static_cast<std::int64_t>(piece);
+            a.addPulse(pulse[e], piece);
+        }
         done += piece;
     }
 }

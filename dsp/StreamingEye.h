@@ -47,6 +47,14 @@ public:
 
     // The next count samples of the response.
     void Add(const double* samples, std::size_t count);
+    // The same for up to four eyes at once, each given its own samples:
+    // eyes[e]->Add(samples[e], counts[e]) for every e, with the same
+    // results. Where all the eyes take impulses, have the same samples per
+    // bit, have taken the same number of samples and get the same count,
+    // their running steps advance side by side, so that each one's additions
+    // overlap the others' instead of waiting on their own previous one.
+    static void AddTogether(StreamingEye* const* eyes, const double* const* samples,
+                            const std::size_t* counts, int number);
 
     // Ends the response and gives the levels. Returns false, with bc and wc
     // unchanged, when no sample was added or Start failed.
@@ -63,6 +71,10 @@ private:
         std::vector<double> window;
     };
 
+    // Turns the next piece of impulse samples of E eyes in step into pulse
+    // samples, in each eye's scratch buffer, and adds those.
+    template <int E>
+    static void impulsePieces(StreamingEye* const* eyes, const double* const* samples, std::size_t count);
     void addPulse(const double* p, std::size_t count);
     void continueWindow(PeakTracker& t, const double* p, std::size_t count) const;
     void scanPeak(PeakTracker& t, const double* p, std::size_t count);

@@ -34,13 +34,32 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
         return false;
     const std::size_t outputs = *std::max_element(end_.begin(), end_.end());
     const std::size_t B = conv_.BlockSize();
+    const std::size_t N = conv_.TransformSize();
+    windows_.resize(kTogether * N);
     for (std::size_t at = 0; at < outputs; at += B) {
         const std::size_t in = at < count ? std::min(B, count - at) : 0;
         conv_.LoadBlock(in > 0 ? x + at : nullptr, in);
-        for (std::size_t s = 0; s < sets; ++s) {
-            if (at >= end_[s])
-                continue;
-            feed(s, conv_.OutputBlockInPlace(s), std::min(B, end_[s] - at));
+        // Up to kTogether trials' blocks at hand at once, so that their eyes
+        // take them side by side.
+        for (std::size_t s = 0; s < sets;) {
+            StreamingEye* eyes[kTogether];
+            const double* blocks[kTogether];
+            std::size_t counts[kTogether];
+            int number = 0;
+            for (; s < sets && number < kTogether; ++s) {
+                if (at >= end_[s])
+                    continue;
+                const double* y = conv_.OutputBlockIn(s, windows_.data() + number * N);
+                const std::size_t outs = std::min(B, end_[s] - at);
+                const std::size_t from = firstFed(s, y, outs);
+                if (from == outs)
+                    continue;
+                eyes[number] = &eyes_[s];
+                blocks[number] = y + from;
+                counts[number] = outs - from;
+                ++number;
+            }
+            StreamingEye::AddTogether(eyes, blocks, counts, number);
         }
     }
     levels.resize(sets);
@@ -50,17 +69,15 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
     return true;
 }
 
-void TrialEyes::feed(std::size_t s, const double* y, std::size_t count)
+std::size_t TrialEyes::firstFed(std::size_t s, const double* y, std::size_t count)
 {
     std::size_t from = 0;
     if (!started_[s]) {
         while (from < count && y[from] == 0.0)
             ++from;
-        if (from == count)
-            return;
-        started_[s] = true;
+        started_[s] = from < count;
     }
-    eyes_[s].Add(y + from, count - from);
+    return from;
 }
 
 }  // namespace Veltramodels20200612

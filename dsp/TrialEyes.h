@@ -36,11 +36,15 @@ public:
                  int samplesPerBit, double logicLevel, std::vector<Levels>& levels);
 
 private:
-    // Feeds count block outputs of trial s to its eye, from its first
-    // nonzero one on.
-    void feed(std::size_t s, const double* y, std::size_t count);
+    // Trials whose eyes take a block together.
+    static constexpr int kTogether = 4;
+
+    // The first of count block outputs y of trial s to feed to its eye: its
+    // first nonzero output on (count when that has not come yet).
+    std::size_t firstFed(std::size_t s, const double* y, std::size_t count);
 
     BlockConvolver conv_;
+    std::vector<double> windows_;  // kTogether transform windows
     std::vector<StreamingEye> eyes_;
     std::vector<std::size_t> end_;  // per trial: outputs up to the end of its support
     std::vector<bool> started_;     // per trial: its first nonzero output has passed

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
@@ -139,9 +140,17 @@ TEST(BlockConvolver, OneLoadedBlockServesSeveralTapSets)
     for (std::size_t start = 0; start < outputs; start += b) {
         const std::size_t in = start < x.size() ? std::min(b, x.size() - start) : 0;
         conv.LoadBlock(in > 0 ? x.data() + start : nullptr, in);
-        for (std::size_t s = 0; s < sets.size(); ++s)
+        for (std::size_t s = 0; s < sets.size(); ++s) {
             conv.OutputBlock(s, y[s].data() + start);
+            // The same block computed in a window of the caller's, to the bit.
+            std::vector<double> window(conv.TransformSize());
+            const double* own = conv.OutputBlockIn(s, window.data());
+            ASSERT_EQ(own, window.data() + (sets.back().size() - 1));
+            ASSERT_EQ(std::memcmp(own, y[s].data() + start, b * sizeof(double)), 0) << "set " << s;
+        }
     }
+    std::vector<double> window(conv.TransformSize());
+    EXPECT_EQ(conv.OutputBlockIn(sets.size(), window.data()), nullptr);
     for (std::size_t s = 0; s < sets.size(); ++s) {
         y[s].resize(outputs);
         EXPECT_LE(maxDifference(y[s], direct(x, sets[s], outputs)), tolerance(x, sets[s])) << "set " << s;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -226,6 +227,70 @@ TEST(StreamingEye, PulseInputMatchesImpulseInput)
     const Levels want = wholeVector(h, s, level);
     expectSame(streamed(pulse, s, level, {3000, 1, 77}, StreamingEye::Input::Pulse), want,
                tolerance(h, s, level), "pulse input");
+}
+
+// Eyes fed together get, to the bit, what each gets fed alone: side by side
+// where they are in step (blocks longer than a piece of the pulse buffer
+// included), one by one where they are not (different counts, a pulse
+// input, an eye that has taken more samples).
+TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
+{
+    const int s = 32;
+    std::vector<std::vector<double>> h;
+    for (int e = 0; e < 4; ++e)
+        h.push_back(emphasised(lossyChannel(3000, s, 0.6 + 0.5 * e), s, 0.05 * e));
+    struct Case {
+        int number;
+        std::vector<std::size_t> blocks;  // block sizes, cycled
+        bool unequalCounts;               // eye 1 gets one sample less per block
+        bool pulseEye;                    // eye 0 takes pulse input
+        std::size_t headStart;            // samples eye 1 has taken before
+    };
+    const Case cases[] = {{2, {1500}, false, false, 0},         {3, {7, 2500}, false, false, 0},
+                          {4, {1024, 1, 977}, false, false, 0}, {4, {300}, true, false, 0},
+                          {4, {300}, false, true, 0},           {2, {300}, false, false, 40}};
+    for (const Case& c : cases) {
+        StreamingEye together[4], alone[4];
+        for (int e = 0; e < c.number; ++e) {
+            const StreamingEye::Input input = (c.pulseEye && e == 0)
+                                                  ? StreamingEye::Input::Pulse
+                                                  : StreamingEye::Input::PositiveGoingImpulse;
+            ASSERT_TRUE(together[e].Start(s, 0.5, input));
+            ASSERT_TRUE(alone[e].Start(s, 0.5, input));
+        }
+        std::size_t at[4] = {0, 0, 0, 0};
+        if (c.headStart > 0) {
+            together[1].Add(h[1].data(), c.headStart);
+            alone[1].Add(h[1].data(), c.headStart);
+            at[1] = c.headStart;
+        }
+        for (std::size_t b = 0;; ++b) {
+            StreamingEye* eyes[4];
+            const double* blocks[4];
+            std::size_t counts[4];
+            bool any = false;
+            for (int e = 0; e < c.number; ++e) {
+                const std::size_t want = c.blocks[b % c.blocks.size()] - (c.unequalCounts && e == 1 ? 1 : 0);
+                counts[e] = std::min(want, h[e].size() - at[e]);
+                blocks[e] = h[e].data() + at[e];
+                eyes[e] = &together[e];
+                alone[e].Add(blocks[e], counts[e]);
+                at[e] += counts[e];
+                any = any || counts[e] > 0;
+            }
+            if (!any)
+                break;
+            StreamingEye::AddTogether(eyes, blocks, counts, c.number);
+        }
+        for (int e = 0; e < c.number; ++e) {
+            Levels got, want;
+            ASSERT_TRUE(together[e].Levels(&got.bc, &got.wc));
+            ASSERT_TRUE(alone[e].Levels(&want.bc, &want.wc));
+            EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0)
+                << c.number << " eyes, eye " << e << ": " << got.bc << " " << got.wc << " vs " << want.bc
+                << " " << want.wc;
+        }
+    }
 }
 
 TEST(StreamingEye, RefusesBadSettingsAndEmptyResponses)
