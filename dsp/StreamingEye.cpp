@@ -12,8 +12,11 @@ namespace Veltramodels20200612 {
 namespace {
 
 // Impulse samples turned into pulse samples per piece: bounds the scratch
-// buffer, so that Add never allocates whatever the caller's block size.
-const std::size_t kPieceSize = 1024;
+// buffer, so that Add never allocates whatever the caller's block size. A
+// search keeps an eye per state, each with its buffer, and every buffer is
+// fresh memory for every call: a small piece costs little per piece and
+// keeps that memory small.
+const std::size_t kPieceSize = 256;
 
 // The largest sign * p[k], k < count, NaNs left out (below every number),
 // -infinity when there is none: two samples per SSE2 register (every x86-64
