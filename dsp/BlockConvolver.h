@@ -40,6 +40,10 @@ public:
     // Transform length.
     std::size_t TransformSize() const { return fft_.Size(); }
 
+    // Takes other's transform tables, so that taps set later for the same
+    // transform length do not compute them again (see RealFFT::ShareTables).
+    void ShareTransformTables(const BlockConvolver& other) { fft_.ShareTables(other.fft_); }
+
     // Forgets the input seen so far: the next block starts at x[0].
     void Restart();
 

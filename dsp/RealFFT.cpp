@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
 
 #include <immintrin.h>
 
@@ -222,6 +223,15 @@ void laterSpans(double* a, const double* w, std::size_t m, std::size_t span)
 
 }  // namespace
 
+void RealFFT::ShareTables(const RealFFT& other)
+{
+    if (other.n_ == 0 || other.n_ == n_)
+        return;
+    tables_ = other.tables_;
+    n_ = other.n_;
+    half_ = other.half_;
+}
+
 bool RealFFT::UseWideRegisters(bool allowed)
 {
     wideAllowed.store(allowed, std::memory_order_relaxed);
@@ -238,6 +248,7 @@ bool RealFFT::Prepare(std::size_t n)
         return true;
     if (n < 2 || (n & (n - 1)) != 0) {
         n_ = half_ = 0;
+        tables_.reset();
         return false;
     }
     const std::size_t m = n / 2;
@@ -247,9 +258,10 @@ bool RealFFT::Prepare(std::size_t n)
     // Each index's reversal from its half's: i's bits above the lowest are
     // i/2's, one place lower in the reversal, and i's lowest bit becomes the
     // highest. One step per entry instead of one per bit.
-    bitReverse_.assign(m, 0);
+    auto t = std::make_shared<Tables>();
+    t->bitReverse.assign(m, 0);
     for (std::size_t i = 1; i < m; ++i)
-        bitReverse_[i] = (bitReverse_[i >> 1] >> 1) | ((i & 1) << (bits - 1));
+        t->bitReverse[i] = (t->bitReverse[i >> 1] >> 1) | ((i & 1) << (bits - 1));
     // Every root either table needs is some exp(-2 pi i k / N), k < N/2:
     // exp(-pi i j / h) is that root at k = j N / 2h, and its angle comes out
     // as the same double either way (numerator and denominator differ by a
@@ -259,16 +271,17 @@ bool RealFFT::Prepare(std::size_t n)
         roots[k] = unitRoot(k, n);
     // Stage by stage, contiguous: the roots of span h (exp(-pi i j / h),
     // j < h) at [h, 2h), so that every stage reads its roots in order.
-    twiddle_.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
+    t->twiddle.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
     for (std::size_t h = 1; h < m; h *= 2)
         for (std::size_t j = 0; j < h; ++j)
-            twiddle_[h + j] = roots[j * (m / h)];
+            t->twiddle[h + j] = roots[j * (m / h)];
     // The inverse's roots, conjugated once here rather than at every use
     // (the same doubles, the imaginary parts negated).
-    conjugateTwiddle_.resize(twiddle_.size());
-    for (std::size_t i = 0; i < twiddle_.size(); ++i)
-        conjugateTwiddle_[i] = std::conj(twiddle_[i]);
-    split_.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
+    t->conjugateTwiddle.resize(t->twiddle.size());
+    for (std::size_t i = 0; i < t->twiddle.size(); ++i)
+        t->conjugateTwiddle[i] = std::conj(t->twiddle[i]);
+    t->split.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
+    tables_ = std::move(t);
     n_ = n;
     half_ = m;
     return true;
@@ -284,7 +297,8 @@ void RealFFT::butterflies(double* a, bool inverse) const
 {
     const std::size_t m = half_;
     // The inverse uses the conjugate roots.
-    const double* w = reinterpret_cast<const double*>((inverse ? conjugateTwiddle_ : twiddle_).data());
+    const double* w =
+        reinterpret_cast<const double*>((inverse ? tables_->conjugateTwiddle : tables_->twiddle).data());
     const double sign = inverse ? -1.0 : 1.0;
     std::size_t span = 1;
     if (m >= 4) {
@@ -330,7 +344,7 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
     // belongs there (reads scattered, writes in order, which is the cheaper
     // way round).
     for (std::size_t j = 0; j < m; ++j)
-        _mm_storeu_pd(z + 2 * j, _mm_loadu_pd(x + 2 * bitReverse_[j]));
+        _mm_storeu_pd(z + 2 * j, _mm_loadu_pd(x + 2 * tables_->bitReverse[j]));
     butterflies(z, false);
     // Z = E + iO with E, O the spectra of the even and odd samples; bins k
     // and m - k give both: E = (Z[k] + conj Z[m-k]) / 2,
@@ -343,7 +357,7 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
     X[m] = std::complex<double>(z0r - z0i, 0.0);
     const __m128d negateHigh = _mm_set_pd(-0.0, 0.0);
     const __m128d half = _mm_set1_pd(0.5), halves = _mm_set_pd(-0.5, 0.5);
-    const double* w = reinterpret_cast<const double*>(split_.data());
+    const double* w = reinterpret_cast<const double*>(tables_->split.data());
     std::size_t from = 1;
 #ifdef VM_REALFFT_AVX
     if (wideRegisters())
@@ -368,7 +382,7 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
 template <class Bins> void RealFFT::inverseOf(Bins bin, double* x, std::size_t from)
 {
     const std::size_t m = half_;
-    const std::size_t* rev = bitReverse_.data();
+    const std::size_t* rev = tables_->bitReverse.data();
     // The half-length spectrum Z = 2(E + iO), E = (X[k] + conj X[m-k]) / 2,
     // O = (X[k] - conj X[m-k]) conj(W^k) / 2; the factor 2 makes the unscaled
     // half-length inverse come out as N x. One complex value per register,
@@ -381,7 +395,7 @@ template <class Bins> void RealFFT::inverseOf(Bins bin, double* x, std::size_t f
     x[0] = first[0] + last[0];
     x[1] = first[0] - last[0];
     const __m128d negateLow = _mm_set_pd(0.0, -0.0), negateHigh = _mm_set_pd(-0.0, 0.0);
-    const double* w = reinterpret_cast<const double*>(split_.data());
+    const double* w = reinterpret_cast<const double*>(tables_->split.data());
     for (std::size_t k = from; k <= m / 2; ++k) {
         const __m128d A = bin(k), conjB = _mm_xor_pd(bin(m - k), negateHigh);
         const __m128d E = _mm_add_pd(A, conjB), D = _mm_sub_pd(A, conjB);
@@ -410,8 +424,8 @@ void RealFFT::InverseOfProduct(const std::complex<double>* A, const std::complex
     std::size_t from = 1;
 #ifdef VM_REALFFT_AVX
     if (wideRegisters())
-        from = spreadProductsAvx(a, b, reinterpret_cast<const double*>(split_.data()), bitReverse_.data(),
-                                 half_, x);
+        from = spreadProductsAvx(a, b, reinterpret_cast<const double*>(tables_->split.data()),
+                                 tables_->bitReverse.data(), half_, x);
 #endif
     inverseOf([a, b](std::size_t k) { return rootTimes(_mm_loadu_pd(a + 2 * k), _mm_loadu_pd(b + 2 * k)); },
               x, from);

@@ -3,6 +3,7 @@
 
 #include <complex>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 namespace Veltramodels20200612 {
@@ -51,16 +52,28 @@ public:
     // the wide form is now in use.
     static bool UseWideRegisters(bool allowed);
 
+    // Takes the tables of another prepared object (the same numbers, made
+    // once) unless this one already has its length; Prepare for that length
+    // then has nothing to do. Objects that transform blocks of the same
+    // length for one job need not compute the roots twice.
+    void ShareTables(const RealFFT& other);
+
 private:
     void butterflies(double* a, bool inverse) const;
     template <class Bins> void inverseOf(Bins bin, double* x, std::size_t from);
 
+    // The tables of one length, never changed once made, so that objects
+    // of the same length can hold the same ones.
+    struct Tables {
+        std::vector<std::size_t> bitReverse;        // permutation of the half-length transform
+        std::vector<std::complex<double>> twiddle;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
+        std::vector<std::complex<double>> conjugateTwiddle;  // twiddle's conjugates, for the inverse
+        std::vector<std::complex<double>> split;             // exp(-2 pi i k / N), k <= N/4
+    };
+
     std::size_t n_ = 0;
-    std::size_t half_ = 0;                                // complex length N/2
-    std::vector<std::size_t> bitReverse_;                 // permutation of the half-length transform
-    std::vector<std::complex<double>> twiddle_;           // per span h: exp(-pi i j / h), j < h, at [h, 2h)
-    std::vector<std::complex<double>> conjugateTwiddle_;  // twiddle_'s conjugates, for the inverse
-    std::vector<std::complex<double>> split_;             // exp(-2 pi i k / N), k <= N/4
+    std::size_t half_ = 0;  // complex length N/2
+    std::shared_ptr<const Tables> tables_;
 };
 
 }  // namespace Veltramodels20200612

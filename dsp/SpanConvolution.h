@@ -29,6 +29,10 @@ public:
     bool Convolve(const std::vector<double>& h, const double* x, std::size_t count, double* y,
                   std::size_t outputs);
 
+    // Takes another convolver's transform tables for a later length of the
+    // same size (see BlockConvolver::ShareTransformTables).
+    void ShareTransformTables(const BlockConvolver& other) { conv_.ShareTransformTables(other); }
+
 private:
     BlockConvolver conv_;
     std::vector<double> taps_;  // taps whose spectrum conv_ holds

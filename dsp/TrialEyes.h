@@ -35,6 +35,10 @@ public:
     bool Measure(const std::vector<double>& channel, const std::vector<std::vector<double>>& tapSets,
                  int samplesPerBit, double logicLevel, std::vector<Levels>& levels);
 
+    // The block convolver of the last Measure, whose transform tables
+    // another convolver of the same job may share.
+    const BlockConvolver& Convolver() const { return conv_; }
+
 private:
     // Trials whose eyes take a block together.
     static constexpr int kTogether = 4;

@@ -710,6 +710,9 @@ private:
         }
         if (!trialEyes.Measure(d.ScaledChannel, trialTaps, d.SamplesPerBit, d.LogicLevel, trialLevels))
             return false;
+        // The chosen state's convolutions of the same channel usually take
+        // transforms of the same length: their roots are computed once.
+        spanConvolution.ShareTransformTables(trialEyes.Convolver());
         msg << setupText.str();
         d.StateCount = count;
         for (int i = 1; i <= count; ++i) {

@@ -246,3 +246,37 @@ TEST(RealFFT, WideAndBaselineRegistersGiveTheSameBits)
 }
 
 }  // namespace
+
+// An object on shared tables transforms as one that made its own, to the
+// bit; it keeps them through a Prepare of their length, an unprepared
+// source changes nothing, and a later length of its own leaves the source
+// as it was.
+TEST(RealFFT, SharedTablesGiveTheSameBits)
+{
+    auto transforms = [](RealFFT& f, const std::vector<double>& x) {
+        std::vector<std::complex<double>> X(x.size() / 2 + 1);
+        std::vector<double> y(x.size());
+        f.Forward(x.data(), X.data());
+        f.Inverse(X.data(), y.data());
+        return std::make_pair(X, y);
+    };
+    for (std::size_t n : {2u, 8u, 1024u, 4096u}) {
+        const std::vector<double> x = randomSignal(n, 40u + static_cast<unsigned>(n));
+        RealFFT own, source, shared;
+        ASSERT_TRUE(own.Prepare(n));
+        ASSERT_TRUE(source.Prepare(n));
+        shared.ShareTables(source);
+        EXPECT_EQ(shared.Size(), n);
+        const auto want = transforms(own, x);
+        EXPECT_EQ(transforms(shared, x), want) << n;
+        ASSERT_TRUE(shared.Prepare(n));
+        EXPECT_EQ(transforms(shared, x), want) << n;
+
+        RealFFT unprepared;
+        shared.ShareTables(unprepared);
+        EXPECT_EQ(shared.Size(), n);
+        ASSERT_TRUE(shared.Prepare(2 * n));
+        EXPECT_EQ(shared.Size(), 2 * n);
+        EXPECT_EQ(transforms(source, x), want) << n;
+    }
+}
