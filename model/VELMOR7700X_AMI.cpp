@@ -181,6 +181,20 @@ bool writeColumn(const double* values, long produced, double scale, double* colu
     return true;
 }
 
+// writeColumn on the model's output values: the section's impulse where the
+// model keeps a view of it, else the odd doubles of ImpulseOut's (time,
+// value) pairs.
+bool writeOutput(const Base_SerDesTxBE_CTLE& model, double scale, double* column, long rowSize)
+{
+    if (model.ImpulseValues != nullptr)
+        return writeColumn<1>(model.ImpulseValues->data(), static_cast<long>(model.ImpulseValues->size()),
+                              scale, column, rowSize);
+    if (model.ImpulseOut.empty())
+        return writeColumn<1>(nullptr, 0, scale, column, rowSize);
+    return writeColumn<2>(reinterpret_cast<const double*>(model.ImpulseOut.data()) + 1,
+                          static_cast<long>(model.ImpulseOut.size()), scale, column, rowSize);
+}
+
 bool isAllZero(const double* column, long rowSize)
 {
     for (long i = 0; i < rowSize; ++i)
@@ -310,14 +324,7 @@ bool runColumns(AMI_ModelInstance& inst, double* impulse, long rowSize, long agg
                     ami << "Error occurred in VELMOR7700X::Run().\n";
                     return false;
                 }
-                const bool written =
-                    model.ImpulseValues != nullptr
-                        ? writeColumn<1>(model.ImpulseValues->data(),
-                                         static_cast<long>(model.ImpulseValues->size()), scale, column,
-                                         rowSize)
-                        // The values are the odd doubles of the (time, value) pairs.
-                        : writeColumn<2>(reinterpret_cast<const double*>(model.ImpulseOut.data()) + 1,
-                                         static_cast<long>(model.ImpulseOut.size()), scale, column, rowSize);
+                const bool written = writeOutput(model, scale, column, rowSize);
                 if (!written) {
                     ami << "Error occurred in VELMOR7700X::Run().\n"
                         << "The output impulse is not finite: OutputGain is too large for this channel.\n";
