@@ -109,12 +109,12 @@ void BlockConvolver::OutputBlock(std::size_t s, double* output)
 
 const double* BlockConvolver::OutputBlockInPlace(std::size_t s)
 {
-    if (s >= sets_ || spectra_.empty())
-        return nullptr;
-    transformBlock(s);
-    return result_.data() + (taps_ - 1);
+    return OutputBlockIn(s, result_.data());
 }
 
+// The circular convolution of the loaded window with tap set s into window.
+// Its first taps - 1 values wrap around the circle; the rest are the linear
+// convolution of the block.
 const double* BlockConvolver::OutputBlockIn(std::size_t s, double* window)
 {
     if (s >= sets_ || spectra_.empty())
@@ -122,15 +122,6 @@ const double* BlockConvolver::OutputBlockIn(std::size_t s, double* window)
     const std::size_t bins = fft_.Size() / 2 + 1;
     fft_.InverseOfProduct(input_.data(), spectra_.data() + bins * s, window);
     return window + (taps_ - 1);
-}
-
-// The circular convolution of the loaded window with tap set s into result_.
-// Its first taps - 1 values wrap around the circle; the rest are the linear
-// convolution of the block.
-void BlockConvolver::transformBlock(std::size_t s)
-{
-    const std::size_t bins = fft_.Size() / 2 + 1;
-    fft_.InverseOfProduct(input_.data(), spectra_.data() + bins * s, result_.data());
 }
 
 void BlockConvolver::Convolve(std::size_t s, const double* x, std::size_t count, double* y,
@@ -142,9 +133,9 @@ void BlockConvolver::Convolve(std::size_t s, const double* x, std::size_t count,
     for (std::size_t start = 0; start < outputs; start += block_) {
         const std::size_t in = start < count ? std::min(block_, count - start) : 0;
         LoadBlock(in > 0 ? x + start : nullptr, in);
-        transformBlock(s);
+        const double* block = OutputBlockInPlace(s);
         const std::size_t out = std::min(block_, outputs - start);
-        std::memcpy(y + start, result_.data() + (taps_ - 1), out * sizeof(double));
+        std::memcpy(y + start, block, out * sizeof(double));
     }
     Restart();
 }

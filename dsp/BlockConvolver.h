@@ -70,8 +70,6 @@ public:
     void Convolve(std::size_t s, const double* x, std::size_t count, double* y, std::size_t outputs);
 
 private:
-    void transformBlock(std::size_t s);
-
     std::size_t sets_ = 0;
     std::size_t taps_ = 0;   // longest tap set
     std::size_t block_ = 0;  // new samples per block

@@ -328,6 +328,16 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     double* const lagrangeG[4] = {lagrange.g[0].data(), lagrange.g[1].data(), lagrange.g[2].data(),
                                   lagrange.g[3].data()};
     std::size_t lagrangeCount = 0;
+    // Room for every point was made above.
+    const auto addLagrangePoint = [&](std::size_t j, double t, const double* c, const double* g) {
+        const std::size_t i = lagrangeCount++;
+        lagrangeAt[i] = j;
+        lagrangeT[i] = t;
+        for (int k = 0; k < 4; ++k) {
+            lagrangeC[k][i] = c[k];
+            lagrangeG[k][i] = g[k];
+        }
+    };
 
     // The interval search moves forward with ascending output abscissas, so
     // one pass costs O(n + m). An abscissa before the current interval (a
@@ -364,16 +374,10 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             y[j] = yd[h];
             continue;
         }
-        // Room for every Lagrange point was made above. An interval sorted
-        // out beforehand has the interior stencil u[h-2 .. h+1].
+        // An interval sorted out beforehand has the interior stencil
+        // u[h-2 .. h+1].
         if (h >= 2 && h + 2 <= n && lagrangeSure[h] != 0) {
-            const std::size_t i = lagrangeCount++;
-            lagrangeAt[i] = j;
-            lagrangeT[i] = t;
-            for (int k = 0; k < 4; ++k) {
-                lagrangeC[k][i] = u[h - 2 + k];
-                lagrangeG[k][i] = yd[h - 2 + k];
-            }
+            addLagrangePoint(j, t, u + h - 2, yd.data() + h - 2);
             continue;
         }
         Stencil st;
@@ -382,13 +386,7 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             continue;
         }
         if (lagrangeApplies(st)) {
-            const std::size_t i = lagrangeCount++;
-            lagrangeAt[i] = j;
-            lagrangeT[i] = t;
-            for (int k = 0; k < 4; ++k) {
-                lagrangeC[k][i] = st.c[k];
-                lagrangeG[k][i] = st.g[k];
-            }
+            addLagrangePoint(j, t, st.c, st.g);
             continue;
         }
         if (!valueInInterval(st, t, cache, &y[j])) {
@@ -526,21 +524,26 @@ static bool spreadOverSixDecades(const double* c)
     return hi - lo > 6.0;
 }
 
-// Zeros or abrupt ordinate changes (a neighbour more than twice the other),
-// where the higher-order forms would ring. The four quotients g1/g0, g2/g3,
-// g0/g1 and g3/g2 go through the divider two at a time in SSE2 registers
-// (every x86-64 processor has them), each the same correctly rounded
-// quotient as alone; no quotient is formed with a zero ordinate.
-static bool wouldRing(const double* g)
+// Whether inner/outer or outer/inner is above 2 in either lane: four
+// quotients through the divider two at a time in SSE2 registers (every
+// x86-64 processor has them), each the same correctly rounded quotient as
+// alone.
+static bool quotientsAboveTwo(__m128d inner, __m128d outer)
 {
-    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0)
-        return true;
-    const __m128d inner = _mm_set_pd(g[2], g[1]);  // g1 low, g2 high
-    const __m128d outer = _mm_set_pd(g[3], g[0]);  // g0 low, g3 high
     const __m128d two = _mm_set1_pd(2.0);
     const __m128d over =
         _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two), _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
     return _mm_movemask_pd(over) != 0;
+}
+
+// Zeros or abrupt ordinate changes (a neighbour more than twice the other),
+// where the higher-order forms would ring: g1/g0, g2/g3, g0/g1 and g3/g2
+// above 2. No quotient is formed with a zero ordinate.
+static bool wouldRing(const double* g)
+{
+    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0)
+        return true;
+    return quotientsAboveTwo(_mm_set_pd(g[2], g[1]), _mm_set_pd(g[3], g[0]));  // (g1, g2), (g0, g3)
 }
 
 // For every interval (u[h-1], u[h]] with an interior stencil (2 <= h <= n-2:
@@ -565,7 +568,7 @@ bool InterpolateData::markLagrangeIntervals()
     const double* u = SavedX;
     const double* g = yData->data();
     const __m128d noSign = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-    const __m128d zero = _mm_setzero_pd(), two = _mm_set1_pd(2.0);
+    const __m128d zero = _mm_setzero_pd();
     const __m128d quickBound = _mm_set1_pd(1e6 * (1.0 - 1e-9));
     for (std::size_t h = 2; h + 3 <= n; h += 2) {  // intervals h and h + 1, both <= n - 2
         const __m128d c[4] = {_mm_loadu_pd(u + h - 2), _mm_loadu_pd(u + h - 1), _mm_loadu_pd(u + h),
@@ -586,16 +589,11 @@ bool InterpolateData::markLagrangeIntervals()
             _mm_and_pd(_mm_cmpgt_pd(smallest, zero), _mm_cmplt_pd(_mm_div_pd(largest, smallest), quickBound));
         const __m128d nonzero = _mm_and_pd(_mm_and_pd(_mm_cmpneq_pd(y0, zero), _mm_cmpneq_pd(y1, zero)),
                                            _mm_and_pd(_mm_cmpneq_pd(y2, zero), _mm_cmpneq_pd(y3, zero)));
-        const __m128d inner = _mm_unpacklo_pd(y1, y2), outer = _mm_unpacklo_pd(y0, y3);    // interval h
-        const __m128d inner1 = _mm_unpackhi_pd(y1, y2), outer1 = _mm_unpackhi_pd(y0, y3);  // interval h + 1
-        const __m128d ringsH = _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two),
-                                         _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
-        const __m128d ringsH1 = _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner1, outer1), two),
-                                          _mm_cmpgt_pd(_mm_div_pd(outer1, inner1), two));
         const int sure = _mm_movemask_pd(_mm_and_pd(_mm_and_pd(numbers, narrow), nonzero));
-        const int rings = (_mm_movemask_pd(ringsH) != 0 ? 1 : 0) | (_mm_movemask_pd(ringsH1) != 0 ? 2 : 0);
-        lagrangeIntervals[h] = (sure & 1) != 0 && (rings & 1) == 0;
-        lagrangeIntervals[h + 1] = (sure & 2) != 0 && (rings & 2) == 0;
+        lagrangeIntervals[h] =
+            (sure & 1) != 0 && !quotientsAboveTwo(_mm_unpacklo_pd(y1, y2), _mm_unpacklo_pd(y0, y3));
+        lagrangeIntervals[h + 1] =
+            (sure & 2) != 0 && !quotientsAboveTwo(_mm_unpackhi_pd(y1, y2), _mm_unpackhi_pd(y0, y3));
     }
     return true;
 }
