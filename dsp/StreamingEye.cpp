@@ -18,29 +18,52 @@ namespace {
 // keeps that memory small.
 const std::size_t kPieceSize = 256;
 
-// The largest sign * p[k], k < count, NaNs left out (below every number),
+// The largest value(p[k]), k < count, NaNs left out (below every number),
 // -infinity when there is none: two samples per SSE2 register (every x86-64
-// processor has them). Past the main response almost no block holds a new
-// peak, so this settles most blocks at the speed of memory; it also gives
-// the new peak's value, so only its first index is left to look for.
-double largestOf(const double* p, std::size_t count, double sign)
+// processor has them). value gives each sample's value in both forms.
+template <class Value> double largestValueOf(const double* p, std::size_t count, Value value)
 {
-    const __m128d signs = _mm_set1_pd(sign);
     const __m128d none = _mm_set1_pd(-std::numeric_limits<double>::infinity());
     __m128d top0 = none, top1 = none;
     std::size_t k = 0;
     // maxpd gives its second operand when the first is a NaN.
     for (; k + 4 <= count; k += 4) {
-        top0 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k)), top0);
-        top1 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k + 2)), top1);
+        top0 = _mm_max_pd(value(_mm_loadu_pd(p + k)), top0);
+        top1 = _mm_max_pd(value(_mm_loadu_pd(p + k + 2)), top1);
     }
     double both[2];
     _mm_storeu_pd(both, _mm_max_pd(top0, top1));
     double top = std::max(both[0], both[1]);
     for (; k < count; ++k)
-        if (sign * p[k] > top)
-            top = sign * p[k];
+        if (value(p[k]) > top)
+            top = value(p[k]);
     return top;
+}
+
+// The largest sign * p[k]. Past the main response almost no block holds a
+// new peak, so this settles most blocks at the speed of memory; it also
+// gives the new peak's value, so only its first index is left to look for.
+double largestOf(const double* p, std::size_t count, double sign)
+{
+    const __m128d signs = _mm_set1_pd(sign);
+    struct Signed {
+        __m128d signs;
+        double sign;
+        __m128d operator()(__m128d v) const { return _mm_mul_pd(signs, v); }
+        double operator()(double v) const { return sign * v; }
+    };
+    return largestValueOf(p, count, Signed{signs, sign});
+}
+
+// The largest |p[k]|, the same way.
+double largestMagnitudeOf(const double* p, std::size_t count)
+{
+    struct Magnitude {
+        __m128d noSign;
+        __m128d operator()(__m128d v) const { return _mm_and_pd(noSign, v); }
+        double operator()(double v) const { return std::fabs(v); }
+    };
+    return largestValueOf(p, count, Magnitude{_mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL))});
 }
 
 }  // namespace
@@ -73,8 +96,8 @@ bool StreamingEye::Start(int samplesPerBit, double logicLevel, Input input)
     low_.sign = -1.0;
     impulseCount_ = 0;
     step_ = 0.0;
-    stepRing_.assign(input != Input::Pulse ? s : 0, 0.0);
-    stepSlot_ = 0;
+    // Before the response the step is zero.
+    steps_.assign(input != Input::Pulse ? s + std::max(kPieceSize, s) : 0, 0.0);
     largestMagnitude_ = 0.0;
     largestValue_ = 0.0;
     // The tail after the impulse is S pulse samples at once.
@@ -103,8 +126,7 @@ void StreamingEye::AddTogether(StreamingEye* const* eyes, const double* const* s
     bool together = number >= 2 && number <= 4;
     for (int e = 0; together && e < number; ++e) {
         const StreamingEye& a = *eyes[e];
-        together = a.started_ && a.input_ != Input::Pulse && a.s_ == eyes[0]->s_ &&
-                   a.impulseCount_ == eyes[0]->impulseCount_ && counts[e] == counts[0] && counts[0] > 0;
+        together = a.started_ && a.input_ != Input::Pulse && counts[e] == counts[0] && counts[0] > 0;
     }
     if (!together) {
         for (int e = 0; e < number; ++e)
@@ -121,78 +143,80 @@ void StreamingEye::AddTogether(StreamingEye* const* eyes, const double* const* s
 
 // The pulse p[j] = L s[j] - L s[j-S] (L s[j] for j < S) of the running step
 // s, by the same operations as the whole-vector eye, so that the pulse
-// samples are the same numbers. The running values are kept in locals:
-// stores to the pulse and ring buffers could otherwise alias the members,
-// which the compiler would then reload and store at every sample. The eyes
-// have taken the same number of samples, so they share the ring position.
+// samples are the same numbers. Only the running step is a chain of
+// dependent additions; the eyes' chains are interleaved, so that each one's
+// additions overlap the others' instead of waiting on their own previous
+// one, and the rest is done eye by eye in passes the compiler can
+// vectorise. The running values are kept in locals: stores to the step
+// buffers could otherwise alias them, which the compiler would then reload
+// and store at every sample.
 template <int E>
 void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const* samples, std::size_t count)
 {
-    StreamingEye& first = *eyes[0];
-    const std::int64_t s = first.s_;
-    const std::size_t ringSize = first.stepRing_.size();
-    double level[E], largestMagnitude[E], largestValue[E], step[E];
-    double* ring[E];
-    double* pulse[E];
+    double step[E];
+    double* steps[E];
     for (int e = 0; e < E; ++e) {
-        level[e] = eyes[e]->level_;
-        ring[e] = eyes[e]->stepRing_.data();
-        pulse[e] = eyes[e]->scratch_.data();
+        step[e] = eyes[e]->step_;
+        steps[e] = eyes[e]->steps_.data() + eyes[e]->s_;
     }
     std::size_t done = 0;
     while (done < count) {
         const std::size_t piece = std::min(kPieceSize, count - done);
-        const std::int64_t before = first.impulseCount_;
-        std::size_t slot = first.stepSlot_;
-        for (int e = 0; e < E; ++e) {
-            largestMagnitude[e] = eyes[e]->largestMagnitude_;
-            largestValue[e] = eyes[e]->largestValue_;
-            step[e] = eyes[e]->step_;
-        }
         for (std::size_t k = 0; k < piece; ++k) {
-            const bool early = before + static_cast<std::int64_t>(k) < s;
             for (int e = 0; e < E; ++e) {
-                const double h = samples[e][done + k];
-                // The first largest magnitude, chosen without a branch so
-                // that the running values stay in registers.
-                const double magnitude = std::fabs(h);
-                const bool larger = magnitude > largestMagnitude[e];
-                largestMagnitude[e] = larger ? magnitude : largestMagnitude[e];
-                largestValue[e] = larger ? h : largestValue[e];
-                step[e] += h;
-                const double sj = step[e];
-                pulse[e][k] = early ? level[e] * sj : level[e] * sj - level[e] * ring[e][slot];
-                ring[e][slot] = sj;
+                step[e] += samples[e][done + k];
+                steps[e][k] = step[e];
             }
-            if (++slot == ringSize)
-                slot = 0;
         }
         for (int e = 0; e < E; ++e) {
             StreamingEye& a = *eyes[e];
-            a.largestMagnitude_ = largestMagnitude[e];
-            a.largestValue_ = largestValue[e];
             a.step_ = step[e];
-            a.stepSlot_ = slot;
-            a.impulseCount_ = before + static_cast<std::int64_t>(piece);
-            a.addPulse(pulse[e], piece);
+            a.noteLargestMagnitude(samples[e] + done, piece);
+            a.pulsesFromSteps(piece);
+            a.impulseCount_ += static_cast<std::int64_t>(piece);
         }
         done += piece;
     }
 }
 
+// The first largest-magnitude impulse sample so far: a later one must be
+// strictly larger.
+void StreamingEye::noteLargestMagnitude(const double* h, std::size_t count)
+{
+    const double top = largestMagnitudeOf(h, count);
+    if (!(top > largestMagnitude_))
+        return;
+    std::size_t found = 0;
+    while (!(std::fabs(h[found]) == top))
+        ++found;
+    largestMagnitude_ = top;
+    largestValue_ = h[found];
+}
+
+// The pulse samples of the count step values after the s_ earlier ones in
+// steps_, which then make room for the next piece's.
+void StreamingEye::pulsesFromSteps(std::size_t count)
+{
+    const std::size_t s = static_cast<std::size_t>(s_);
+    const double* st = steps_.data() + s;
+    double* p = scratch_.data();
+    const double level = level_;
+    std::size_t k = 0;
+    for (; k < count && impulseCount_ + static_cast<std::int64_t>(k) < s_; ++k)
+        p[k] = level * st[k];
+    for (; k < count; ++k)
+        p[k] = level * st[k] - level * st[k - s];
+    std::memmove(steps_.data(), steps_.data() + count, s * sizeof(double));
+    addPulse(p, count);
+}
+
 // After the impulse the step holds its last value for S more pulse samples.
 void StreamingEye::flushImpulseTail()
 {
-    const std::int64_t s = s_;
-    for (std::int64_t k = 0; k < s; ++k) {
-        const double sj = step_;
-        scratch_[static_cast<std::size_t>(k)] =
-            impulseCount_ + k < s ? level_ * sj : level_ * sj - level_ * stepRing_[stepSlot_];
-        stepRing_[stepSlot_] = sj;
-        if (++stepSlot_ == stepRing_.size())
-            stepSlot_ = 0;
-    }
-    addPulse(scratch_.data(), static_cast<std::size_t>(s));
+    const std::size_t s = static_cast<std::size_t>(s_);
+    std::fill(steps_.begin() + static_cast<std::ptrdiff_t>(s),
+              steps_.begin() + static_cast<std::ptrdiff_t>(2 * s), step_);
+    pulsesFromSteps(s);
 }
 
 void StreamingEye::addPulse(const double* p, std::size_t count)

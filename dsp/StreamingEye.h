@@ -49,8 +49,7 @@ public:
     void Add(const double* samples, std::size_t count);
     // The same for up to four eyes at once, each given its own samples:
     // eyes[e]->Add(samples[e], counts[e]) for every e, with the same
-    // results. Where all the eyes take impulses, have the same samples per
-    // bit, have taken the same number of samples and get the same count,
+    // results. Where all the eyes take impulses and get the same count,
     // their running steps advance side by side, so that each one's additions
     // overlap the others' instead of waiting on their own previous one.
     static void AddTogether(StreamingEye* const* eyes, const double* const* samples,
@@ -71,10 +70,12 @@ private:
         std::vector<double> window;
     };
 
-    // Turns the next piece of impulse samples of E eyes in step into pulse
-    // samples, in each eye's scratch buffer, and adds those.
+    // Turns the next piece of impulse samples of E eyes into running steps
+    // (their chains interleaved), then each eye's steps into pulse samples.
     template <int E>
     static void impulsePieces(StreamingEye* const* eyes, const double* const* samples, std::size_t count);
+    void noteLargestMagnitude(const double* h, std::size_t count);
+    void pulsesFromSteps(std::size_t count);
     void addPulse(const double* p, std::size_t count);
     void continueWindow(PeakTracker& t, const double* p, std::size_t count) const;
     void scanPeak(PeakTracker& t, const double* p, std::size_t count);
@@ -93,12 +94,13 @@ private:
     std::vector<double> history_;       // the last 3*s_ pulse samples, oldest first
     PeakTracker high_;                  // largest positive pulse sample
     PeakTracker low_;                   // most negative one (impulse input only)
-    // Impulse input: running step, the last s_ step values, and the first
-    // largest-magnitude impulse sample (its sign decides the inversion).
+    // Impulse input: running step, the step values of the current piece
+    // after the last s_ of the pieces before (zeros before the response),
+    // and the first largest-magnitude impulse sample (its sign decides the
+    // inversion).
     std::int64_t impulseCount_ = 0;
     double step_ = 0.0;
-    std::vector<double> stepRing_;
-    std::size_t stepSlot_ = 0;
+    std::vector<double> steps_;
     double largestMagnitude_ = 0.0;
     double largestValue_ = 0.0;
     std::vector<double> scratch_;  // pulse samples formed from one piece of impulse

@@ -231,8 +231,9 @@ TEST(StreamingEye, PulseInputMatchesImpulseInput)
 
 // Eyes fed together get, to the bit, what each gets fed alone: side by side
 // where they are in step (blocks longer than a piece of the pulse buffer
-// included), one by one where they are not (different counts, a pulse
-// input, an eye that has taken more samples).
+// included, and eyes that have taken different numbers of samples or have
+// different bits), one by one where they cannot be (different counts, a
+// pulse input).
 TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
 {
     const int s = 32;
@@ -245,18 +246,21 @@ TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
         bool unequalCounts;               // eye 1 gets one sample less per block
         bool pulseEye;                    // eye 0 takes pulse input
         std::size_t headStart;            // samples eye 1 has taken before
+        int bitOfEye1;                    // eye 1's samples per bit, when not s
     };
-    const Case cases[] = {{2, {1500}, false, false, 0},         {3, {7, 2500}, false, false, 0},
-                          {4, {1024, 1, 977}, false, false, 0}, {4, {300}, true, false, 0},
-                          {4, {300}, false, true, 0},           {2, {300}, false, false, 40}};
+    const Case cases[] = {{2, {1500}, false, false, 0, s},         {3, {7, 2500}, false, false, 0, s},
+                          {4, {1024, 1, 977}, false, false, 0, s}, {4, {300}, true, false, 0, s},
+                          {4, {300}, false, true, 0, s},           {2, {300}, false, false, 40, s},
+                          {4, {5, 300}, false, false, 40, 7}};
     for (const Case& c : cases) {
         StreamingEye together[4], alone[4];
         for (int e = 0; e < c.number; ++e) {
             const StreamingEye::Input input = (c.pulseEye && e == 0)
                                                   ? StreamingEye::Input::Pulse
                                                   : StreamingEye::Input::PositiveGoingImpulse;
-            ASSERT_TRUE(together[e].Start(s, 0.5, input));
-            ASSERT_TRUE(alone[e].Start(s, 0.5, input));
+            const int bit = e == 1 ? c.bitOfEye1 : s;
+            ASSERT_TRUE(together[e].Start(bit, 0.5, input));
+            ASSERT_TRUE(alone[e].Start(bit, 0.5, input));
         }
         std::size_t at[4] = {0, 0, 0, 0};
         if (c.headStart > 0) {
