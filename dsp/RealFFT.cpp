@@ -96,28 +96,36 @@ VM_AVX __m256d avxTimes(__m256d r, __m256d x)
     const __m256d swapped = _mm256_shuffle_pd(x, x, 5);  // (xi, xr) in each lane
     return _mm256_addsub_pd(_mm256_mul_pd(wr, x), _mm256_mul_pd(wi, swapped));
 }
+// The same product with the roots' parts already apart, as the wide tables
+// hold them: (wr, wr) and (wi, wi) per value, so that only x is shuffled.
+VM_AVX __m256d wideTimes(const double* root, __m256d x)
+{
+    const __m256d swapped = _mm256_shuffle_pd(x, x, 5);
+    return _mm256_addsub_pd(_mm256_mul_pd(_mm256_loadu_pd(root), x),
+                            _mm256_mul_pd(_mm256_loadu_pd(root + 4), swapped));
+}
 #undef VM_AVX
 
+// w: the wide table of the direction (Tables::wideTwiddle or its conjugate).
 __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span)
 {
     // Spans of 4 and more: j runs over pairs.
     for (; 2 * span < m; span *= 4) {
-        const double* w1 = w + 2 * span;
-        const double* w2 = w + 4 * span;
+        const double* w1 = w + 4 * span;
+        const double* w2 = w + 8 * span;
         for (std::size_t start = 0; start < m; start += 4 * span) {
             double* p0 = a + 2 * start;
             double* p1 = p0 + 2 * span;
             double* p2 = p1 + 2 * span;
             double* p3 = p2 + 2 * span;
             for (std::size_t j = 0; j < span; j += 2) {
-                const __m256d r1 = _mm256_loadu_pd(w1 + 2 * j);
                 const __m256d x0 = _mm256_loadu_pd(p0 + 2 * j), x2 = _mm256_loadu_pd(p2 + 2 * j);
-                const __m256d t1 = avxTimes(r1, _mm256_loadu_pd(p1 + 2 * j));
-                const __m256d t3 = avxTimes(r1, _mm256_loadu_pd(p3 + 2 * j));
+                const __m256d t1 = wideTimes(w1 + 4 * j, _mm256_loadu_pd(p1 + 2 * j));
+                const __m256d t3 = wideTimes(w1 + 4 * j, _mm256_loadu_pd(p3 + 2 * j));
                 const __m256d b0 = _mm256_add_pd(x0, t1), b1 = _mm256_sub_pd(x0, t1);
                 const __m256d b2 = _mm256_add_pd(x2, t3), b3 = _mm256_sub_pd(x2, t3);
-                const __m256d t2 = avxTimes(_mm256_loadu_pd(w2 + 2 * j), b2);
-                const __m256d t4 = avxTimes(_mm256_loadu_pd(w2 + 2 * (j + span)), b3);
+                const __m256d t2 = wideTimes(w2 + 4 * j, b2);
+                const __m256d t4 = wideTimes(w2 + 4 * (j + span), b3);
                 _mm256_storeu_pd(p0 + 2 * j, _mm256_add_pd(b0, t2));
                 _mm256_storeu_pd(p2 + 2 * j, _mm256_sub_pd(b0, t2));
                 _mm256_storeu_pd(p1 + 2 * j, _mm256_add_pd(b1, t4));
@@ -126,11 +134,11 @@ __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, st
         }
     }
     if (span < m) {
-        const double* ws = w + 2 * span;
+        const double* ws = w + 4 * span;
         double* lo = a;
         double* hi = lo + 2 * span;
         for (std::size_t j = 0; j < span; j += 2) {
-            const __m256d t = avxTimes(_mm256_loadu_pd(ws + 2 * j), _mm256_loadu_pd(hi + 2 * j));
+            const __m256d t = wideTimes(ws + 4 * j, _mm256_loadu_pd(hi + 2 * j));
             const __m256d l = _mm256_loadu_pd(lo + 2 * j);
             _mm256_storeu_pd(hi + 2 * j, _mm256_sub_pd(l, t));
             _mm256_storeu_pd(lo + 2 * j, _mm256_add_pd(l, t));
@@ -210,13 +218,17 @@ bool wideRegisters()
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
 // registers the processor has; every form gives the same bits.
-void laterSpans(double* a, const double* w, std::size_t m, std::size_t span)
+// w and wide: the direction's roots, as complex values and in the wide
+// form (empty without 256-bit forms).
+void laterSpans(double* a, const double* w, const std::vector<double>& wide, std::size_t m, std::size_t span)
 {
 #ifdef VM_REALFFT_AVX
-    if (span >= 4 && wideRegisters()) {
-        laterSpansAvx(a, w, m, span);
+    if (span >= 4 && !wide.empty() && wideRegisters()) {
+        laterSpansAvx(a, wide.data(), m, span);
         return;
     }
+#else
+    (void)wide;
 #endif
     laterSpansSse2(a, w, m, span);
 }
@@ -281,6 +293,23 @@ bool RealFFT::Prepare(std::size_t n)
     for (std::size_t i = 0; i < t->twiddle.size(); ++i)
         t->conjugateTwiddle[i] = std::conj(t->twiddle[i]);
     t->split.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
+#ifdef VM_REALFFT_AVX
+    // The 256-bit butterflies take roots from index 4 on, in pairs.
+    if (__builtin_cpu_supports("avx") && m >= 4) {
+        for (auto [table, from] : {std::pair{&t->wideTwiddle, &t->twiddle},
+                                   std::pair{&t->wideConjugateTwiddle, &t->conjugateTwiddle}}) {
+            table->assign(4 * from->size(), 0.0);
+            for (std::size_t j = 0; j < from->size(); j += 2) {
+                double* pair = table->data() + 4 * j;
+                const std::complex<double> r0 = (*from)[j], r1 = (*from)[j + 1];
+                pair[0] = pair[1] = r0.real();
+                pair[2] = pair[3] = r1.real();
+                pair[4] = pair[5] = r0.imag();
+                pair[6] = pair[7] = r1.imag();
+            }
+        }
+    }
+#endif
     tables_ = std::move(t);
     n_ = n;
     half_ = m;
@@ -330,7 +359,7 @@ void RealFFT::butterflies(double* a, bool inverse) const
         a[1] += im;
         span = 2;
     }
-    laterSpans(a, w, m, span);
+    laterSpans(a, w, inverse ? tables_->wideConjugateTwiddle : tables_->wideTwiddle, m, span);
 }
 
 // The half-length transform runs in X itself (its first N/2 bins), and the

@@ -69,6 +69,12 @@ private:
         std::vector<std::complex<double>> twiddle;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
         std::vector<std::complex<double>> conjugateTwiddle;  // twiddle's conjugates, for the inverse
         std::vector<std::complex<double>> split;             // exp(-2 pi i k / N), k <= N/4
+        // twiddle and conjugateTwiddle for 256-bit registers, parts apart:
+        // per pair of roots j, j+1 (j even) at 4j, their real parts, each
+        // twice, then their imaginary parts, each twice. Empty where those
+        // registers are not used.
+        std::vector<double> wideTwiddle;
+        std::vector<double> wideConjugateTwiddle;
     };
 
     std::size_t n_ = 0;
