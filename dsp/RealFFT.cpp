@@ -106,6 +106,39 @@ VM_AVX __m256d wideTimes(const double* root, __m256d x)
 }
 #undef VM_AVX
 
+// Spans 1 and 2 together, as RealFFT::butterflies writes them out, four
+// values (two registers) at a time: b0 = v0 + v1, b1 = v0 - v1,
+// b2 = v2 + v3, b3 = v2 - v3, t = (sign b3i, -sign b3r), then b0 + b2,
+// b1 + t, b0 - b2, b1 - t. With rev, the values are first gathered from
+// x's pairs in that order (x[rev[i]] to a[i]); otherwise they are a's own.
+__attribute__((target("avx"))) void firstSpansAvx(double* a, const double* x, const std::size_t* rev,
+                                                  std::size_t m, double sign)
+{
+    const __m256d signs = _mm256_set_pd(-sign, sign, -sign, sign);
+    for (std::size_t i = 0; i < m; i += 4) {
+        double* p = a + 2 * i;
+        __m256d A, B;
+        if (rev != nullptr) {
+            A = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(x + 2 * rev[i])),
+                                     _mm_loadu_pd(x + 2 * rev[i + 1]), 1);
+            B = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(x + 2 * rev[i + 2])),
+                                     _mm_loadu_pd(x + 2 * rev[i + 3]), 1);
+        } else {
+            A = _mm256_loadu_pd(p);
+            B = _mm256_loadu_pd(p + 4);
+        }
+        const __m256d even = _mm256_permute2f128_pd(A, B, 0x20);             // (v0, v2)
+        const __m256d odd = _mm256_permute2f128_pd(A, B, 0x31);              // (v1, v3)
+        const __m256d S = _mm256_add_pd(even, odd);                          // (b0, b2)
+        const __m256d D = _mm256_sub_pd(even, odd);                          // (b1, b3)
+        const __m256d T = _mm256_mul_pd(_mm256_shuffle_pd(D, D, 5), signs);  // t in the high half
+        const __m256d U = _mm256_permute2f128_pd(S, D, 0x20);                // (b0, b1)
+        const __m256d V = _mm256_permute2f128_pd(S, T, 0x31);                // (b2, t)
+        _mm256_storeu_pd(p, _mm256_add_pd(U, V));
+        _mm256_storeu_pd(p + 4, _mm256_sub_pd(U, V));
+    }
+}
+
 // w: the wide table of the direction (Tables::wideTwiddle or its conjugate).
 __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span)
 {
@@ -322,9 +355,27 @@ bool RealFFT::Prepare(std::size_t n)
 // swap of its own). The complex products are written out on the parts: the
 // library's operator* checks for infinities and NaNs at every call, which
 // costs more than the product.
-void RealFFT::butterflies(double* a, bool inverse) const
+//
+// With from, the values are from's pairs, not yet permuted: they are taken
+// into a in bit-reversed order first (on 256-bit registers, as the first
+// spans read them).
+void RealFFT::butterflies(double* a, bool inverse, const double* from) const
 {
     const std::size_t m = half_;
+    const std::size_t* rev = tables_->bitReverse.data();
+#ifdef VM_REALFFT_AVX
+    if (m >= 4 && !tables_->wideTwiddle.empty() && wideRegisters()) {
+        firstSpansAvx(a, from, from != nullptr ? rev : nullptr, m, inverse ? -1.0 : 1.0);
+        laterSpansAvx(a, (inverse ? tables_->wideConjugateTwiddle : tables_->wideTwiddle).data(), m, 4);
+        return;
+    }
+#endif
+    // The permutation is its own inverse: position j takes the pair that
+    // belongs there (reads scattered, writes in order, which is the cheaper
+    // way round).
+    if (from != nullptr)
+        for (std::size_t j = 0; j < m; ++j)
+            _mm_storeu_pd(a + 2 * j, _mm_loadu_pd(from + 2 * rev[j]));
     // The inverse uses the conjugate roots.
     const double* w =
         reinterpret_cast<const double*>((inverse ? tables_->conjugateTwiddle : tables_->twiddle).data());
@@ -369,12 +420,7 @@ void RealFFT::Forward(const double* x, std::complex<double>* X)
 {
     const std::size_t m = half_;
     double* z = reinterpret_cast<double*>(X);
-    // The permutation is its own inverse: position j takes the pair that
-    // belongs there (reads scattered, writes in order, which is the cheaper
-    // way round).
-    for (std::size_t j = 0; j < m; ++j)
-        _mm_storeu_pd(z + 2 * j, _mm_loadu_pd(x + 2 * tables_->bitReverse[j]));
-    butterflies(z, false);
+    butterflies(z, false, x);
     // Z = E + iO with E, O the spectra of the even and odd samples; bins k
     // and m - k give both: E = (Z[k] + conj Z[m-k]) / 2,
     // O = (Z[k] - conj Z[m-k]) / 2i, X[k] = E + W^k O, X[m-k] = conj(E - W^k O).

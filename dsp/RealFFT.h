@@ -59,7 +59,7 @@ public:
     void ShareTables(const RealFFT& other);
 
 private:
-    void butterflies(double* a, bool inverse) const;
+    void butterflies(double* a, bool inverse, const double* from = nullptr) const;
     template <class Bins> void inverseOf(Bins bin, double* x, std::size_t from);
 
     // The tables of one length, never changed once made, so that objects
