@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 namespace Veltramodels20200612 {
 
@@ -18,53 +18,82 @@ namespace {
 // keeps that memory small.
 const std::size_t kPieceSize = 256;
 
-// The largest value(p[k]), k < count, NaNs left out (below every number),
+// The largest sign * p[k], k < count, NaNs left out (below every number),
 // -infinity when there is none: two samples per SSE2 register (every x86-64
-// processor has them). value gives each sample's value in both forms.
-template <class Value> double largestValueOf(const double* p, std::size_t count, Value value)
+// processor has them). Past the main response almost no block holds a new
+// peak, so this settles most blocks at the speed of memory; it also gives
+// the new peak's value, so only its first index is left to look for.
+double largestOf(const double* p, std::size_t count, double sign)
 {
+    const __m128d signs = _mm_set1_pd(sign);
     const __m128d none = _mm_set1_pd(-std::numeric_limits<double>::infinity());
     __m128d top0 = none, top1 = none;
     std::size_t k = 0;
     // maxpd gives its second operand when the first is a NaN.
     for (; k + 4 <= count; k += 4) {
-        top0 = _mm_max_pd(value(_mm_loadu_pd(p + k)), top0);
-        top1 = _mm_max_pd(value(_mm_loadu_pd(p + k + 2)), top1);
+        top0 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k)), top0);
+        top1 = _mm_max_pd(_mm_mul_pd(signs, _mm_loadu_pd(p + k + 2)), top1);
     }
     double both[2];
     _mm_storeu_pd(both, _mm_max_pd(top0, top1));
     double top = std::max(both[0], both[1]);
     for (; k < count; ++k)
-        if (value(p[k]) > top)
-            top = value(p[k]);
+        if (sign * p[k] > top)
+            top = sign * p[k];
     return top;
 }
 
-// The largest sign * p[k]. Past the main response almost no block holds a
-// new peak, so this settles most blocks at the speed of memory; it also
-// gives the new peak's value, so only its first index is left to look for.
-double largestOf(const double* p, std::size_t count, double sign)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
+#define VM_STREAMINGEYE_AVX 1
+// Whole bits of pulse samples from the running steps st (with the s before
+// them), in 256-bit registers for processors with AVX (chosen at run time):
+// each sample L st[k] - L st[k-s] into p, its magnitude added to its phase
+// sum, and the extremes kept, all in one pass. Every lane does the scalar
+// form's operations (no fused multiply-add), so the samples and sums are the
+// same to the bit. top and bottom take the largest and smallest sample, NaNs
+// left out (maxpd and minpd give their second operand when the first is a
+// NaN). Not on Windows, where the compiler cannot rely on 32-byte stack
+// alignment for spilled 256-bit values.
+__attribute__((target("avx"))) void pulseBitsAvx(const double* st, std::size_t s, std::size_t bits,
+                                                 double level, double* p, double* sum, double* top,
+                                                 double* bottom)
 {
-    const __m128d signs = _mm_set1_pd(sign);
-    struct Signed {
-        __m128d signs;
-        double sign;
-        __m128d operator()(__m128d v) const { return _mm_mul_pd(signs, v); }
-        double operator()(double v) const { return sign * v; }
-    };
-    return largestValueOf(p, count, Signed{signs, sign});
+    const __m256d L = _mm256_set1_pd(level);
+    const __m256d noSign = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+    __m256d high = _mm256_set1_pd(*top), low = _mm256_set1_pd(*bottom);
+    double t = *top, b = *bottom;
+    const std::size_t wide = s & ~std::size_t(3);
+    for (std::size_t bit = 0; bit < bits; ++bit) {
+        const double* x = st + bit * s;
+        double* out = p + bit * s;
+        std::size_t j = 0;
+        for (; j < wide; j += 4) {
+            const __m256d v = _mm256_sub_pd(_mm256_mul_pd(L, _mm256_loadu_pd(x + j)),
+                                            _mm256_mul_pd(L, _mm256_loadu_pd(x + j - s)));
+            _mm256_storeu_pd(out + j, v);
+            _mm256_storeu_pd(sum + j, _mm256_add_pd(_mm256_loadu_pd(sum + j), _mm256_and_pd(v, noSign)));
+            high = _mm256_max_pd(v, high);
+            low = _mm256_min_pd(v, low);
+        }
+        for (; j < s; ++j) {
+            const double v = level * x[j] - level * x[j - s];
+            out[j] = v;
+            sum[j] += std::fabs(v);
+            t = v > t ? v : t;
+            b = v < b ? v : b;
+        }
+    }
+    double lanes[4];
+    _mm256_storeu_pd(lanes, high);
+    for (double v : lanes)
+        t = std::max(t, v);
+    _mm256_storeu_pd(lanes, low);
+    for (double v : lanes)
+        b = std::min(b, v);
+    *top = t;
+    *bottom = b;
 }
-
-// The largest |p[k]|, the same way.
-double largestMagnitudeOf(const double* p, std::size_t count)
-{
-    struct Magnitude {
-        __m128d noSign;
-        __m128d operator()(__m128d v) const { return _mm_and_pd(noSign, v); }
-        double operator()(double v) const { return std::fabs(v); }
-    };
-    return largestValueOf(p, count, Magnitude{_mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL))});
-}
+#endif
 
 }  // namespace
 
@@ -162,16 +191,23 @@ void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const*
     std::size_t done = 0;
     while (done < count) {
         const std::size_t piece = std::min(kPieceSize, count - done);
+        // The piece's largest impulse magnitude on the side, NaNs left out.
+        double top[E];
+        for (int e = 0; e < E; ++e)
+            top[e] = 0.0;
         for (std::size_t k = 0; k < piece; ++k) {
             for (int e = 0; e < E; ++e) {
-                step[e] += samples[e][done + k];
+                const double h = samples[e][done + k];
+                step[e] += h;
                 steps[e][k] = step[e];
+                const double magnitude = std::fabs(h);
+                top[e] = magnitude > top[e] ? magnitude : top[e];
             }
         }
         for (int e = 0; e < E; ++e) {
             StreamingEye& a = *eyes[e];
             a.step_ = step[e];
-            a.noteLargestMagnitude(samples[e] + done, piece);
+            a.noteLargestMagnitude(samples[e] + done, top[e]);
             a.pulsesFromSteps(piece);
             a.impulseCount_ += static_cast<std::int64_t>(piece);
         }
@@ -180,10 +216,9 @@ void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const*
 }
 
 // The first largest-magnitude impulse sample so far: a later one must be
-// strictly larger.
-void StreamingEye::noteLargestMagnitude(const double* h, std::size_t count)
+// strictly larger. top: the largest |h[k]| of the piece h (or 0).
+void StreamingEye::noteLargestMagnitude(const double* h, double top)
 {
-    const double top = largestMagnitudeOf(h, count);
     if (!(top > largestMagnitude_))
         return;
     std::size_t found = 0;
@@ -201,8 +236,43 @@ void StreamingEye::pulsesFromSteps(std::size_t count)
     const double* st = steps_.data() + s;
     double* p = scratch_.data();
     const double level = level_;
+    const auto early = [this](std::size_t k) { return impulseCount_ + static_cast<std::int64_t>(k) < s_; };
+#ifdef VM_STREAMINGEYE_AVX
+    static const bool haveAvx = __builtin_cpu_supports("avx");
+    if (haveAvx) {
+        // The samples, their phase sums and extremes in one pass: one by one
+        // up to the first whole bit after the early samples, then whole
+        // bits, then the rest.
+        double* sum = magnitudeSum_.data();
+        double top = -std::numeric_limits<double>::infinity();
+        double bottom = std::numeric_limits<double>::infinity();
+        std::size_t phase = phase_;
+        std::size_t k = 0;
+        const auto one = [&](double v) {
+            p[k++] = v;
+            sum[phase] += std::fabs(v);
+            if (++phase == s)
+                phase = 0;
+            top = v > top ? v : top;
+            bottom = v < bottom ? v : bottom;
+        };
+        while (k < count && (early(k) || phase != 0))
+            one(early(k) ? level * st[k] : level * st[k] - level * st[k - s]);
+        const std::size_t bits = (count - k) / s;
+        if (bits > 0) {
+            pulseBitsAvx(st + k, s, bits, level, p + k, sum, &top, &bottom);
+            k += bits * s;
+        }
+        while (k < count)
+            one(level * st[k] - level * st[k - s]);
+        phase_ = phase;
+        std::memmove(steps_.data(), steps_.data() + count, s * sizeof(double));
+        takePulse(p, count, top, bottom);
+        return;
+    }
+#endif
     std::size_t k = 0;
-    for (; k < count && impulseCount_ + static_cast<std::int64_t>(k) < s_; ++k)
+    for (; k < count && early(k); ++k)
         p[k] = level * st[k];
     for (; k < count; ++k)
         p[k] = level * st[k] - level * st[k - s];
@@ -240,11 +310,18 @@ void StreamingEye::addPulse(const double* p, std::size_t count)
             phase_ = 0;
     }
 
+    const double top = largestOf(p, count, 1.0);
+    const double bottom = input_ != Input::Pulse ? -largestOf(p, count, -1.0) : 0.0;
+    takePulse(p, count, top, bottom);
+}
+
+void StreamingEye::takePulse(const double* p, std::size_t count, double top, double bottom)
+{
     continueWindow(high_, p, count);
-    scanPeak(high_, p, count);
+    scanPeak(high_, p, count, top);
     if (input_ != Input::Pulse) {
         continueWindow(low_, p, count);
-        scanPeak(low_, p, count);
+        scanPeak(low_, p, count, -bottom);
     }
     pushHistory(p, count);
     pulseCount_ += static_cast<std::int64_t>(count);
@@ -265,11 +342,11 @@ void StreamingEye::continueWindow(PeakTracker& t, const double* p, std::size_t c
     }
 }
 
-void StreamingEye::scanPeak(PeakTracker& t, const double* p, std::size_t count)
+// top: the largest of t.sign * p[k], NaNs left out.
+void StreamingEye::scanPeak(PeakTracker& t, const double* p, std::size_t count, double top)
 {
     const double sign = t.sign;
     // The first largest sample, if above the peak so far.
-    const double top = largestOf(p, count, sign);
     if (!(top > t.value))
         return;
     std::size_t found = 0;

@@ -74,11 +74,15 @@ private:
     // (their chains interleaved), then each eye's steps into pulse samples.
     template <int E>
     static void impulsePieces(StreamingEye* const* eyes, const double* const* samples, std::size_t count);
-    void noteLargestMagnitude(const double* h, std::size_t count);
+    void noteLargestMagnitude(const double* h, double top);
     void pulsesFromSteps(std::size_t count);
     void addPulse(const double* p, std::size_t count);
+    // The rest of taking count pulse samples whose magnitudes are in the
+    // phase sums already: the peaks (top: the largest sample, bottom: the
+    // smallest, NaNs left out) and the history.
+    void takePulse(const double* p, std::size_t count, double top, double bottom);
     void continueWindow(PeakTracker& t, const double* p, std::size_t count) const;
-    void scanPeak(PeakTracker& t, const double* p, std::size_t count);
+    void scanPeak(PeakTracker& t, const double* p, std::size_t count, double top);
     void captureWindow(PeakTracker& t, const double* p, std::size_t count) const;
     void pushHistory(const double* p, std::size_t count);
     void curves(const PeakTracker& t, std::vector<double>& worst, std::vector<double>& best) const;
