@@ -65,9 +65,15 @@ bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets, st
     input_.assign(bins, std::complex<double>(0.0, 0.0));
     spectra_.assign(bins * tapSets.size(), std::complex<double>(0.0, 0.0));
     const double scale = 1.0 / static_cast<double>(n);
+    std::size_t written = 0;  // window samples that may be nonzero
     for (std::size_t s = 0; s < tapSets.size(); ++s) {
-        std::fill(window_.begin(), window_.end(), 0.0);
+        // The taps, then zeros: only what the previous set left is cleared.
+        const std::size_t size = tapSets[s].size();
         std::copy(tapSets[s].begin(), tapSets[s].end(), window_.begin());
+        if (written > size)
+            std::fill(window_.begin() + static_cast<std::ptrdiff_t>(size),
+                      window_.begin() + static_cast<std::ptrdiff_t>(written), 0.0);
+        written = size;
         std::complex<double>* spectrum = spectra_.data() + bins * s;
         fft_.Forward(window_.data(), spectrum);
         for (std::size_t k = 0; k < bins; ++k)
