@@ -32,32 +32,51 @@ inline __m128d rootTimes(__m128d r, __m128d x)
     return _mm_add_pd(_mm_mul_pd(wr, x), _mm_xor_pd(_mm_mul_pd(wi, swapped), negateLow));
 }
 
+// Where root j of a butterfly table (Tables::twiddle) starts: its real part
+// twice, and its imaginary part twice four doubles further on.
+inline std::size_t partsAt(std::size_t j)
+{
+    return 4 * (j & ~std::size_t(1)) + 2 * (j & 1);
+}
+
+inline const double* rootParts(const double* w, std::size_t j)
+{
+    return w + partsAt(j);
+}
+
+// rootTimes with the root's parts already apart, as the butterfly tables
+// hold them: the same operations on the same values.
+inline __m128d partsTimes(const double* root, __m128d x)
+{
+    const __m128d negateLow = _mm_set_pd(0.0, -0.0);
+    const __m128d swapped = _mm_shuffle_pd(x, x, 1);  // (xi, xr)
+    return _mm_add_pd(_mm_mul_pd(_mm_loadu_pd(root), x),
+                      _mm_xor_pd(_mm_mul_pd(_mm_loadu_pd(root + 4), swapped), negateLow));
+}
+
 // The butterflies from span `span` on, on SSE2 registers (part of every
 // x86-64 processor): each value goes through the same products, sums and
 // differences in the same order as in the written-out radix-2 form, so the
 // results are the same to the bit. Two spans at a time (h, then 2h, on the
-// same four values) halve the passes over the data. w holds the roots of
-// the direction: conjugated for the inverse.
+// same four values) halve the passes over the data. w: the butterfly table
+// of the direction (conjugated for the inverse).
 void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span)
 {
-    auto root = [](const double* p) { return _mm_loadu_pd(p); };
     for (; 2 * span < m; span *= 4) {
-        const double* w1 = w + 2 * span;
-        const double* w2 = w + 4 * span;
         for (std::size_t start = 0; start < m; start += 4 * span) {
             double* p0 = a + 2 * start;
             double* p1 = p0 + 2 * span;
             double* p2 = p1 + 2 * span;
             double* p3 = p2 + 2 * span;
             for (std::size_t j = 0; j < span; ++j) {
-                const __m128d r1 = root(w1 + 2 * j);
+                const double* r1 = rootParts(w, span + j);
                 const __m128d x0 = _mm_loadu_pd(p0 + 2 * j), x2 = _mm_loadu_pd(p2 + 2 * j);
-                const __m128d t1 = rootTimes(r1, _mm_loadu_pd(p1 + 2 * j));
-                const __m128d t3 = rootTimes(r1, _mm_loadu_pd(p3 + 2 * j));
+                const __m128d t1 = partsTimes(r1, _mm_loadu_pd(p1 + 2 * j));
+                const __m128d t3 = partsTimes(r1, _mm_loadu_pd(p3 + 2 * j));
                 const __m128d b0 = _mm_add_pd(x0, t1), b1 = _mm_sub_pd(x0, t1);
                 const __m128d b2 = _mm_add_pd(x2, t3), b3 = _mm_sub_pd(x2, t3);
-                const __m128d t2 = rootTimes(root(w2 + 2 * j), b2);
-                const __m128d t4 = rootTimes(root(w2 + 2 * (j + span)), b3);
+                const __m128d t2 = partsTimes(rootParts(w, 2 * span + j), b2);
+                const __m128d t4 = partsTimes(rootParts(w, 3 * span + j), b3);
                 _mm_storeu_pd(p0 + 2 * j, _mm_add_pd(b0, t2));
                 _mm_storeu_pd(p2 + 2 * j, _mm_sub_pd(b0, t2));
                 _mm_storeu_pd(p1 + 2 * j, _mm_add_pd(b1, t4));
@@ -67,11 +86,10 @@ void laterSpansSse2(double* a, const double* w, std::size_t m, std::size_t span)
     }
     if (span < m) {
         // An odd number of spans leaves the last one alone.
-        const double* ws = w + 2 * span;
         double* lo = a;
         double* hi = lo + 2 * span;
         for (std::size_t j = 0; j < span; ++j) {
-            const __m128d t = rootTimes(root(ws + 2 * j), _mm_loadu_pd(hi + 2 * j));
+            const __m128d t = partsTimes(rootParts(w, span + j), _mm_loadu_pd(hi + 2 * j));
             const __m128d l = _mm_loadu_pd(lo + 2 * j);
             _mm_storeu_pd(hi + 2 * j, _mm_sub_pd(l, t));
             _mm_storeu_pd(lo + 2 * j, _mm_add_pd(l, t));
@@ -96,8 +114,9 @@ VM_AVX __m256d avxTimes(__m256d r, __m256d x)
     const __m256d swapped = _mm256_shuffle_pd(x, x, 5);  // (xi, xr) in each lane
     return _mm256_addsub_pd(_mm256_mul_pd(wr, x), _mm256_mul_pd(wi, swapped));
 }
-// The same product with the roots' parts already apart, as the wide tables
-// hold them: (wr, wr) and (wi, wi) per value, so that only x is shuffled.
+// The same product with the roots' parts already apart, as the butterfly
+// tables hold them: (wr, wr) and (wi, wi) per value, so that only x is
+// shuffled.
 VM_AVX __m256d wideTimes(const double* root, __m256d x)
 {
     const __m256d swapped = _mm256_shuffle_pd(x, x, 5);
@@ -139,7 +158,8 @@ __attribute__((target("avx"))) void firstSpansAvx(double* a, const double* x, co
     }
 }
 
-// w: the wide table of the direction (Tables::wideTwiddle or its conjugate).
+// w: the butterfly table of the direction (Tables::twiddle or its
+// conjugate).
 __attribute__((target("avx"))) void laterSpansAvx(double* a, const double* w, std::size_t m, std::size_t span)
 {
     // Spans of 4 and more: j runs over pairs.
@@ -251,17 +271,13 @@ bool wideRegisters()
 
 // The butterflies from span `span` (4 or more, or m) to the end, on the widest
 // registers the processor has; every form gives the same bits.
-// w and wide: the direction's roots, as complex values and in the wide
-// form (empty without 256-bit forms).
-void laterSpans(double* a, const double* w, const std::vector<double>& wide, std::size_t m, std::size_t span)
+void laterSpans(double* a, const double* w, std::size_t m, std::size_t span)
 {
 #ifdef VM_REALFFT_AVX
-    if (span >= 4 && !wide.empty() && wideRegisters()) {
-        laterSpansAvx(a, wide.data(), m, span);
+    if (span >= 4 && wideRegisters()) {
+        laterSpansAvx(a, w, m, span);
         return;
     }
-#else
-    (void)wide;
 #endif
     laterSpansSse2(a, w, m, span);
 }
@@ -315,34 +331,26 @@ bool RealFFT::Prepare(std::size_t n)
     for (std::size_t k = 0; k < m; ++k)
         roots[k] = unitRoot(k, n);
     // Stage by stage, contiguous: the roots of span h (exp(-pi i j / h),
-    // j < h) at [h, 2h), so that every stage reads its roots in order.
-    t->twiddle.assign(std::max<std::size_t>(m, 2), std::complex<double>(1.0, 0.0));
-    for (std::size_t h = 1; h < m; h *= 2)
+    // j < h) at [h, 2h), so that every stage reads its roots in order. Their
+    // parts are kept apart, each twice (see rootParts): a product then
+    // shuffles only the value. The inverse's roots are conjugated once here
+    // rather than at every use (the same doubles, the imaginary parts
+    // negated).
+    const std::size_t count = std::max<std::size_t>(m, 2);
+    t->twiddle.assign(4 * count, 0.0);
+    t->conjugateTwiddle.assign(4 * count, 0.0);
+    const auto put = [&](std::size_t i, std::complex<double> r) {
+        double* forward = t->twiddle.data() + partsAt(i);
+        double* inverse = t->conjugateTwiddle.data() + partsAt(i);
+        forward[0] = forward[1] = inverse[0] = inverse[1] = r.real();
+        forward[4] = forward[5] = r.imag();
+        inverse[4] = inverse[5] = -r.imag();
+    };
+    put(0, std::complex<double>(1.0, 0.0));
+    for (std::size_t h = 1; h < count; h *= 2)
         for (std::size_t j = 0; j < h; ++j)
-            t->twiddle[h + j] = roots[j * (m / h)];
-    // The inverse's roots, conjugated once here rather than at every use
-    // (the same doubles, the imaginary parts negated).
-    t->conjugateTwiddle.resize(t->twiddle.size());
-    for (std::size_t i = 0; i < t->twiddle.size(); ++i)
-        t->conjugateTwiddle[i] = std::conj(t->twiddle[i]);
+            put(h + j, h < m ? roots[j * (m / h)] : std::complex<double>(1.0, 0.0));
     t->split.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
-#ifdef VM_REALFFT_AVX
-    // The 256-bit butterflies take roots from index 4 on, in pairs.
-    if (__builtin_cpu_supports("avx") && m >= 4) {
-        for (auto [table, from] : {std::pair{&t->wideTwiddle, &t->twiddle},
-                                   std::pair{&t->wideConjugateTwiddle, &t->conjugateTwiddle}}) {
-            table->assign(4 * from->size(), 0.0);
-            for (std::size_t j = 0; j < from->size(); j += 2) {
-                double* pair = table->data() + 4 * j;
-                const std::complex<double> r0 = (*from)[j], r1 = (*from)[j + 1];
-                pair[0] = pair[1] = r0.real();
-                pair[2] = pair[3] = r1.real();
-                pair[4] = pair[5] = r0.imag();
-                pair[6] = pair[7] = r1.imag();
-            }
-        }
-    }
-#endif
     tables_ = std::move(t);
     n_ = n;
     half_ = m;
@@ -363,10 +371,12 @@ void RealFFT::butterflies(double* a, bool inverse, const double* from) const
 {
     const std::size_t m = half_;
     const std::size_t* rev = tables_->bitReverse.data();
+    // The inverse uses the conjugate roots.
+    const double* w = (inverse ? tables_->conjugateTwiddle : tables_->twiddle).data();
 #ifdef VM_REALFFT_AVX
-    if (m >= 4 && !tables_->wideTwiddle.empty() && wideRegisters()) {
+    if (m >= 4 && wideRegisters()) {
         firstSpansAvx(a, from, from != nullptr ? rev : nullptr, m, inverse ? -1.0 : 1.0);
-        laterSpansAvx(a, (inverse ? tables_->wideConjugateTwiddle : tables_->wideTwiddle).data(), m, 4);
+        laterSpansAvx(a, w, m, 4);
         return;
     }
 #endif
@@ -376,9 +386,6 @@ void RealFFT::butterflies(double* a, bool inverse, const double* from) const
     if (from != nullptr)
         for (std::size_t j = 0; j < m; ++j)
             _mm_storeu_pd(a + 2 * j, _mm_loadu_pd(from + 2 * rev[j]));
-    // The inverse uses the conjugate roots.
-    const double* w =
-        reinterpret_cast<const double*>((inverse ? tables_->conjugateTwiddle : tables_->twiddle).data());
     const double sign = inverse ? -1.0 : 1.0;
     std::size_t span = 1;
     if (m >= 4) {
@@ -410,7 +417,7 @@ void RealFFT::butterflies(double* a, bool inverse, const double* from) const
         a[1] += im;
         span = 2;
     }
-    laterSpans(a, w, inverse ? tables_->wideConjugateTwiddle : tables_->wideTwiddle, m, span);
+    laterSpans(a, w, m, span);
 }
 
 // The half-length transform runs in X itself (its first N/2 bins), and the

@@ -65,16 +65,13 @@ private:
     // The tables of one length, never changed once made, so that objects
     // of the same length can hold the same ones.
     struct Tables {
-        std::vector<std::size_t> bitReverse;        // permutation of the half-length transform
-        std::vector<std::complex<double>> twiddle;  // per span h: exp(-pi i j / h), j < h, at [h, 2h)
-        std::vector<std::complex<double>> conjugateTwiddle;  // twiddle's conjugates, for the inverse
-        std::vector<std::complex<double>> split;             // exp(-2 pi i k / N), k <= N/4
-        // twiddle and conjugateTwiddle for 256-bit registers, parts apart:
-        // per pair of roots j, j+1 (j even) at 4j, their real parts, each
-        // twice, then their imaginary parts, each twice. Empty where those
-        // registers are not used.
-        std::vector<double> wideTwiddle;
-        std::vector<double> wideConjugateTwiddle;
+        std::vector<std::size_t> bitReverse;  // permutation of the half-length transform
+        // Per span h the roots exp(-pi i j / h), j < h, at [h, 2h), with their
+        // parts apart: per pair of roots (j even) at 4j, their real parts,
+        // each twice, then their imaginary parts, each twice.
+        std::vector<double> twiddle;
+        std::vector<double> conjugateTwiddle;     // twiddle's conjugates, for the inverse
+        std::vector<std::complex<double>> split;  // exp(-2 pi i k / N), k <= N/4
     };
 
     std::size_t n_ = 0;
