@@ -93,6 +93,49 @@ __attribute__((target("avx"))) void pulseBitsAvx(const double* st, std::size_t s
     *top = t;
     *bottom = b;
 }
+
+// Rows of four doubles to columns of four and back (the same transposition).
+__attribute__((target("avx"), always_inline)) inline void transposeFour(__m256d* v)
+{
+    const __m256d ab0 = _mm256_unpacklo_pd(v[0], v[1]), ab1 = _mm256_unpackhi_pd(v[0], v[1]);
+    const __m256d cd0 = _mm256_unpacklo_pd(v[2], v[3]), cd1 = _mm256_unpackhi_pd(v[2], v[3]);
+    v[0] = _mm256_permute2f128_pd(ab0, cd0, 0x20);
+    v[1] = _mm256_permute2f128_pd(ab1, cd1, 0x20);
+    v[2] = _mm256_permute2f128_pd(ab0, cd0, 0x31);
+    v[3] = _mm256_permute2f128_pd(ab1, cd1, 0x31);
+}
+
+// Four eyes' running steps side by side, one eye per lane, four samples at a
+// time: four impulse samples of each eye turned into four lanes of four
+// eyes, added to the steps one after another (each lane the scalar form's
+// additions in their order), and turned back into each eye's steps. top
+// keeps each eye's largest |h| (maxpd gives its second operand, the kept
+// value, when the magnitude is a NaN). Returns the samples done, a multiple
+// of four.
+__attribute__((target("avx"))) std::size_t fourStepsAvx(const double* const* h, std::size_t count,
+                                                        double* step, double* const* steps, double* top)
+{
+    const __m256d noSign = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+    __m256d running = _mm256_loadu_pd(step), largest = _mm256_loadu_pd(top);
+    std::size_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        __m256d v[4];
+        for (int e = 0; e < 4; ++e)
+            v[e] = _mm256_loadu_pd(h[e] + k);
+        transposeFour(v);
+        for (int j = 0; j < 4; ++j) {
+            largest = _mm256_max_pd(_mm256_and_pd(v[j], noSign), largest);
+            running = _mm256_add_pd(running, v[j]);
+            v[j] = running;
+        }
+        transposeFour(v);
+        for (int e = 0; e < 4; ++e)
+            _mm256_storeu_pd(steps[e] + k, v[e]);
+    }
+    _mm256_storeu_pd(step, running);
+    _mm256_storeu_pd(top, largest);
+    return k;
+}
 #endif
 
 }  // namespace
@@ -195,7 +238,17 @@ void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const*
         double top[E];
         for (int e = 0; e < E; ++e)
             top[e] = 0.0;
-        for (std::size_t k = 0; k < piece; ++k) {
+        std::size_t k = 0;
+#ifdef VM_STREAMINGEYE_AVX
+        static const bool haveAvx = __builtin_cpu_supports("avx");
+        if (E == 4 && haveAvx) {
+            const double* from[4];
+            for (int e = 0; e < E; ++e)
+                from[e] = samples[e] + done;
+            k = fourStepsAvx(from, piece, step, steps, top);
+        }
+#endif
+        for (; k < piece; ++k) {
             for (int e = 0; e < E; ++e) {
                 const double h = samples[e][done + k];
                 step[e] += h;

@@ -231,9 +231,9 @@ TEST(StreamingEye, PulseInputMatchesImpulseInput)
 
 // Eyes fed together get, to the bit, what each gets fed alone: side by side
 // where they are in step (blocks longer than a piece of the pulse buffer
-// included, and eyes that have taken different numbers of samples or have
-// different bits), one by one where they cannot be (different counts, a
-// pulse input).
+// included, and eyes that have taken different numbers of samples, have
+// different bits or are measured inverted), one by one where they cannot be
+// (different counts, a pulse input).
 TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
 {
     const int s = 32;
@@ -247,12 +247,18 @@ TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
         bool pulseEye;                    // eye 0 takes pulse input
         std::size_t headStart;            // samples eye 1 has taken before
         int bitOfEye1;                    // eye 1's samples per bit, when not s
+        bool negatedEye2;                 // eye 2's impulse negated (measured inverted)
     };
-    const Case cases[] = {{2, {1500}, false, false, 0, s},         {3, {7, 2500}, false, false, 0, s},
-                          {4, {1024, 1, 977}, false, false, 0, s}, {4, {300}, true, false, 0, s},
-                          {4, {300}, false, true, 0, s},           {2, {300}, false, false, 40, s},
-                          {4, {5, 300}, false, false, 40, 7}};
+    const Case cases[] = {
+        {2, {1500}, false, false, 0, s, false},         {3, {7, 2500}, false, false, 0, s, false},
+        {4, {1024, 1, 977}, false, false, 0, s, false}, {4, {300}, true, false, 0, s, false},
+        {4, {300}, false, true, 0, s, false},           {2, {300}, false, false, 40, s, false},
+        {4, {5, 300}, false, false, 40, 7, false},      {4, {1024, 3, 300}, false, false, 0, s, true}};
     for (const Case& c : cases) {
+        std::vector<std::vector<double>> x = h;
+        if (c.negatedEye2)
+            for (double& v : x[2])
+                v = -v;
         StreamingEye together[4], alone[4];
         for (int e = 0; e < c.number; ++e) {
             const StreamingEye::Input input = (c.pulseEye && e == 0)
@@ -264,8 +270,8 @@ TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
         }
         std::size_t at[4] = {0, 0, 0, 0};
         if (c.headStart > 0) {
-            together[1].Add(h[1].data(), c.headStart);
-            alone[1].Add(h[1].data(), c.headStart);
+            together[1].Add(x[1].data(), c.headStart);
+            alone[1].Add(x[1].data(), c.headStart);
             at[1] = c.headStart;
         }
         for (std::size_t b = 0;; ++b) {
@@ -275,8 +281,8 @@ TEST(StreamingEye, EyesFedTogetherMatchEyesFedAlone)
             bool any = false;
             for (int e = 0; e < c.number; ++e) {
                 const std::size_t want = c.blocks[b % c.blocks.size()] - (c.unequalCounts && e == 1 ? 1 : 0);
-                counts[e] = std::min(want, h[e].size() - at[e]);
-                blocks[e] = h[e].data() + at[e];
+                counts[e] = std::min(want, x[e].size() - at[e]);
+                blocks[e] = x[e].data() + at[e];
                 eyes[e] = &together[e];
                 alone[e].Add(blocks[e], counts[e]);
                 at[e] += counts[e];
