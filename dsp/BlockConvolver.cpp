@@ -48,42 +48,57 @@ bool BlockConvolver::SetTaps(const std::vector<double>& taps, std::size_t inputL
 
 bool BlockConvolver::SetTaps(const std::vector<std::vector<double>>& tapSets, std::size_t inputLength)
 {
-    spectra_.clear();
-    sets_ = taps_ = block_ = 0;
     std::size_t longest = 0;
     for (const std::vector<double>& t : tapSets) {
-        if (t.empty())
+        if (t.empty()) {
+            SetTapLength(0, 0);
             return false;
+        }
         longest = std::max(longest, t.size());
     }
-    const std::size_t n = tapSets.empty() ? 0 : transformSizeFor(longest, tapSets.size(), inputLength);
+    if (!SetTapLength(longest, tapSets.size(), inputLength))
+        return false;
+    const std::size_t bins = Bins();
+    spectra_.assign(bins * tapSets.size(), std::complex<double>(0.0, 0.0));
+    for (std::size_t s = 0; s < tapSets.size(); ++s)
+        TapSpectrum(tapSets[s], spectra_.data() + bins * s);
+    sets_ = tapSets.size();
+    return true;
+}
+
+bool BlockConvolver::SetTapLength(std::size_t longest, std::size_t sets, std::size_t inputLength)
+{
+    spectra_.clear();
+    sets_ = taps_ = block_ = 0;
+    const std::size_t n = (longest == 0 || sets == 0) ? 0 : transformSizeFor(longest, sets, inputLength);
     if (n == 0 || !fft_.Prepare(n))
         return false;
-    const std::size_t bins = n / 2 + 1;
     window_.assign(n, 0.0);
     result_.assign(n, 0.0);
-    input_.assign(bins, std::complex<double>(0.0, 0.0));
-    spectra_.assign(bins * tapSets.size(), std::complex<double>(0.0, 0.0));
-    const double scale = 1.0 / static_cast<double>(n);
-    std::size_t written = 0;  // window samples that may be nonzero
-    for (std::size_t s = 0; s < tapSets.size(); ++s) {
-        // The taps, then zeros: only what the previous set left is cleared.
-        const std::size_t size = tapSets[s].size();
-        std::copy(tapSets[s].begin(), tapSets[s].end(), window_.begin());
-        if (written > size)
-            std::fill(window_.begin() + static_cast<std::ptrdiff_t>(size),
-                      window_.begin() + static_cast<std::ptrdiff_t>(written), 0.0);
-        written = size;
-        std::complex<double>* spectrum = spectra_.data() + bins * s;
-        fft_.Forward(window_.data(), spectrum);
-        for (std::size_t k = 0; k < bins; ++k)
-            spectrum[k] *= scale;
-    }
-    sets_ = tapSets.size();
+    input_.assign(n / 2 + 1, std::complex<double>(0.0, 0.0));
+    written_ = 0;
     taps_ = longest;
     block_ = n - longest + 1;
     Restart();
     return true;
+}
+
+void BlockConvolver::TapSpectrum(const std::vector<double>& taps, std::complex<double>* spectrum)
+{
+    if (block_ == 0 || taps.size() > taps_)
+        return;
+    // The taps, then zeros, in the result buffer, which leaves the input
+    // window alone: only what was left past these taps is cleared.
+    const std::size_t size = taps.size();
+    std::copy(taps.begin(), taps.end(), result_.begin());
+    if (written_ > size)
+        std::fill(result_.begin() + static_cast<std::ptrdiff_t>(size),
+                  result_.begin() + static_cast<std::ptrdiff_t>(written_), 0.0);
+    written_ = size;
+    fft_.Forward(result_.data(), spectrum);
+    const double scale = 1.0 / static_cast<double>(fft_.Size());
+    for (std::size_t k = 0; k < Bins(); ++k)
+        spectrum[k] *= scale;
 }
 
 void BlockConvolver::Restart()
@@ -94,7 +109,7 @@ void BlockConvolver::Restart()
 
 void BlockConvolver::LoadBlock(const double* input, std::size_t count)
 {
-    if (spectra_.empty())
+    if (block_ == 0)
         return;
     const std::size_t overlap = taps_ - 1;
     count = std::min(count, block_);
@@ -115,6 +130,8 @@ void BlockConvolver::OutputBlock(std::size_t s, double* output)
 
 const double* BlockConvolver::OutputBlockInPlace(std::size_t s)
 {
+    // The whole buffer is written: TapSpectrum must clear all of it.
+    written_ = result_.size();
     return OutputBlockIn(s, result_.data());
 }
 
@@ -125,8 +142,13 @@ const double* BlockConvolver::OutputBlockIn(std::size_t s, double* window)
 {
     if (s >= sets_ || spectra_.empty())
         return nullptr;
-    const std::size_t bins = fft_.Size() / 2 + 1;
-    fft_.InverseOfProduct(input_.data(), spectra_.data() + bins * s, window);
+    return OutputIn(input_.data(), spectra_.data() + Bins() * s, window);
+}
+
+const double* BlockConvolver::OutputIn(const std::complex<double>* block, const std::complex<double>* taps,
+                                       double* window)
+{
+    fft_.InverseOfProduct(block, taps, window);
     return window + (taps_ - 1);
 }
 

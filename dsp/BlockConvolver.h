@@ -34,7 +34,20 @@ public:
     bool SetTaps(const std::vector<std::vector<double>>& tapSets, std::size_t inputLength = 0);
     bool SetTaps(const std::vector<double>& taps, std::size_t inputLength = 0);
 
+    // For a job that takes its tap sets a few at a time instead: the
+    // transform length and block size that SetTaps would choose for `sets`
+    // tap sets of at most `longest` taps, with no tap spectrum kept
+    // (TapSpectrum gives them, OutputIn uses them). Restarts the input.
+    // False, leaving the object without taps, for no taps or sets or more
+    // than 2^23 taps.
+    bool SetTapLength(std::size_t longest, std::size_t sets, std::size_t inputLength = 0);
+    // Bins() values: the spectrum of taps (at most the longest taps set),
+    // with 1/TransformSize() folded in, as SetTaps keeps it.
+    void TapSpectrum(const std::vector<double>& taps, std::complex<double>* spectrum);
+
     std::size_t TapSets() const { return spectra_.empty() ? 0 : sets_; }
+    // Bins of a spectrum: TransformSize()/2 + 1.
+    std::size_t Bins() const { return fft_.Size() / 2 + 1; }
     // New input samples, and outputs per tap set, per block.
     std::size_t BlockSize() const { return block_; }
     // Transform length.
@@ -64,6 +77,16 @@ public:
     // of range.
     const double* OutputBlockIn(std::size_t s, double* window);
 
+    // The spectrum of the last loaded block (Bins() values), which a job
+    // may keep to use with OutputIn later; valid until the next LoadBlock.
+    const std::complex<double>* LoadedSpectrum() const { return input_.data(); }
+    // The BlockSize() outputs of a block and a tap set given by their
+    // spectra (a LoadedSpectrum and a TapSpectrum of this set-up), computed
+    // in the caller's window of TransformSize() doubles as OutputBlockIn
+    // does; the pointer is to them inside window.
+    const double* OutputIn(const std::complex<double>* block, const std::complex<double>* taps,
+                           double* window);
+
     // Whole input at once: y[t] for t = 0 ... outputs - 1, with x zero past
     // its count samples (outputs = count + taps - 1 gives the full linear
     // convolution). Restarts the input first and leaves it restarted.
@@ -78,6 +101,7 @@ private:
     std::vector<std::complex<double>> input_;    // spectrum of the loaded block
     std::vector<double> window_;                 // taps - 1 earlier samples, then the block
     std::vector<double> result_;
+    std::size_t written_ = 0;  // result_ samples that may be nonzero
 };
 
 }  // namespace Veltramodels20200612

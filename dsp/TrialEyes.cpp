@@ -30,36 +30,52 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
     // the blocks start there.
     const double* x = channel.data() + cFirst;
     const std::size_t count = static_cast<std::size_t>(cLast - cFirst + 1);
-    if (!conv_.SetTaps(tapSets, count))
+    std::size_t longest = 0;
+    for (const std::vector<double>& t : tapSets)
+        longest = std::max(longest, t.size());
+    if (!conv_.SetTapLength(longest, sets, count))
         return false;
     const std::size_t outputs = *std::max_element(end_.begin(), end_.end());
     const std::size_t B = conv_.BlockSize();
     const std::size_t N = conv_.TransformSize();
+    const std::size_t bins = conv_.Bins();
+    const std::size_t blocks = (outputs + B - 1) / B;
     windows_.resize(kTogether * N);
-    for (std::size_t at = 0; at < outputs; at += B) {
+    // Either every block's spectrum is kept and the tap sets come a few at a
+    // time, or every tap set's spectrum is kept and the blocks come one at
+    // a time: whichever keeps fewer spectra (short channels have fewer
+    // blocks than tap sets). Each trial's blocks reach its eye in order
+    // either way, computed from the same spectra.
+    const bool tapsAFewAtATime = blocks + kTogether < sets;
+    spectra_.resize(bins * (tapsAFewAtATime ? blocks + kTogether : sets));
+    const auto loadBlock = [&](std::size_t b) {
+        const std::size_t at = b * B;
         const std::size_t in = at < count ? std::min(B, count - at) : 0;
         conv_.LoadBlock(in > 0 ? x + at : nullptr, in);
-        // Up to kTogether trials' blocks at hand at once, so that their eyes
-        // take them side by side.
-        for (std::size_t s = 0; s < sets;) {
-            StreamingEye* eyes[kTogether];
-            const double* blocks[kTogether];
-            std::size_t counts[kTogether];
-            int number = 0;
-            for (; s < sets && number < kTogether; ++s) {
-                if (at >= end_[s])
-                    continue;
-                const double* y = conv_.OutputBlockIn(s, windows_.data() + number * N);
-                const std::size_t outs = std::min(B, end_[s] - at);
-                const std::size_t from = firstFed(s, y, outs);
-                if (from == outs)
-                    continue;
-                eyes[number] = &eyes_[s];
-                blocks[number] = y + from;
-                counts[number] = outs - from;
-                ++number;
-            }
-            StreamingEye::AddTogether(eyes, blocks, counts, number);
+    };
+    if (tapsAFewAtATime) {
+        std::complex<double>* blockSpectra = spectra_.data();
+        std::complex<double>* tapSpectra = blockSpectra + bins * blocks;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            loadBlock(b);
+            std::copy(conv_.LoadedSpectrum(), conv_.LoadedSpectrum() + bins, blockSpectra + bins * b);
+        }
+        for (std::size_t first = 0; first < sets; first += kTogether) {
+            const std::size_t group = std::min<std::size_t>(kTogether, sets - first);
+            for (std::size_t g = 0; g < group; ++g)
+                conv_.TapSpectrum(tapSets[first + g], tapSpectra + bins * g);
+            for (std::size_t b = 0; b < blocks; ++b)
+                feedBlock(b * B, blockSpectra + bins * b, first, first + group,
+                          [&](std::size_t s) { return tapSpectra + bins * (s - first); });
+        }
+    } else {
+        std::complex<double>* tapSpectra = spectra_.data();
+        for (std::size_t s = 0; s < sets; ++s)
+            conv_.TapSpectrum(tapSets[s], tapSpectra + bins * s);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            loadBlock(b);
+            feedBlock(b * B, conv_.LoadedSpectrum(), 0, sets,
+                      [&](std::size_t s) { return tapSpectra + bins * s; });
         }
     }
     levels.resize(sets);
@@ -67,6 +83,37 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
         if (!eyes_[s].Levels(&levels[s].bc, &levels[s].wc))
             return false;
     return true;
+}
+
+// Trials [from, to) of the block at output `at`, given by its spectrum: up
+// to kTogether trials' blocks at hand at once, so that their eyes take them
+// side by side.
+template <class TapSpectrum>
+void TrialEyes::feedBlock(std::size_t at, const std::complex<double>* block, std::size_t from, std::size_t to,
+                          TapSpectrum tapSpectrum)
+{
+    const std::size_t B = conv_.BlockSize();
+    const std::size_t N = conv_.TransformSize();
+    for (std::size_t s = from; s < to;) {
+        StreamingEye* eyes[kTogether];
+        const double* outputs[kTogether];
+        std::size_t counts[kTogether];
+        int number = 0;
+        for (; s < to && number < kTogether; ++s) {
+            if (at >= end_[s])
+                continue;
+            const double* y = conv_.OutputIn(block, tapSpectrum(s), windows_.data() + number * N);
+            const std::size_t outs = std::min(B, end_[s] - at);
+            const std::size_t skipped = firstFed(s, y, outs);
+            if (skipped == outs)
+                continue;
+            eyes[number] = &eyes_[s];
+            outputs[number] = y + skipped;
+            counts[number] = outs - skipped;
+            ++number;
+        }
+        StreamingEye::AddTogether(eyes, outputs, counts, number);
+    }
 }
 
 std::size_t TrialEyes::firstFed(std::size_t s, const double* y, std::size_t count)

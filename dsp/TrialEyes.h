@@ -1,6 +1,7 @@
 #ifndef VM_DSP_TRIALEYES_H
 #define VM_DSP_TRIALEYES_H
 
+#include <complex>
 #include <cstddef>
 #include <vector>
 
@@ -46,9 +47,15 @@ private:
     // The first of count block outputs y of trial s to feed to its eye: its
     // first nonzero output on (count when that has not come yet).
     std::size_t firstFed(std::size_t s, const double* y, std::size_t count);
+    template <class TapSpectrum>
+    void feedBlock(std::size_t at, const std::complex<double>* block, std::size_t from, std::size_t to,
+                   TapSpectrum tapSpectrum);
 
     BlockConvolver conv_;
     std::vector<double> windows_;  // kTogether transform windows
+    // Kept spectra: every block's and a few tap sets', or one block's and
+    // every tap set's.
+    std::vector<std::complex<double>> spectra_;
     std::vector<StreamingEye> eyes_;
     std::vector<std::size_t> end_;  // per trial: outputs up to the end of its support
     std::vector<bool> started_;     // per trial: its first nonzero output has passed

@@ -115,6 +115,25 @@ TEST(TrialEyes, EveryTrialMatchesTheTrialBuiltOneByOne)
     }
 }
 
+// A short channel and many states: fewer blocks than tap sets, so the
+// blocks' spectra are kept and the tap sets taken four at a time (the last
+// group short); each trial is still its own convolution.
+TEST(TrialEyes, ShortChannelManyStatesMatchesTheTrialsBuiltOneByOne)
+{
+    const int s = 16;
+    const double level = 0.5;
+    const std::vector<std::vector<double>> sets = emphasisStates(s, 15);
+    for (double sign : {1.0, -1.0}) {
+        const std::vector<double> ch = channelOf(600, 11, s, 1.5, sign);
+        TrialEyes eyes;
+        std::vector<TrialEyes::Levels> got;
+        ASSERT_TRUE(eyes.Measure(ch, sets, s, level, got));
+        ASSERT_EQ(got.size(), sets.size());
+        for (std::size_t k = 0; k < sets.size(); ++k)
+            expectClose(got[k], bruteForce(ch, sets[k], s, level), sign > 0 ? "positive" : "inverted");
+    }
+}
+
 TEST(TrialEyes, RefusesWhatItCannotMeasure)
 {
     TrialEyes eyes;
