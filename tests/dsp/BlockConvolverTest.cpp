@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -161,6 +162,52 @@ TEST(BlockConvolver, OneLoadedBlockServesSeveralTapSets)
     std::vector<double> again(outputs);
     conv.Convolve(0, x.data(), x.size(), again.data(), outputs);
     EXPECT_LE(maxDifference(again, y[0]), tolerance(x, sets[0]));
+}
+
+// Tap spectra taken one at a time (SetTapLength, TapSpectrum, OutputIn), some
+// of them between blocks, give SetTaps' blocks to the bit: the same transform
+// and block, and the input window undisturbed by the tap spectra.
+TEST(BlockConvolver, TapSpectraTakenOneAtATimeGiveTheSameBlocks)
+{
+    std::vector<std::vector<double>> sets;
+    for (unsigned s = 0; s < 4; ++s)
+        sets.push_back(randomSignal(90 - 20 * s, 40 + s));
+    const std::vector<double> x = randomSignal(1500, 50);
+    BlockConvolver all, one;
+    ASSERT_TRUE(all.SetTaps(sets, x.size()));
+    ASSERT_TRUE(one.SetTapLength(90, sets.size(), x.size()));
+    ASSERT_EQ(one.TransformSize(), all.TransformSize());
+    ASSERT_EQ(one.BlockSize(), all.BlockSize());
+    EXPECT_EQ(one.TapSets(), 0u);
+    const std::size_t b = all.BlockSize(), n = all.TransformSize();
+    std::vector<std::vector<std::complex<double>>> spectra(sets.size(),
+                                                           std::vector<std::complex<double>>(one.Bins()));
+    std::vector<double> windowAll(n), windowOne(n);
+    for (std::size_t start = 0, block = 0; start < x.size() + 90; start += b, ++block) {
+        const std::size_t in = start < x.size() ? std::min(b, x.size() - start) : 0;
+        all.LoadBlock(in > 0 ? x.data() + start : nullptr, in);
+        one.LoadBlock(in > 0 ? x.data() + start : nullptr, in);
+        // Set s's spectrum is taken after block s is loaded (all of them at
+        // the first block for the last set).
+        if (block < sets.size())
+            one.TapSpectrum(sets[block], spectra[block].data());
+        if (block == 0)
+            one.TapSpectrum(sets.back(), spectra.back().data());
+        for (std::size_t s = 0; s < sets.size() && s <= block; ++s) {
+            const double* want = all.OutputBlockIn(s, windowAll.data());
+            const double* got = one.OutputIn(one.LoadedSpectrum(), spectra[s].data(), windowOne.data());
+            ASSERT_EQ(got, windowOne.data() + 89);
+            ASSERT_EQ(std::memcmp(got, want, b * sizeof(double)), 0) << "block " << block << " set " << s;
+        }
+    }
+    // Refused: no taps, no sets, taps longer than the longest.
+    BlockConvolver refused;
+    EXPECT_FALSE(refused.SetTapLength(0, 3));
+    EXPECT_FALSE(refused.SetTapLength(10, 0));
+    ASSERT_TRUE(refused.SetTapLength(10, 1));
+    std::vector<std::complex<double>> spectrum(refused.Bins(), std::complex<double>(7.0, 7.0));
+    refused.TapSpectrum(std::vector<double>(11, 1.0), spectrum.data());
+    EXPECT_EQ(spectrum[0], std::complex<double>(7.0, 7.0));
 }
 
 TEST(BlockConvolver, IsLinearInTheInput)
