@@ -312,6 +312,49 @@ bool RealFFT::Prepare(std::size_t n)
         tables_.reset();
         return false;
     }
+    tables_ = n <= kLargestShared ? sharedTables(n) : makeTables(n);
+    n_ = n;
+    half_ = n / 2;
+    return true;
+}
+
+// The tables of the lengths up to kLargestShared, made once per process: they
+// are constants of the length, and a model made for every call would
+// otherwise compute them again each time. Without a lock (which could tie the
+// library to a thread library): a thread that finds none makes them and
+// offers them; when another thread's came first, it takes those and drops its
+// own. They last until the library is unloaded.
+std::shared_ptr<const RealFFT::Tables> RealFFT::sharedTables(std::size_t n)
+{
+    constexpr int kSlots = 64;
+    struct Slots {
+        std::atomic<const Tables*> byLog2[kSlots] = {};
+        ~Slots()
+        {
+            for (std::atomic<const Tables*>& slot : byLog2)
+                delete slot.load();
+        }
+    };
+    static Slots slots;
+    int log2n = 0;
+    while ((std::size_t(1) << log2n) < n)
+        ++log2n;
+    std::atomic<const Tables*>& slot = slots.byLog2[log2n];
+    const Tables* shared = slot.load(std::memory_order_acquire);
+    if (shared == nullptr) {
+        std::unique_ptr<const Tables> made(makeTables(n).release());
+        const Tables* expected = nullptr;
+        if (slot.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel))
+            shared = made.release();
+        else
+            shared = expected;
+    }
+    // Not owned by the objects that hold them.
+    return std::shared_ptr<const Tables>(std::shared_ptr<const Tables>(), shared);
+}
+
+std::unique_ptr<RealFFT::Tables> RealFFT::makeTables(std::size_t n)
+{
     const std::size_t m = n / 2;
     int bits = 0;
     while ((std::size_t(1) << bits) < m)
@@ -319,7 +362,7 @@ bool RealFFT::Prepare(std::size_t n)
     // Each index's reversal from its half's: i's bits above the lowest are
     // i/2's, one place lower in the reversal, and i's lowest bit becomes the
     // highest. One step per entry instead of one per bit.
-    auto t = std::make_shared<Tables>();
+    auto t = std::make_unique<Tables>();
     t->bitReverse.assign(m, 0);
     for (std::size_t i = 1; i < m; ++i)
         t->bitReverse[i] = (t->bitReverse[i >> 1] >> 1) | ((i & 1) << (bits - 1));
@@ -351,10 +394,7 @@ bool RealFFT::Prepare(std::size_t n)
         for (std::size_t j = 0; j < h; ++j)
             put(h + j, h < m ? roots[j * (m / h)] : std::complex<double>(1.0, 0.0));
     t->split.assign(roots.begin(), roots.begin() + static_cast<std::ptrdiff_t>(m / 2 + 1));
-    tables_ = std::move(t);
-    n_ = n;
-    half_ = m;
-    return true;
+    return t;
 }
 
 // In-place radix-2 decimation in time of length half_, unscaled, on values

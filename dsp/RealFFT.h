@@ -19,11 +19,13 @@ namespace Veltramodels20200612 {
 // and Inverse the unscaled inverse of such a half spectrum (the other half
 // taken as its conjugate mirror), so that Inverse(Forward(x)) = N x.
 //
-// Every twiddle factor is computed once, in Prepare, by std::cos and std::sin
-// of its own angle: no recurrence, so the factors are correct to rounding
-// whatever N, and the transform's error grows only with log N. The tables and
-// the transforms work in their output buffers, so a prepared object
-// transforms without allocating.
+// Every twiddle factor is computed by std::cos and std::sin of its own angle:
+// no recurrence, so the factors are correct to rounding whatever N, and the
+// transform's error grows only with log N. The tables of a length are
+// constants, made once per process for the lengths up to 2^14 (which models
+// use again and again) and shared, and made by Prepare for longer ones. The
+// transforms work in their output buffers, so a prepared object transforms
+// without allocating.
 class RealFFT {
 public:
     RealFFT() = default;
@@ -73,6 +75,11 @@ private:
         std::vector<double> conjugateTwiddle;     // twiddle's conjugates, for the inverse
         std::vector<std::complex<double>> split;  // exp(-2 pi i k / N), k <= N/4
     };
+
+    // Lengths whose tables are made once per process and shared.
+    static constexpr std::size_t kLargestShared = std::size_t(1) << 14;
+    static std::shared_ptr<const Tables> sharedTables(std::size_t n);
+    static std::unique_ptr<Tables> makeTables(std::size_t n);
 
     std::size_t n_ = 0;
     std::size_t half_ = 0;  // complex length N/2

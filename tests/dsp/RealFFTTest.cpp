@@ -8,6 +8,7 @@
 #include <complex>
 #include <limits>
 #include <random>
+#include <thread>
 #include <vector>
 
 using namespace Veltramodels20200612;
@@ -278,5 +279,55 @@ TEST(RealFFT, SharedTablesGiveTheSameBits)
         ASSERT_TRUE(shared.Prepare(2 * n));
         EXPECT_EQ(shared.Size(), 2 * n);
         EXPECT_EQ(transforms(source, x), want) << n;
+    }
+}
+
+// Objects of every length prepared and used on several threads at once,
+// while the shared tables of the short lengths are being made, give the bits
+// of one object alone; an object prepared after the others of its length
+// are gone still transforms correctly.
+TEST(RealFFT, ObjectsOnManyThreadsGiveTheBitsOfOneAlone)
+{
+    const int lengths = 17;  // 2 ... 2^17: shared tables and tables of the object's own
+    const int threads = 4;
+    std::vector<std::vector<std::vector<double>>> got(threads, std::vector<std::vector<double>>(lengths));
+    const auto run = [](int log2n, std::vector<double>& out) {
+        const std::size_t n = std::size_t(1) << log2n;
+        const std::vector<double> x = randomSignal(n, 70u + static_cast<unsigned>(log2n));
+        RealFFT f;
+        if (!f.Prepare(n))
+            return;
+        std::vector<std::complex<double>> X(n / 2 + 1);
+        f.Forward(x.data(), X.data());
+        out.resize(n);
+        f.InverseOfProduct(X.data(), X.data(), out.data());
+    };
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+        pool.emplace_back([&, t] {
+            for (int k = 0; k < lengths; ++k)
+                run((k + 3 * t) % lengths + 1, got[t][static_cast<std::size_t>((k + 3 * t) % lengths)]);
+        });
+    for (std::thread& t : pool)
+        t.join();
+    for (int k = 0; k < lengths; ++k) {
+        std::vector<double> alone;
+        run(k + 1, alone);
+        ASSERT_EQ(alone.size(), std::size_t(1) << (k + 1));
+        for (int t = 0; t < threads; ++t)
+            ASSERT_EQ(got[t][static_cast<std::size_t>(k)], alone) << "thread " << t << ", length 2^" << k + 1;
+    }
+    // The inverse of a squared spectrum is N times the circular convolution
+    // of x with itself: one length against the direct sum, long after every
+    // other object of that length is gone.
+    const std::size_t n = 64;
+    const std::vector<double> x = randomSignal(n, 70u + 6u);
+    std::vector<double> y;
+    run(6, y);
+    for (std::size_t t = 0; t < n; ++t) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < n; ++i)
+            sum += x[i] * x[(t + n - i) % n];
+        EXPECT_NEAR(y[t], static_cast<double>(n) * sum, 1e-12 * n * n) << t;
     }
 }
