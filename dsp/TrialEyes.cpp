@@ -116,6 +116,14 @@ void TrialEyes::feedBlock(std::size_t at, const std::complex<double>* block, std
     }
 }
 
+void TrialEyes::Release()
+{
+    conv_ = BlockConvolver();
+    std::vector<std::complex<double>>().swap(spectra_);
+    std::vector<double>().swap(windows_);
+    std::vector<StreamingEye>().swap(eyes_);
+}
+
 std::size_t TrialEyes::firstFed(std::size_t s, const double* y, std::size_t count)
 {
     std::size_t from = 0;

@@ -40,6 +40,10 @@ public:
     // another convolver of the same job may share.
     const BlockConvolver& Convolver() const { return conv_; }
 
+    // Frees what Measure made (the spectra, the windows, the eyes and the
+    // convolver's buffers); the next Measure makes them again.
+    void Release();
+
 private:
     // Trials whose eyes take a block together.
     static constexpr int kTogether = 4;

@@ -708,11 +708,16 @@ private:
             if (!ok || taps == 0 || !worthBlocks(channelSpan, taps))
                 return false;
         }
-        if (!trialEyes.Measure(d.ScaledChannel, trialTaps, d.SamplesPerBit, d.LogicLevel, trialLevels))
-            return false;
+        const bool measured =
+            trialEyes.Measure(d.ScaledChannel, trialTaps, d.SamplesPerBit, d.LogicLevel, trialLevels);
         // The chosen state's convolutions of the same channel usually take
         // transforms of the same length: their roots are computed once.
         spanConvolution.ShareTransformTables(trialEyes.Convolver());
+        // The search's spectra, windows and eyes are not needed again: what
+        // comes next can have their memory.
+        trialEyes.Release();
+        if (!measured)
+            return false;
         msg << setupText.str();
         d.StateCount = count;
         for (int i = 1; i <= count; ++i) {

@@ -131,6 +131,15 @@ TEST(TrialEyes, ShortChannelManyStatesMatchesTheTrialsBuiltOneByOne)
         ASSERT_EQ(got.size(), sets.size());
         for (std::size_t k = 0; k < sets.size(); ++k)
             expectClose(got[k], bruteForce(ch, sets[k], s, level), sign > 0 ? "positive" : "inverted");
+        // Released, then measured again: the same levels to the bit.
+        eyes.Release();
+        std::vector<TrialEyes::Levels> again;
+        ASSERT_TRUE(eyes.Measure(ch, sets, s, level, again));
+        ASSERT_EQ(again.size(), got.size());
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            EXPECT_EQ(again[k].bc, got[k].bc) << k;
+            EXPECT_EQ(again[k].wc, got[k].wc) << k;
+        }
     }
 }
 
