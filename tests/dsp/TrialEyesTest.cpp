@@ -93,31 +93,38 @@ void expectClose(const TrialEyes::Levels& got, const Levels& want, const char* w
     EXPECT_NEAR(got.wc, want.wc, tol) << what;
 }
 
+// Measures every tap set on ch and checks each against its trial built one
+// by one; the levels are left in got.
+void expectEveryTrialMatches(TrialEyes& eyes, const std::vector<double>& ch,
+                             const std::vector<std::vector<double>>& sets, int s, double level,
+                             std::vector<TrialEyes::Levels>& got, const char* what)
+{
+    ASSERT_TRUE(eyes.Measure(ch, sets, s, level, got)) << what;
+    ASSERT_EQ(got.size(), sets.size()) << what;
+    for (std::size_t k = 0; k < sets.size(); ++k)
+        expectClose(got[k], bruteForce(ch, sets[k], s, level), what);
+}
+
 TEST(TrialEyes, EveryTrialMatchesTheTrialBuiltOneByOne)
 {
     const int s = 16;
     const double level = 0.5;
     const std::vector<std::vector<double>> sets = emphasisStates(s, 6);
     for (double sign : {1.0, -1.0}) {
-        const std::vector<double> ch = channelOf(20000, 37, s, 2.5, sign);
         TrialEyes eyes;
         std::vector<TrialEyes::Levels> got;
-        ASSERT_TRUE(eyes.Measure(ch, sets, s, level, got));
-        ASSERT_EQ(got.size(), sets.size());
-        for (std::size_t k = 0; k < sets.size(); ++k)
-            expectClose(got[k], bruteForce(ch, sets[k], s, level), sign > 0 ? "positive" : "inverted");
+        expectEveryTrialMatches(eyes, channelOf(20000, 37, s, 2.5, sign), sets, s, level, got,
+                                sign > 0 ? "positive" : "inverted");
         // The object is reused for another channel and fewer sets.
-        const std::vector<double> other = channelOf(3000, 0, s, 1.0, 1.0);
         const std::vector<std::vector<double>> two(sets.begin(), sets.begin() + 2);
-        ASSERT_TRUE(eyes.Measure(other, two, s, level, got));
-        ASSERT_EQ(got.size(), 2u);
-        expectClose(got[1], bruteForce(other, two[1], s, level), "reused");
+        expectEveryTrialMatches(eyes, channelOf(3000, 0, s, 1.0, 1.0), two, s, level, got, "reused");
     }
 }
 
 // A short channel and many states: fewer blocks than tap sets, so the
 // blocks' spectra are kept and the tap sets taken four at a time (the last
-// group short); each trial is still its own convolution.
+// group short); each trial is still its own convolution. Released, then
+// measured again, the object gives the same levels to the bit.
 TEST(TrialEyes, ShortChannelManyStatesMatchesTheTrialsBuiltOneByOne)
 {
     const int s = 16;
@@ -126,14 +133,9 @@ TEST(TrialEyes, ShortChannelManyStatesMatchesTheTrialsBuiltOneByOne)
     for (double sign : {1.0, -1.0}) {
         const std::vector<double> ch = channelOf(600, 11, s, 1.5, sign);
         TrialEyes eyes;
-        std::vector<TrialEyes::Levels> got;
-        ASSERT_TRUE(eyes.Measure(ch, sets, s, level, got));
-        ASSERT_EQ(got.size(), sets.size());
-        for (std::size_t k = 0; k < sets.size(); ++k)
-            expectClose(got[k], bruteForce(ch, sets[k], s, level), sign > 0 ? "positive" : "inverted");
-        // Released, then measured again: the same levels to the bit.
+        std::vector<TrialEyes::Levels> got, again;
+        expectEveryTrialMatches(eyes, ch, sets, s, level, got, sign > 0 ? "positive" : "inverted");
         eyes.Release();
-        std::vector<TrialEyes::Levels> again;
         ASSERT_TRUE(eyes.Measure(ch, sets, s, level, again));
         ASSERT_EQ(again.size(), got.size());
         for (std::size_t k = 0; k < got.size(); ++k) {
