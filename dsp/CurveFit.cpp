@@ -72,9 +72,92 @@ __attribute__((target("avx"))) std::size_t lagrangeFourAtATime(std::size_t count
     }
     return i;
 }
+
+// lagrangeFromQuotients for four points of a block, each lane through its
+// operations in their order, with no fused multiply-add. Ordinates four at a
+// time from each point's first ordinate, turned into one register per
+// stencil position. Only lanes in use are stored.
+__attribute__((target("avx"))) void lagrangeBlockAvx(const double* q, const double* y,
+                                                     const std::size_t* first, const unsigned char* use,
+                                                     double* out)
+{
+    const __m256d r0 = _mm256_loadu_pd(y + first[0]), r1 = _mm256_loadu_pd(y + first[1]);
+    const __m256d r2 = _mm256_loadu_pd(y + first[2]), r3 = _mm256_loadu_pd(y + first[3]);
+    const __m256d lo01 = _mm256_unpacklo_pd(r0, r1), hi01 = _mm256_unpackhi_pd(r0, r1);
+    const __m256d lo23 = _mm256_unpacklo_pd(r2, r3), hi23 = _mm256_unpackhi_pd(r2, r3);
+    const __m256d Y[4] = {_mm256_permute2f128_pd(lo01, lo23, 0x20), _mm256_permute2f128_pd(hi01, hi23, 0x20),
+                          _mm256_permute2f128_pd(lo01, lo23, 0x31), _mm256_permute2f128_pd(hi01, hi23, 0x31)};
+    __m256d sum = _mm256_setzero_pd();
+    for (int k = 0; k < 4; ++k) {
+        __m256d term = Y[k];
+        for (int p = 0; p < 3; ++p)
+            term = _mm256_mul_pd(term, _mm256_loadu_pd(q + 4 * (3 * k + p)));
+        sum = _mm256_add_pd(sum, term);
+    }
+    const __m256i mask = _mm256_set_epi64x(use[3] != 0 ? -1 : 0, use[2] != 0 ? -1 : 0, use[1] != 0 ? -1 : 0,
+                                           use[0] != 0 ? -1 : 0);
+    _mm256_maskstore_pd(out, mask, sum);
+}
 #endif
 
+// lagrangeValue's sum from the quotients it forms.
+inline double lagrangeFromQuotients(const double* q, std::size_t stride, const double* y)
+{
+    double sum = 0.0;
+    for (int k = 0; k < 4; ++k)
+        sum += ((y[k] * q[stride * (3 * k)]) * q[stride * (3 * k + 1)]) * q[stride * (3 * k + 2)];
+    return sum;
+}
+
 }  // namespace
+
+void CurveFit::LagrangeQuotients_4Point(double t, const double* x, double* q)
+{
+    int p = 0;
+    for (int k = 0; k < 4; ++k) {
+        for (int j = 0; j < 4; ++j) {
+            if (j != k)
+                q[p++] = (t - x[j]) / (x[k] - x[j]);
+        }
+    }
+}
+
+double CurveFit::LagrangeFromQuotients_4Point(const double* q, const double* y)
+{
+    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
+        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
+    }
+    ++LagrangeInterpolation_4PointCalls;
+    return lagrangeFromQuotients(q, 1, y);
+}
+
+void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, const double* y,
+                                            const std::size_t* first, const unsigned char* use, double* out)
+{
+    long long used = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        used += (use[i] != 0);
+    if (used == 0)
+        return;
+    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
+        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
+    }
+    LagrangeInterpolation_4PointCalls += used;
+    std::size_t i = 0;
+#ifdef VM_CURVEFIT_AVX
+    static const bool haveAvx = __builtin_cpu_supports("avx");
+    if (haveAvx) {
+        for (; i + 4 <= count; i += 4) {
+            if ((use[i] | use[i + 1] | use[i + 2] | use[i + 3]) != 0)
+                lagrangeBlockAvx(q + 12 * i, y, first + i, use + i, out + i);
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        if (use[i] != 0)
+            out[i] = lagrangeFromQuotients(q + 12 * (i - i % 4) + i % 4, 4, y + first[i]);
+    }
+}
 
 double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
                                               double y2, double x3, double y3)

@@ -30,6 +30,23 @@ public:
     void LagrangeInterpolation_4Point(std::size_t count, const double* t, const double* const x[4],
                                       const double* const y[4], double* out);
 
+    // The Lagrange form in two halves, for points whose abscissas stay while
+    // their ordinates change. LagrangeQuotients_4Point forms the twelve
+    // quotients (t - x_j) / (x_k - x_j), j != k, in the order the value takes
+    // them: q[3k], q[3k+1], q[3k+2] go with ordinate k. Not counted.
+    static void LagrangeQuotients_4Point(double t, const double* x, double* q);
+    // The value from such quotients and ordinates y[0 .. 3]: to the bit what
+    // the one-point form gives for t, x and y. Counted as a call.
+    double LagrangeFromQuotients_4Point(const double* q, const double* y);
+    // The same for count points at once. Point i has its quotients at
+    // q[48 * (i / 4) + 4 * p + i % 4], p = 0 .. 11 (blocks of four points,
+    // quotient by quotient), and its ordinates at y[first[i]] ..
+    // y[first[i] + 3], which must all be readable. Only points with use[i]
+    // nonzero are evaluated into out[i] and counted as calls; the others'
+    // out[i] are left as they are.
+    void LagrangeFromQuotients_4Point(std::size_t count, const double* q, const double* y,
+                                      const std::size_t* first, const unsigned char* use, double* out);
+
     // Coefficients of y = a0 + a1*x + a2*x^2 + a3*x^3 through (x1,y1) and
     // (x2,y2) with slope s1 at x1 and s2 at x2, by Cramer's rule. A singular
     // system gives all four coefficients 0. Returns false only if a

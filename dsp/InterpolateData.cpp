@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -12,6 +13,71 @@ namespace Veltramodels20200612 {
 namespace {
 
 const char* const kNoMemory = "Not enough memory to interpolate the data.\n";
+
+// True when the stencil's abscissas spread over more than six decades, which
+// makes the Lagrange form ill-conditioned.
+bool spreadOverSixDecades(const double* c)
+{
+    // The spread is log10(largest distance) - log10(smallest). Away from six
+    // decades the distances' ratio settles it without the logarithms: a
+    // margin of 1e-9 is far beyond the logarithms' rounding (about 1e-13
+    // here). Near the threshold, and for zero, infinite or NaN distances,
+    // the logarithms are taken as the threshold is defined.
+    double smallest = std::fabs(c[0] - c[1]), largest = smallest;
+    for (int p = 0; p < 4; ++p) {
+        for (int q = p + 1; q < 4; ++q) {
+            const double d = std::fabs(c[p] - c[q]);
+            smallest = std::min(smallest, d);
+            largest = std::max(largest, d);
+        }
+    }
+    const double ratio = largest / smallest;
+    if (smallest > 0.0 && std::isfinite(ratio)) {
+        if (ratio < 1e6 * (1.0 - 1e-9))
+            return false;
+        if (ratio > 1e6 * (1.0 + 1e-9))
+            return true;
+    }
+    double lo = 0.0, hi = 0.0;
+    bool first = true;
+    for (int p = 0; p < 4; ++p) {
+        for (int q = p + 1; q < 4; ++q) {
+            const double d = std::log10(std::fabs(c[p] - c[q]));
+            if (first) {
+                lo = hi = d;
+                first = false;
+            } else {
+                if (d < lo)
+                    lo = d;
+                if (d > hi)
+                    hi = d;
+            }
+        }
+    }
+    return hi - lo > 6.0;
+}
+
+// Whether inner/outer or outer/inner is above 2 in either lane: four
+// quotients through the divider two at a time in SSE2 registers (every
+// x86-64 processor has them), each the same correctly rounded quotient as
+// alone.
+bool quotientsAboveTwo(__m128d inner, __m128d outer)
+{
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128d over =
+        _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two), _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
+    return _mm_movemask_pd(over) != 0;
+}
+
+// Zeros or abrupt ordinate changes (a neighbour more than twice the other),
+// where the higher-order forms would ring: g1/g0, g2/g3, g0/g1 and g3/g2
+// above 2. No quotient is formed with a zero ordinate.
+bool wouldRing(const double* g)
+{
+    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0)
+        return true;
+    return quotientsAboveTwo(_mm_set_pd(g[2], g[1]), _mm_set_pd(g[3], g[0]));  // (g1, g2), (g0, g3)
+}
 
 }  // namespace
 
@@ -299,58 +365,66 @@ bool InterpolateData::prepareAbscissas(std::stringstream& msg)
     return true;
 }
 
-// Every output point: the interval search and the value in it.
-bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringstream& msg)
+// Whether the plan was made for these abscissas, output abscissas and
+// settings. The vectors are compared by content, bit for bit: callers refill
+// them in place.
+bool InterpolateData::samePlan(const std::vector<double>& X) const
 {
-    const std::vector<double>& yd = *yData;
+    const Plan& p = plan;
+    const std::vector<double>& xd = *xData;
+    return p.valid && p.useLogX == UseLogX && p.interpolationType == InterpolationType &&
+           p.stepData == StepData && p.xData.size() == xd.size() && p.grid.size() == X.size() &&
+           std::memcmp(p.xData.data(), xd.data(), xd.size() * sizeof(double)) == 0 &&
+           std::memcmp(p.grid.data(), X.data(), X.size() * sizeof(double)) == 0;
+}
+
+// The interval search for every output point, with what the abscissas alone
+// settle: the point's kind and, for the Lagrange candidates, the quotients
+// of the Lagrange form. The search moves forward with ascending output
+// abscissas, so one pass costs O(n + m). An abscissa before the current
+// interval (a non-ascending grid) steps the index back instead of reusing a
+// wrong interval. False, with no plan left, when the memory cannot be had.
+bool InterpolateData::makePlan(const std::vector<double>& X)
+{
+    Plan& p = plan;
+    p.valid = false;
     const size_t n = xData->size();
     const size_t m = X.size();
     const double* u = SavedX;
     const double x0 = xOffset;
     const double r = LogReference;
-    std::vector<double>& y = *yOut;
     const double last = u[n - 1];
     const double tol = (u[n - 1] - u[n - 2]) * 1e-6;
-    CubicCache cache;
-    // Room for every point when the Lagrange form is chosen; none of an
-    // earlier run's points is left either way.
-    if (!reserveLagrangePoints(InterpolationType == 2 ? m : 0) || !markLagrangeIntervals()) {
-        msg << kNoMemory;
+    try {
+        p.xData.assign(xData->begin(), xData->end());
+        p.grid.assign(X.begin(), X.end());
+        p.code.resize(m);
+        p.t.resize(m);
+        p.edgeQ.clear();
+        p.first.clear();
+        p.interiorQ.clear();
+        p.rings.resize(n - 1);
+    } catch (const std::exception&) {
         return false;
     }
-    const unsigned char* lagrangeSure = lagrangeIntervals.data();
-    // The Lagrange points' arrays by pointer: stores through them could
-    // otherwise alias the vectors, which would be reloaded at every point.
-    std::size_t* lagrangeAt = lagrange.at.data();
-    double* lagrangeT = lagrange.t.data();
-    double* const lagrangeC[4] = {lagrange.c[0].data(), lagrange.c[1].data(), lagrange.c[2].data(),
-                                  lagrange.c[3].data()};
-    double* const lagrangeG[4] = {lagrange.g[0].data(), lagrange.g[1].data(), lagrange.g[2].data(),
-                                  lagrange.g[3].data()};
-    std::size_t lagrangeCount = 0;
-    // Room for every point was made above.
-    const auto addLagrangePoint = [&](std::size_t j, double t, const double* c, const double* g) {
-        const std::size_t i = lagrangeCount++;
-        lagrangeAt[i] = j;
-        lagrangeT[i] = t;
-        for (int k = 0; k < 4; ++k) {
-            lagrangeC[k][i] = c[k];
-            lagrangeG[k][i] = g[k];
-        }
-    };
-
-    // The interval search moves forward with ascending output abscissas, so
-    // one pass costs O(n + m). An abscissa before the current interval (a
-    // non-ascending grid) steps the index back instead of reusing a wrong
-    // interval.
+    p.useLogX = UseLogX;
+    p.interpolationType = InterpolationType;
+    p.stepData = StepData;
+    p.points = m;
+    p.interior = 0;
+    p.edge = 0;
+    // The candidates are counted in a first pass, so that their room is
+    // made once.
     size_t h = 0;
     for (size_t j = 0; j < m; ++j) {
         const double tx = X[j] - x0;
+        p.t[j] = tx;
         if (j == 0 && tx == 0.0) {
-            y[0] = yd[0];
+            p.code[j] = Plan::kFirst;
             continue;
         }
         const double t = (UseLogX == 1) ? std::log(tx / r) : tx;
+        p.t[j] = t;
 
         while (h > 0 && t <= u[h - 1]) {
             --h;
@@ -365,69 +439,166 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
         }
 
         // At or past the end the curve holds its last value.
+        Plan::Kind kind;
+        Stencil st;
         if (t > last - tol) {
             h = n - 1;
-            y[j] = yd[n - 1];
-            continue;
+            kind = Plan::kEnd;
+        } else if (u[h] == t) {
+            kind = Plan::kExact;
+        } else if (!stencilAround(h, t, st)) {
+            kind = Plan::kZero;
+        } else if (InterpolationType == 2 && !spreadOverSixDecades(st.c)) {
+            kind = (h >= 2 && h + 2 <= n) ? Plan::kInterior : Plan::kEdge;
+            ++(kind == Plan::kInterior ? p.interior : p.edge);
+        } else {
+            kind = Plan::kOther;
         }
-        if (u[h] == t) {
-            y[j] = yd[h];
-            continue;
-        }
-        // An interval sorted out beforehand has the interior stencil
-        // u[h-2 .. h+1].
-        if (h >= 2 && h + 2 <= n && lagrangeSure[h] != 0) {
-            addLagrangePoint(j, t, u + h - 2, yd.data() + h - 2);
-            continue;
-        }
-        Stencil st;
-        if (!stencilAround(h, t, st)) {
-            y[j] = 0.0;
-            continue;
-        }
-        if (lagrangeApplies(st)) {
-            addLagrangePoint(j, t, st.c, st.g);
-            continue;
-        }
-        if (!valueInInterval(st, t, cache, &y[j])) {
-            msg << "Interpolation of the data failed at x-axis value " << x0 + tx << ".";
-            return false;
-        }
+        p.code[j] = h * 8 + kind;
     }
-    lagrange.count = lagrangeCount;
-    evaluateLagrangePoints(y);
-    return true;
-}
-
-// Empties the Lagrange points and makes room for count of them. False when
-// the memory cannot be had.
-bool InterpolateData::reserveLagrangePoints(std::size_t count)
-{
-    LagrangePoints& p = lagrange;
-    p.count = 0;
+    const size_t blocks = (p.interior + 3) / 4;
     try {
-        if (p.at.size() < count)
-            p.at.resize(count);
-        for (std::vector<double>* v :
-             {&p.t, &p.value, &p.c[0], &p.c[1], &p.c[2], &p.c[3], &p.g[0], &p.g[1], &p.g[2], &p.g[3]})
-            if (v->size() < count)
-                v->resize(count);
+        p.interiorQ.resize(48 * blocks);
+        p.first.resize(4 * blocks);
+        p.use.resize(4 * blocks);
+        p.value.resize(4 * blocks);
+        p.edgeQ.resize(12 * p.edge);
     } catch (const std::exception&) {
         return false;
     }
+    // The room past the last candidate holds readable stand-ins.
+    std::fill(p.first.begin(), p.first.end(), 0);
+    std::fill(p.use.begin(), p.use.end(), 0);
+    size_t i = 0, e = 0;
+    for (size_t j = 0; j < m; ++j) {
+        const size_t hj = p.code[j] / 8;
+        const size_t kind = p.code[j] % 8;
+        double q[12];
+        if (kind == Plan::kInterior) {
+            CurveFit::LagrangeQuotients_4Point(p.t[j], u + hj - 2, q);
+            double* block = &p.interiorQ[48 * (i / 4) + i % 4];
+            for (int k = 0; k < 12; ++k)
+                block[4 * k] = q[k];
+            p.first[i++] = hj - 2;
+        } else if (kind == Plan::kEdge) {
+            Stencil st;
+            stencilAround(hj, p.t[j], st);
+            CurveFit::LagrangeQuotients_4Point(p.t[j], st.c, &p.edgeQ[12 * e++]);
+        }
+    }
+    p.valid = true;
     return true;
 }
 
-void InterpolateData::evaluateLagrangePoints(std::vector<double>& y)
+// For every pair of neighbouring ordinates (yData[k], yData[k+1]), nonzero
+// where either is zero or one is more than twice the other: an interior
+// stencil yData[h-2 .. h+1] would ring (see wouldRing) exactly where pair
+// h-2 or pair h does. Two pairs per SSE2 register (every x86-64 processor
+// has them), each quotient the same correctly rounded one as alone; a zero
+// ordinate is replaced by 1 before dividing, so that no quotient is formed
+// with it.
+void InterpolateData::markRingingPairs()
 {
-    LagrangePoints& p = lagrange;
-    if (p.count == 0)
-        return;
-    const double* const c[4] = {p.c[0].data(), p.c[1].data(), p.c[2].data(), p.c[3].data()};
-    const double* const g[4] = {p.g[0].data(), p.g[1].data(), p.g[2].data(), p.g[3].data()};
-    Fit.LagrangeInterpolation_4Point(p.count, p.t.data(), c, g, p.value.data());
-    for (std::size_t i = 0; i < p.count; ++i)
-        y[p.at[i]] = p.value[i];
+    const size_t n = xData->size();
+    const double* g = yData->data();
+    unsigned char* rings = plan.rings.data();
+    const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
+    size_t k = 0;
+    for (; k + 3 <= n; k += 2) {  // pairs k and k + 1
+        const __m128d a = _mm_loadu_pd(g + k), b = _mm_loadu_pd(g + k + 1);
+        const __m128d za = _mm_cmpeq_pd(a, zero), zb = _mm_cmpeq_pd(b, zero);
+        const __m128d sa = _mm_or_pd(_mm_andnot_pd(za, a), _mm_and_pd(za, one));
+        const __m128d sb = _mm_or_pd(_mm_andnot_pd(zb, b), _mm_and_pd(zb, one));
+        const __m128d over =
+            _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(sb, sa), two), _mm_cmpgt_pd(_mm_div_pd(sa, sb), two));
+        const int bits = _mm_movemask_pd(_mm_or_pd(_mm_or_pd(za, zb), over));
+        rings[k] = (bits & 1) != 0;
+        rings[k + 1] = (bits & 2) != 0;
+    }
+    for (; k + 2 <= n; ++k) {
+        const double a = g[k], b = g[k + 1];
+        rings[k] = a == 0.0 || b == 0.0 || b / a > 2.0 || a / b > 2.0;
+    }
+}
+
+// Every output point: the plan for the abscissas (made when they or the
+// settings are new), then the values from the ordinates.
+bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringstream& msg)
+{
+    if (!samePlan(X) && !makePlan(X)) {
+        msg << kNoMemory;
+        return false;
+    }
+    Plan& p = plan;
+    const std::vector<double>& yd = *yData;
+    const double* g = yd.data();
+    const size_t n = xData->size();
+    const size_t m = X.size();
+    std::vector<double>& y = *yOut;
+    double* out = y.data();
+
+    // The interior candidates that take the Lagrange value: their stencil
+    // would not ring. Their values first, all together.
+    if (p.interior > 0) {
+        markRingingPairs();
+        const unsigned char* rings = p.rings.data();
+        for (size_t i = 0; i < p.interior; ++i)
+            p.use[i] = !(rings[p.first[i]] | rings[p.first[i] + 2]);
+        Fit.LagrangeFromQuotients_4Point(p.interior, p.interiorQ.data(), g, p.first.data(), p.use.data(),
+                                         p.value.data());
+    }
+
+    const size_t* code = p.code.data();
+    const double* ts = p.t.data();
+    const unsigned char* use = p.use.data();
+    const double* value = p.value.data();
+    const double* edgeQ = p.edgeQ.data();
+    CubicCache cache;
+    Stencil st;
+    size_t i = 0;
+    for (size_t j = 0; j < m; ++j) {
+        const size_t h = code[j] / 8;
+        const double t = ts[j];
+        switch (code[j] % 8) {
+        case Plan::kFirst:
+            out[j] = g[0];
+            continue;
+        case Plan::kEnd:
+            out[j] = g[n - 1];
+            continue;
+        case Plan::kExact:
+            out[j] = g[h];
+            continue;
+        case Plan::kZero:
+            out[j] = 0.0;
+            continue;
+        case Plan::kInterior:
+            if (use[i] != 0) {
+                out[j] = value[i++];
+                continue;
+            }
+            ++i;
+            stencilAround(h, t, st);
+            break;
+        case Plan::kEdge:
+            stencilAround(h, t, st);
+            if (!wouldRing(st.g)) {
+                out[j] = Fit.LagrangeFromQuotients_4Point(edgeQ, st.g);
+                edgeQ += 12;
+                continue;
+            }
+            edgeQ += 12;
+            break;
+        default:
+            stencilAround(h, t, st);
+            break;
+        }
+        if (!valueInInterval(st, t, cache, &out[j])) {
+            msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset) << ".";
+            return false;
+        }
+    }
+    return true;
 }
 
 // Four-point stencil around the interval (c1, c2] that ends at u[h]. Before
@@ -479,130 +650,6 @@ bool InterpolateData::stencilAround(size_t h, double t, Stencil& s) const
         s.g[3] = yd[h + 1];
     }
     return true;
-}
-
-// True when the stencil's abscissas spread over more than six decades, which
-// makes the Lagrange form ill-conditioned.
-static bool spreadOverSixDecades(const double* c)
-{
-    // The spread is log10(largest distance) - log10(smallest). Away from six
-    // decades the distances' ratio settles it without the logarithms: a
-    // margin of 1e-9 is far beyond the logarithms' rounding (about 1e-13
-    // here). Near the threshold, and for zero, infinite or NaN distances,
-    // the logarithms are taken as the threshold is defined.
-    double smallest = std::fabs(c[0] - c[1]), largest = smallest;
-    for (int p = 0; p < 4; ++p) {
-        for (int q = p + 1; q < 4; ++q) {
-            const double d = std::fabs(c[p] - c[q]);
-            smallest = std::min(smallest, d);
-            largest = std::max(largest, d);
-        }
-    }
-    const double ratio = largest / smallest;
-    if (smallest > 0.0 && std::isfinite(ratio)) {
-        if (ratio < 1e6 * (1.0 - 1e-9))
-            return false;
-        if (ratio > 1e6 * (1.0 + 1e-9))
-            return true;
-    }
-    double lo = 0.0, hi = 0.0;
-    bool first = true;
-    for (int p = 0; p < 4; ++p) {
-        for (int q = p + 1; q < 4; ++q) {
-            const double d = std::log10(std::fabs(c[p] - c[q]));
-            if (first) {
-                lo = hi = d;
-                first = false;
-            } else {
-                if (d < lo)
-                    lo = d;
-                if (d > hi)
-                    hi = d;
-            }
-        }
-    }
-    return hi - lo > 6.0;
-}
-
-// Whether inner/outer or outer/inner is above 2 in either lane: four
-// quotients through the divider two at a time in SSE2 registers (every
-// x86-64 processor has them), each the same correctly rounded quotient as
-// alone.
-static bool quotientsAboveTwo(__m128d inner, __m128d outer)
-{
-    const __m128d two = _mm_set1_pd(2.0);
-    const __m128d over =
-        _mm_or_pd(_mm_cmpgt_pd(_mm_div_pd(inner, outer), two), _mm_cmpgt_pd(_mm_div_pd(outer, inner), two));
-    return _mm_movemask_pd(over) != 0;
-}
-
-// Zeros or abrupt ordinate changes (a neighbour more than twice the other),
-// where the higher-order forms would ring: g1/g0, g2/g3, g0/g1 and g3/g2
-// above 2. No quotient is formed with a zero ordinate.
-static bool wouldRing(const double* g)
-{
-    if (g[0] == 0.0 || g[1] == 0.0 || g[2] == 0.0 || g[3] == 0.0)
-        return true;
-    return quotientsAboveTwo(_mm_set_pd(g[2], g[1]), _mm_set_pd(g[3], g[0]));  // (g1, g2), (g0, g3)
-}
-
-// For every interval (u[h-1], u[h]] with an interior stencil (2 <= h <= n-2:
-// abscissas u[h-2 .. h+1], ordinates yData[h-2 .. h+1]), nonzero where the
-// Lagrange form certainly applies, as lagrangeApplies would find: the
-// abscissas' spread is clearly below six decades and nothing would ring.
-// Two intervals per SSE2 register (every x86-64 processor has them), by the
-// same differences, extremes, quotients and comparisons as the one-stencil
-// tests; zero wherever a distance is not a number or the spread is near
-// the threshold, which leaves those to lagrangeApplies. All zero unless the
-// Lagrange form is chosen. False when the memory cannot be had.
-bool InterpolateData::markLagrangeIntervals()
-{
-    const std::size_t n = xData->size();
-    try {
-        lagrangeIntervals.assign(n, 0);
-    } catch (const std::exception&) {
-        return false;
-    }
-    if (InterpolationType != 2 || n < 4)
-        return true;
-    const double* u = SavedX;
-    const double* g = yData->data();
-    const __m128d noSign = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
-    const __m128d zero = _mm_setzero_pd();
-    const __m128d quickBound = _mm_set1_pd(1e6 * (1.0 - 1e-9));
-    for (std::size_t h = 2; h + 3 <= n; h += 2) {  // intervals h and h + 1, both <= n - 2
-        const __m128d c[4] = {_mm_loadu_pd(u + h - 2), _mm_loadu_pd(u + h - 1), _mm_loadu_pd(u + h),
-                              _mm_loadu_pd(u + h + 1)};
-        const __m128d y0 = _mm_loadu_pd(g + h - 2), y1 = _mm_loadu_pd(g + h - 1);
-        const __m128d y2 = _mm_loadu_pd(g + h), y3 = _mm_loadu_pd(g + h + 1);
-        __m128d smallest = _mm_and_pd(_mm_sub_pd(c[0], c[1]), noSign), largest = smallest;
-        __m128d numbers = _mm_cmpeq_pd(smallest, smallest);
-        for (int p = 0; p < 4; ++p) {
-            for (int q = p + 1; q < 4; ++q) {
-                const __m128d d = _mm_and_pd(_mm_sub_pd(c[p], c[q]), noSign);
-                numbers = _mm_and_pd(numbers, _mm_cmpeq_pd(d, d));
-                smallest = _mm_min_pd(smallest, d);
-                largest = _mm_max_pd(largest, d);
-            }
-        }
-        const __m128d narrow =
-            _mm_and_pd(_mm_cmpgt_pd(smallest, zero), _mm_cmplt_pd(_mm_div_pd(largest, smallest), quickBound));
-        const __m128d nonzero = _mm_and_pd(_mm_and_pd(_mm_cmpneq_pd(y0, zero), _mm_cmpneq_pd(y1, zero)),
-                                           _mm_and_pd(_mm_cmpneq_pd(y2, zero), _mm_cmpneq_pd(y3, zero)));
-        const int sure = _mm_movemask_pd(_mm_and_pd(_mm_and_pd(numbers, narrow), nonzero));
-        lagrangeIntervals[h] =
-            (sure & 1) != 0 && !quotientsAboveTwo(_mm_unpacklo_pd(y1, y2), _mm_unpacklo_pd(y0, y3));
-        lagrangeIntervals[h + 1] =
-            (sure & 2) != 0 && !quotientsAboveTwo(_mm_unpackhi_pd(y1, y2), _mm_unpackhi_pd(y0, y3));
-    }
-    return true;
-}
-
-// Whether the point goes to the 4-point Lagrange form: chosen, and neither
-// ill-conditioned nor ringing there.
-bool InterpolateData::lagrangeApplies(const Stencil& s) const
-{
-    return InterpolationType == 2 && !spreadOverSixDecades(s.c) && !wouldRing(s.g);
 }
 
 // The value at t in the stencil's middle interval where the Lagrange form

@@ -72,29 +72,53 @@ private:
         double a[4] = {0, 0, 0, 0};
     };
 
-    // The points interpolateAll leaves to the Lagrange form, evaluated
-    // together once the interval search is done: output index, abscissa,
-    // the stencil part by part, and the value; the first count entries are
-    // in use. Kept, with their room, for the next run.
-    struct LagrangePoints {
-        std::size_t count = 0;
-        std::vector<std::size_t> at;
-        std::vector<double> t, c[4], g[4], value;
+    // What interpolateAll makes of the abscissas alone (the caller's xData
+    // and output abscissas, bit for bit, with the settings that act on
+    // them), kept for the next run on the same ones: a search over several
+    // data sets on one grid is then left with the work the ordinates need.
+    // Finalize keeps it, as owners finalise between such data sets.
+    struct Plan {
+        // What a point's value is, once its interval is known.
+        enum Kind : unsigned char {
+            kFirst,     // the first output point at the first abscissa: yData[0]
+            kEnd,       // at or past the end: the last ordinate
+            kExact,     // on abscissa h: yData[h]
+            kZero,      // a step response before its ramp: 0
+            kInterior,  // Lagrange candidate with the stencil u[h-2 .. h+1]
+            kEdge,      // Lagrange candidate with an extended stencil
+            kOther      // valueInInterval decides
+        };
+        bool valid = false;
+        std::vector<double> xData, grid;  // the abscissas it was made for
+        int useLogX = 0, interpolationType = 0, stepData = 0;
+        std::size_t points = 0;  // output points
+        // Per output point: the interval index times eight plus the kind,
+        // and the abscissa t the value is taken at.
+        std::vector<std::size_t> code;
+        std::vector<double> t;
+        // Lagrange candidates, in output order. Interior ones: their
+        // quotients in blocks of four points (see
+        // CurveFit::LagrangeFromQuotients_4Point) and their first ordinate
+        // h-2; edge ones: twelve quotients each. The number of each kind.
+        std::size_t interior = 0, edge = 0;
+        std::vector<double> interiorQ, edgeQ;
+        std::vector<std::size_t> first;
+        // Per run: which interior candidates take the Lagrange value, and
+        // the values; per pair of neighbouring ordinates, whether either is
+        // zero or one is more than twice the other.
+        std::vector<unsigned char> use, rings;
+        std::vector<double> value;
     };
-    LagrangePoints lagrange;
-    // Per interval of the data, whether the Lagrange form certainly applies
-    // there (see markLagrangeIntervals).
-    std::vector<unsigned char> lagrangeIntervals;
+    Plan plan;
 
     bool checkArrays(std::stringstream& msg) const;
     bool prepareAbscissas(std::stringstream& msg);
     bool interpolateAll(const std::vector<double>& X, std::stringstream& msg);
     bool stencilAround(std::size_t h, double t, Stencil& s) const;
-    bool markLagrangeIntervals();
-    bool lagrangeApplies(const Stencil& s) const;
+    bool samePlan(const std::vector<double>& X) const;
+    bool makePlan(const std::vector<double>& X);
+    void markRingingPairs();
     bool valueInInterval(const Stencil& s, double t, CubicCache& cache, double* value);
-    bool reserveLagrangePoints(std::size_t count);
-    void evaluateLagrangePoints(std::vector<double>& y);
 };
 
 }  // namespace Veltramodels20200612
