@@ -670,3 +670,287 @@ TEST(InterpolateData, FourthStencilPointInTheLastInterval)
                     1e-12);
     }
 }
+
+// ------------------------------------------------ one object, many data sets
+
+namespace {
+
+// The settings of one interpolation and the grid it runs on.
+struct Settings {
+    int option = 0;  // x_DataOption
+    std::vector<double> grid;
+    double start = 0.0, step = 0.0;
+    int points = 0;
+    int type = 2, logX = 0, stepData = 1, differentiate = 1;
+};
+
+struct Outcome {
+    bool ok = false;
+    std::vector<double> out, grid;
+    double start = 0.0, step = 0.0;
+    long long lagrangeCalls = 0, cubicCalls = 0;
+    std::string msg;
+};
+
+Outcome runOn(InterpolateData& id, std::vector<double>& grid, std::vector<double>& out, const Settings& s)
+{
+    id.x_DataOption = s.option;
+    if (s.option == 1)
+        grid = s.grid;
+    id.x_Start = s.start;
+    id.x_Step = s.step;
+    id.nPtsOut = s.points;
+    id.InterpolationType = s.type;
+    id.UseLogX = s.logX;
+    id.StepData = s.stepData;
+    id.DifferentiateData = s.differentiate;
+    id.ScaleForFinalValue = 1;
+    const long long lagrange = id.Fit.LagrangeInterpolation_4PointCalls;
+    const long long cubic = id.Fit.ThirdOrderCoefficients_2PointCalls;
+    std::stringstream msg;
+    Outcome o;
+    o.ok = id.Setup(nullptr, msg) && id.Initialize(msg);
+    o.out = out;
+    o.grid = grid;
+    o.start = id.x_Start;
+    o.step = id.x_Step;
+    o.lagrangeCalls = id.Fit.LagrangeInterpolation_4PointCalls - lagrange;
+    o.cubicCalls = id.Fit.ThirdOrderCoefficients_2PointCalls - cubic;
+    o.msg = msg.str();
+    return o;
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// The interpolation of (x, y) by a reused object (its vectors refilled in
+// place) against a fresh one: the same values, grid, settings written back,
+// calls and messages, to the bit.
+void expectAsFresh(Rig& reused, const std::vector<double>& x, const std::vector<double>& y, const Settings& s,
+                   const std::string& what)
+{
+    reused.x.assign(x.begin(), x.end());
+    reused.y.assign(y.begin(), y.end());
+    const Outcome got = runOn(reused.id, reused.grid, reused.out, s);
+    Rig fresh(x, y);
+    const Outcome want = runOn(fresh.id, fresh.grid, fresh.out, s);
+    ASSERT_TRUE(want.ok) << what << ": " << want.msg;
+    EXPECT_EQ(got.ok, want.ok) << what;
+    EXPECT_EQ(got.msg, want.msg) << what;
+    EXPECT_TRUE(sameBits(got.out, want.out)) << what;
+    EXPECT_TRUE(sameBits(got.grid, want.grid)) << what;
+    EXPECT_EQ(std::memcmp(&got.start, &want.start, sizeof(double)), 0) << what;
+    EXPECT_EQ(std::memcmp(&got.step, &want.step, sizeof(double)), 0) << what;
+    EXPECT_EQ(got.lagrangeCalls, want.lagrangeCalls) << what;
+    EXPECT_EQ(got.cubicCalls, want.cubicCalls) << what;
+}
+
+// Uneven abscissas from 1.5e-12 over about a nanosecond.
+std::vector<double> unevenTimes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> gap(0.6e-11, 1.4e-11);
+    std::vector<double> x(n);
+    x[0] = 1.5e-12;
+    for (std::size_t i = 1; i < n; ++i)
+        x[i] = x[i - 1] + gap(rng);
+    return x;
+}
+
+// Step responses of the kinds a search meets: a delay of exact zeros, a rise
+// with ringing, sign changes, a settled tail; ordinates that jump, and a
+// zero in the middle, so that every path of the ordinates' tests is taken.
+std::vector<std::vector<double>> stepSets(std::size_t n)
+{
+    std::vector<std::vector<double>> sets;
+    for (int s = 0; s < 6; ++s) {
+        std::vector<double> y(n);
+        const double delay = 0.1 * n + 3.0 * s;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double k = static_cast<double>(i) - delay;
+            y[i] = k <= 0.0 ? 0.0 : (0.5 + 0.1 * s) * (1.0 - std::exp(-k / (4.0 + s)) * std::cos(0.7 * k));
+        }
+        if (s == 2)
+            y[n / 2] = 0.0;
+        if (s == 3)
+            for (std::size_t i = n / 3; i < n / 3 + 6; ++i)
+                y[i] *= (i % 2 == 0) ? 3.0 : -1.0;
+        if (s == 4)
+            for (double& v : y)
+                v -= 0.2;
+        sets.push_back(y);
+    }
+    return sets;
+}
+
+}  // namespace
+
+// A search over many step responses on one time axis and one grid: each
+// run of the same object is what a fresh object makes of that response.
+TEST(InterpolateData, ReusedObjectOverManyDataSetsIsAsFresh)
+{
+    const std::size_t n = 61;
+    const std::vector<double> x = unevenTimes(n, 5);
+    Settings generated;
+    generated.start = 0.0 + x[0];
+    generated.step = 0.37e-11;
+    generated.points = static_cast<int>((x.back() - x[0]) / generated.step);
+    Settings given = generated;
+    given.option = 1;
+    // Before the data, on abscissas, in the first and last intervals, past
+    // the end, and a step back.
+    given.grid = {x[0] - 2e-11, x[0] - 0.5e-11, x[0], 0.5 * (x[0] + x[1]), x[1], 0.3 * x[1] + 0.7 * x[2]};
+    for (std::size_t i = 2; i + 1 < n; ++i)
+        given.grid.push_back(x[i] - 0.25 * (x[i] - x[i - 1]));
+    given.grid.push_back(x[20] + 0.5 * (x[21] - x[20]));
+    given.grid.push_back(0.5 * (x[n - 2] + x[n - 1]));
+    given.grid.push_back(x[n - 1]);
+    given.grid.push_back(x[n - 1] + 1e-11);
+    for (Settings s : {generated, given}) {
+        for (int type = 0; type <= 2; ++type) {
+            for (int stepData = 0; stepData <= 1; ++stepData) {
+                s.type = type;
+                s.stepData = stepData;
+                s.differentiate = stepData;
+                Rig reused(x, x);
+                int set = 0;
+                for (const std::vector<double>& y : stepSets(n)) {
+                    expectAsFresh(reused, x, y, s,
+                                  "option " + std::to_string(s.option) + ", type " + std::to_string(type) +
+                                      ", step " + std::to_string(stepData) + ", set " +
+                                      std::to_string(set++));
+                }
+            }
+        }
+    }
+}
+
+// The same object with the abscissas changed in place (same size, one value
+// by one unit in the last place), then with new output abscissas and new
+// settings: each run is what a fresh object makes of it.
+TEST(InterpolateData, ReusedObjectNoticesChangedAbscissasGridAndSettings)
+{
+    const std::size_t n = 40;
+    const std::vector<double> x = unevenTimes(n, 9);
+    const std::vector<std::vector<double>> ys = stepSets(n);
+    Settings s;
+    s.option = 1;
+    for (std::size_t i = 1; i < n; ++i)
+        s.grid.push_back(x[i] - 0.4 * (x[i] - x[i - 1]));
+    Rig r(x, x);
+    expectAsFresh(r, x, ys[0], s, "first run");
+
+    std::vector<double> moved = x;
+    moved[17] = std::nextafter(moved[17], 1.0);  // an exact hit no more
+    s.grid[16] = x[17];
+    expectAsFresh(r, x, ys[1], s, "on an abscissa");
+    expectAsFresh(r, moved, ys[1], s, "abscissa one ulp up");
+    moved[30] = 0.5 * (moved[29] + moved[30]);
+    expectAsFresh(r, moved, ys[1], s, "abscissa moved");
+    expectAsFresh(r, moved, ys[2], s, "same abscissas again");
+
+    s.grid[3] = std::nextafter(s.grid[3], 0.0);
+    expectAsFresh(r, moved, ys[2], s, "grid point one ulp down");
+    s.grid.pop_back();
+    expectAsFresh(r, moved, ys[2], s, "shorter grid");
+    s.grid.insert(s.grid.begin(), moved[0] - 3e-11);  // before a step's ramp
+    expectAsFresh(r, moved, ys[4], s, "before the data");
+    s.stepData = 0;
+    expectAsFresh(r, moved, ys[4], s, "before the data, not step data");
+    s.stepData = 1;
+    expectAsFresh(r, moved, ys[4], s, "before the data, step data again");
+
+    Settings g;
+    g.start = x[0];
+    g.step = 0.5e-11;
+    g.points = 50;
+    expectAsFresh(r, moved, ys[3], g, "generated grid");
+    g.step = 0.51e-11;
+    expectAsFresh(r, moved, ys[3], g, "another step");
+    g.start = x[0] + 0.2e-11;
+    expectAsFresh(r, moved, ys[3], g, "another start");
+    g.points = 49;
+    expectAsFresh(r, moved, ys[3], g, "fewer points");
+    g.stepData = 0;
+    expectAsFresh(r, moved, ys[3], g, "not step data");
+    g.type = 1;
+    expectAsFresh(r, moved, ys[3], g, "cubic");
+    g.type = 0;
+    expectAsFresh(r, moved, ys[3], g, "linear");
+    g.type = 2;
+    g.logX = 1;
+    g.differentiate = 0;
+    expectAsFresh(r, moved, ys[5], g, "logarithmic abscissa");
+    g.logX = 0;
+    expectAsFresh(r, moved, ys[5], g, "linear abscissa again");
+}
+
+// One object over smooth data, data with a zero and a jump, and smooth data
+// again, on the same abscissas: every point, from the first interval to the
+// last, takes the value a plain reading of the rule gives (the Lagrange form
+// unless the stencil would ring, where the linear value), and every Lagrange
+// value is counted.
+TEST(InterpolateData, ZerosAndJumpsBetweenReusedRunsFollowTheRule)
+{
+    const std::size_t n = 16;
+    // Uneven intervals: no two stencils alike.
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = static_cast<double>(i) + 0.05 * static_cast<double>(i * i);
+    std::vector<double> smooth(n);
+    for (std::size_t i = 0; i < n; ++i)
+        smooth[i] = 1.0 + 0.1 * static_cast<double>(i) + 0.03 * static_cast<double>(i * i);
+    // A zero (next to ordinates that would not ring with 1 in its place):
+    // the stencils of intervals 3 to 6 would ring; a jump up: 10 to 13; a
+    // drop at the end: 14.
+    std::vector<double> rough = smooth;
+    rough[4] = 0.0;
+    rough[11] = 3.0 * rough[11];
+    rough[15] = rough[14] / 3.0;
+    std::vector<double> grid;  // intervals 1 to n-1
+    for (std::size_t h = 1; h < n; ++h)
+        grid.push_back(0.5 * (x[h - 1] + x[h]));
+    Rig r(x, smooth);
+    int lagrangeSeen = 0, linearSeen = 0;
+    for (const std::vector<double>* data : {&smooth, &rough, &smooth, &rough}) {
+        r.y = *data;
+        const long long before = r.id.Fit.LagrangeInterpolation_4PointCalls;
+        ASSERT_TRUE(r.onGrid(grid, 2, 1));
+        const std::vector<double>& yd = *data;
+        long long lagrange = 0;
+        for (std::size_t j = 0; j < grid.size(); ++j) {
+            const std::size_t h = j + 1;
+            double c[4] = {0, 0, 0, 0}, g[4] = {0, 0, 0, 0};
+            if (h == 1) {  // a step is zero before the data
+                const double cs[4] = {-x[1], 0, x[1], x[2]}, gs[4] = {0, yd[0], yd[1], yd[2]};
+                std::copy(cs, cs + 4, c);
+                std::copy(gs, gs + 4, g);
+            } else if (h == n - 1) {  // and holds its last value after them
+                const double cs[4] = {x[n - 3], x[n - 2], x[n - 1], 2 * x[n - 1] - x[n - 2]};
+                const double gs[4] = {yd[n - 3], yd[n - 2], yd[n - 1], yd[n - 1]};
+                std::copy(cs, cs + 4, c);
+                std::copy(gs, gs + 4, g);
+            } else {
+                std::copy(&x[h - 2], &x[h - 2] + 4, c);
+                std::copy(&yd[h - 2], &yd[h - 2] + 4, g);
+            }
+            const bool rings = g[0] == 0 || g[1] == 0 || g[2] == 0 || g[3] == 0 || g[1] / g[0] > 2 ||
+                               g[0] / g[1] > 2 || g[2] / g[3] > 2 || g[3] / g[2] > 2;
+            const double t = grid[j];
+            const double want =
+                rings ? g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]) : lagrangeRef(t, c, g);
+            // The two forms differ visibly here.
+            EXPECT_GT(std::fabs(lagrangeRef(t, c, g) - (g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1]))),
+                      1e-3)
+                << j;
+            EXPECT_NEAR(r.out[j], want, 1e-12 * std::fabs(want)) << "point " << j;
+            lagrange += rings ? 0 : 1;
+            (rings ? linearSeen : lagrangeSeen) += 1;
+        }
+        EXPECT_EQ(r.id.Fit.LagrangeInterpolation_4PointCalls - before, lagrange);
+    }
+    EXPECT_GT(lagrangeSeen, 0);
+    EXPECT_GT(linearSeen, 0);
+}
