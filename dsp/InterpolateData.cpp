@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 
 #include <emmintrin.h>
@@ -460,6 +461,8 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
     try {
         p.interiorQ.resize(48 * blocks);
         p.first.resize(4 * blocks);
+        p.at.resize(p.interior);
+        p.others.resize(m - p.interior);
         p.use.resize(4 * blocks);
         p.value.resize(4 * blocks);
         p.edgeQ.resize(12 * p.edge);
@@ -469,12 +472,15 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
     // The room past the last candidate holds readable stand-ins.
     std::fill(p.first.begin(), p.first.end(), 0);
     std::fill(p.use.begin(), p.use.end(), 0);
-    size_t i = 0, e = 0;
+    size_t i = 0, e = 0, o = 0;
     for (size_t j = 0; j < m; ++j) {
         const size_t hj = p.code[j] / 8;
         const size_t kind = p.code[j] % 8;
         double q[12];
+        if (kind != Plan::kInterior)
+            p.others[o++] = j;
         if (kind == Plan::kInterior) {
+            p.at[i] = j;
             CurveFit::LagrangeQuotients_4Point(p.t[j], u + hj - 2, q);
             double* block = &p.interiorQ[48 * (i / 4) + i % 4];
             for (int k = 0; k < 12; ++k)
@@ -497,15 +503,37 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
 // has them), each quotient the same correctly rounded one as alone; a zero
 // ordinate is replaced by 1 before dividing, so that no quotient is formed
 // with it.
+//
+// Most pairs of a smooth curve are settled without the divider: where both
+// magnitudes are normal numbers and each is at most 1.5 times the other
+// (the product rounded, at most half a unit in its last place above 1.5
+// times), neither is zero and the exact quotients' magnitudes are below
+// 1.5 * (1 + 2^-52) < 2, so neither rounded quotient is above 2. Where 1.5
+// times the larger overflows, the smaller is at most the largest double,
+// below 1.5 times the larger as well. Not-a-number fails every comparison
+// and takes the division.
 void InterpolateData::markRingingPairs()
 {
     const size_t n = xData->size();
     const double* g = yData->data();
     unsigned char* rings = plan.rings.data();
     const __m128d zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0), two = _mm_set1_pd(2.0);
+    const __m128d noSign = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
+    const __m128d smallestNormal = _mm_set1_pd(std::numeric_limits<double>::min());
+    const __m128d threeHalves = _mm_set1_pd(1.5);
     size_t k = 0;
     for (; k + 3 <= n; k += 2) {  // pairs k and k + 1
         const __m128d a = _mm_loadu_pd(g + k), b = _mm_loadu_pd(g + k + 1);
+        const __m128d ma = _mm_and_pd(a, noSign), mb = _mm_and_pd(b, noSign);
+        const __m128d near =
+            _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(ma, smallestNormal), _mm_cmpge_pd(mb, smallestNormal)),
+                       _mm_and_pd(_mm_cmple_pd(mb, _mm_mul_pd(ma, threeHalves)),
+                                  _mm_cmple_pd(ma, _mm_mul_pd(mb, threeHalves))));
+        if (_mm_movemask_pd(near) == 3) {
+            rings[k] = 0;
+            rings[k + 1] = 0;
+            continue;
+        }
         const __m128d za = _mm_cmpeq_pd(a, zero), zb = _mm_cmpeq_pd(b, zero);
         const __m128d sa = _mm_or_pd(_mm_andnot_pd(za, a), _mm_and_pd(za, one));
         const __m128d sb = _mm_or_pd(_mm_andnot_pd(zb, b), _mm_and_pd(zb, one));
@@ -533,30 +561,45 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     const std::vector<double>& yd = *yData;
     const double* g = yd.data();
     const size_t n = xData->size();
-    const size_t m = X.size();
     std::vector<double>& y = *yOut;
     double* out = y.data();
 
-    // The interior candidates that take the Lagrange value: their stencil
-    // would not ring. Their values first, all together.
+    // The interior candidates: the Lagrange value where their stencil would
+    // not ring, computed all together, else the value in the interval. They
+    // come only with the Lagrange form, which keeps no state from point to
+    // point (no cubic coefficients) and cannot fail: their order against
+    // the other points does not matter.
+    CubicCache cache;
+    Stencil st;
     if (p.interior > 0) {
         markRingingPairs();
         const unsigned char* rings = p.rings.data();
+        const size_t* first = p.first.data();
+        unsigned char* use = p.use.data();
         for (size_t i = 0; i < p.interior; ++i)
-            p.use[i] = !(rings[p.first[i]] | rings[p.first[i] + 2]);
-        Fit.LagrangeFromQuotients_4Point(p.interior, p.interiorQ.data(), g, p.first.data(), p.use.data(),
-                                         p.value.data());
+            use[i] = !(rings[first[i]] | rings[first[i] + 2]);
+        Fit.LagrangeFromQuotients_4Point(p.interior, p.interiorQ.data(), g, first, use, p.value.data());
+        const size_t* at = p.at.data();
+        const double* value = p.value.data();
+        for (size_t i = 0; i < p.interior; ++i) {
+            const size_t j = at[i];
+            if (use[i] != 0) {
+                out[j] = value[i];
+                continue;
+            }
+            stencilAround(first[i] + 2, p.t[j], st);
+            if (!valueInInterval(st, p.t[j], cache, &out[j])) {
+                msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset)
+                    << ".";
+                return false;
+            }
+        }
     }
 
     const size_t* code = p.code.data();
     const double* ts = p.t.data();
-    const unsigned char* use = p.use.data();
-    const double* value = p.value.data();
     const double* edgeQ = p.edgeQ.data();
-    CubicCache cache;
-    Stencil st;
-    size_t i = 0;
-    for (size_t j = 0; j < m; ++j) {
+    for (size_t j : p.others) {
         const size_t h = code[j] / 8;
         const double t = ts[j];
         switch (code[j] % 8) {
@@ -572,14 +615,6 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
         case Plan::kZero:
             out[j] = 0.0;
             continue;
-        case Plan::kInterior:
-            if (use[i] != 0) {
-                out[j] = value[i++];
-                continue;
-            }
-            ++i;
-            stencilAround(h, t, st);
-            break;
         case Plan::kEdge:
             stencilAround(h, t, st);
             if (!wouldRing(st.g)) {

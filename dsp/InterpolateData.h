@@ -98,11 +98,15 @@ private:
         std::vector<double> t;
         // Lagrange candidates, in output order. Interior ones: their
         // quotients in blocks of four points (see
-        // CurveFit::LagrangeFromQuotients_4Point) and their first ordinate
-        // h-2; edge ones: twelve quotients each. The number of each kind.
+        // CurveFit::LagrangeFromQuotients_4Point), their first ordinate h-2
+        // and their output index; edge ones: twelve quotients each. The
+        // number of each kind.
         std::size_t interior = 0, edge = 0;
         std::vector<double> interiorQ, edgeQ;
-        std::vector<std::size_t> first;
+        std::vector<std::size_t> first, at;
+        // The output indices of the points that are not interior
+        // candidates, in order.
+        std::vector<std::size_t> others;
         // Per run: which interior candidates take the Lagrange value, and
         // the values; per pair of neighbouring ordinates, whether either is
         // zero or one is more than twice the other.

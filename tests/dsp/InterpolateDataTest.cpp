@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -953,4 +954,83 @@ TEST(InterpolateData, ZerosAndJumpsBetweenReusedRunsFollowTheRule)
     }
     EXPECT_GT(lagrangeSeen, 0);
     EXPECT_GT(linearSeen, 0);
+}
+
+// Ordinates at the edges of the ringing test: quotients of exactly 2, one
+// unit above, 1.5 and just above, of both signs, zeros, subnormal, huge,
+// infinite and not-a-number ordinates, each pair next to a harmless one in
+// an interior stencil. Every point takes, to the bit, the one-point
+// Lagrange value or the linear value as a plain reading of the rule
+// decides, on the first run and on runs that reuse the abscissas.
+TEST(InterpolateData, RingingTestAtItsEdgesFollowsTheRule)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double big = std::numeric_limits<double>::max();
+    const double tiny = std::numeric_limits<double>::min();
+    const double pairs[][2] = {{1, 1.5},
+                               {1.5, 1},
+                               {1, std::nextafter(1.5, 2.0)},
+                               {1, 2},
+                               {2, 1},
+                               {1, std::nextafter(2.0, 3.0)},
+                               {std::nextafter(2.0, 3.0), 1},
+                               {1, 2.25},
+                               {-1, -1.5},
+                               {-1, 2.5},
+                               {-2.5, 1},
+                               {0, 0},
+                               {1, 0},
+                               {0, 1},
+                               {1e-310, 1.2e-310},
+                               {tiny, 1.5 * tiny},
+                               {1e-310, 1},
+                               {big, big / 1.25},
+                               {big / 1.25, big},
+                               {inf, inf},
+                               {inf, 1},
+                               {std::nan(""), 1},
+                               {1, std::nan("")}};
+    std::vector<double> y;
+    for (const auto& p : pairs) {
+        y.push_back(p[0]);
+        y.push_back(p[1]);
+        y.push_back(1.0);
+        y.push_back(1.25);
+    }
+    // Zeros in both pairs that are tested together.
+    for (double v : {0.0, 0.0, 0.0, 1.0, 1.25, 1.0, 1.25})
+        y.push_back(v);
+    const std::size_t n = y.size();
+    const std::vector<double> x = range(0, 1, static_cast<int>(n));
+    std::vector<double> grid;
+    for (std::size_t h = 2; h + 2 <= n; ++h)
+        grid.push_back(static_cast<double>(h) - 0.375);
+    Rig r(x, y);
+    int lagrange = 0, linear = 0;
+    for (int run = 0; run < 3; ++run) {
+        // The third run on ordinates in reverse order.
+        if (run == 2)
+            std::reverse(r.y.begin(), r.y.end());
+        const std::vector<double> yd = r.y;
+        ASSERT_TRUE(r.onGrid(grid, 2, 0)) << r.msg.str();
+        for (std::size_t j = 0; j < grid.size(); ++j) {
+            const std::size_t h = j + 2;
+            const double* c = &x[h - 2];
+            const double* g = &yd[h - 2];
+            const double t = grid[j];
+            const bool rings = g[0] == 0 || g[1] == 0 || g[2] == 0 || g[3] == 0 || g[1] / g[0] > 2 ||
+                               g[0] / g[1] > 2 || g[2] / g[3] > 2 || g[3] / g[2] > 2;
+            CurveFit one;
+            const double want =
+                rings ? g[1] + (g[2] - g[1]) * (t - c[1]) / (c[2] - c[1])
+                      : one.LagrangeInterpolation_4Point(t, c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
+            const bool same =
+                std::memcmp(&r.out[j], &want, sizeof want) == 0 || (std::isnan(r.out[j]) && std::isnan(want));
+            EXPECT_TRUE(same) << "run " << run << ", interval " << h << ": " << r.out[j] << " vs " << want
+                              << (rings ? " (linear)" : " (Lagrange)");
+            (rings ? linear : lagrange) += 1;
+        }
+    }
+    EXPECT_GT(lagrange, 20);
+    EXPECT_GT(linear, 20);
 }
