@@ -4,6 +4,9 @@
 
 #include <immintrin.h>
 
+#include <cstdint>
+#include <cstring>
+
 namespace Veltramodels20200612 {
 
 CurveFit::CurveFit(std::ofstream* useFile)
@@ -73,30 +76,74 @@ __attribute__((target("avx"))) std::size_t lagrangeFourAtATime(std::size_t count
     return i;
 }
 
-// lagrangeFromQuotients for four points of a block, each lane through its
-// operations in their order, with no fused multiply-add. Ordinates four at a
-// time from each point's first ordinate, turned into one register per
-// stencil position. Only lanes in use are stored.
-__attribute__((target("avx"))) void lagrangeBlockAvx(const double* q, const double* y,
-                                                     const std::size_t* first, const unsigned char* use,
-                                                     double* out)
+// The four-point stencils of four points, each four values in a row from
+// the point's first index, turned into one register per stencil position.
+__attribute__((target("avx"))) inline void stencilsAvx(const double* v, const std::size_t* first,
+                                                       __m256d out[4])
 {
-    const __m256d r0 = _mm256_loadu_pd(y + first[0]), r1 = _mm256_loadu_pd(y + first[1]);
-    const __m256d r2 = _mm256_loadu_pd(y + first[2]), r3 = _mm256_loadu_pd(y + first[3]);
+    const __m256d r0 = _mm256_loadu_pd(v + first[0]), r1 = _mm256_loadu_pd(v + first[1]);
+    const __m256d r2 = _mm256_loadu_pd(v + first[2]), r3 = _mm256_loadu_pd(v + first[3]);
     const __m256d lo01 = _mm256_unpacklo_pd(r0, r1), hi01 = _mm256_unpackhi_pd(r0, r1);
     const __m256d lo23 = _mm256_unpacklo_pd(r2, r3), hi23 = _mm256_unpackhi_pd(r2, r3);
-    const __m256d Y[4] = {_mm256_permute2f128_pd(lo01, lo23, 0x20), _mm256_permute2f128_pd(hi01, hi23, 0x20),
-                          _mm256_permute2f128_pd(lo01, lo23, 0x31), _mm256_permute2f128_pd(hi01, hi23, 0x31)};
-    __m256d sum = _mm256_setzero_pd();
-    for (int k = 0; k < 4; ++k) {
-        __m256d term = Y[k];
-        for (int p = 0; p < 3; ++p)
-            term = _mm256_mul_pd(term, _mm256_loadu_pd(q + 4 * (3 * k + p)));
-        sum = _mm256_add_pd(sum, term);
+    out[0] = _mm256_permute2f128_pd(lo01, lo23, 0x20);
+    out[1] = _mm256_permute2f128_pd(hi01, hi23, 0x20);
+    out[2] = _mm256_permute2f128_pd(lo01, lo23, 0x31);
+    out[3] = _mm256_permute2f128_pd(hi01, hi23, 0x31);
+}
+
+// lagrangeFromQuotients for the whole blocks of four points, each lane
+// through its operations in their order, with no fused multiply-add. A
+// block without a point in use is skipped; in a block with some, only their
+// lanes are stored. Returns the number of points done, a multiple of four.
+__attribute__((target("avx"))) std::size_t lagrangeBlocksAvx(std::size_t count, const double* q,
+                                                             const double* y, const std::size_t* first,
+                                                             const unsigned char* use, double* out)
+{
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4, q += 48) {
+        std::uint32_t lanes;
+        std::memcpy(&lanes, use + i, sizeof lanes);
+        if (lanes == 0)
+            continue;
+        __m256d Y[4];
+        stencilsAvx(y, first + i, Y);
+        __m256d sum = _mm256_setzero_pd();
+        for (int k = 0; k < 4; ++k) {
+            __m256d term = Y[k];
+            for (int p = 0; p < 3; ++p)
+                term = _mm256_mul_pd(term, _mm256_loadu_pd(q + 4 * (3 * k + p)));
+            sum = _mm256_add_pd(sum, term);
+        }
+        if (use[i] != 0 && use[i + 1] != 0 && use[i + 2] != 0 && use[i + 3] != 0) {
+            _mm256_storeu_pd(out + i, sum);
+        } else {
+            const __m256i mask = _mm256_set_epi64x(use[i + 3] != 0 ? -1 : 0, use[i + 2] != 0 ? -1 : 0,
+                                                   use[i + 1] != 0 ? -1 : 0, use[i] != 0 ? -1 : 0);
+            _mm256_maskstore_pd(out + i, mask, sum);
+        }
     }
-    const __m256i mask = _mm256_set_epi64x(use[3] != 0 ? -1 : 0, use[2] != 0 ? -1 : 0, use[1] != 0 ? -1 : 0,
-                                           use[0] != 0 ? -1 : 0);
-    _mm256_maskstore_pd(out, mask, sum);
+    return i;
+}
+
+// LagrangeQuotients_4Point for the whole blocks of four points, each lane
+// the same correctly rounded quotients. Returns the number of points done.
+__attribute__((target("avx"))) std::size_t lagrangeQuotientBlocksAvx(std::size_t count, const double* t,
+                                                                     const double* x,
+                                                                     const std::size_t* first, double* q)
+{
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4, q += 48) {
+        const __m256d T = _mm256_loadu_pd(t + i);
+        __m256d X[4];
+        stencilsAvx(x, first + i, X);
+        int p = 0;
+        for (int k = 0; k < 4; ++k)
+            for (int j = 0; j < 4; ++j)
+                if (j != k)
+                    _mm256_storeu_pd(q + 4 * p++,
+                                     _mm256_div_pd(_mm256_sub_pd(T, X[j]), _mm256_sub_pd(X[k], X[j])));
+    }
+    return i;
 }
 #endif
 
@@ -119,6 +166,23 @@ void CurveFit::LagrangeQuotients_4Point(double t, const double* x, double* q)
             if (j != k)
                 q[p++] = (t - x[j]) / (x[k] - x[j]);
         }
+    }
+}
+
+void CurveFit::LagrangeQuotients_4Point(std::size_t count, const double* t, const double* x,
+                                        const std::size_t* first, double* q)
+{
+    std::size_t i = 0;
+#ifdef VM_CURVEFIT_AVX
+    static const bool haveAvx = __builtin_cpu_supports("avx");
+    if (haveAvx)
+        i = lagrangeQuotientBlocksAvx(count, t, x, first, q);
+#endif
+    for (; i < count; ++i) {
+        double qi[12];
+        LagrangeQuotients_4Point(t[i], x + first[i], qi);
+        for (int p = 0; p < 12; ++p)
+            q[12 * (i - i % 4) + 4 * p + i % 4] = qi[p];
     }
 }
 
@@ -146,12 +210,8 @@ void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, 
     std::size_t i = 0;
 #ifdef VM_CURVEFIT_AVX
     static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx) {
-        for (; i + 4 <= count; i += 4) {
-            if ((use[i] | use[i + 1] | use[i + 2] | use[i + 3]) != 0)
-                lagrangeBlockAvx(q + 12 * i, y, first + i, use + i, out + i);
-        }
-    }
+    if (haveAvx)
+        i = lagrangeBlocksAvx(count, q, y, first, use, out);
 #endif
     for (; i < count; ++i) {
         if (use[i] != 0)

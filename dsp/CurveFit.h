@@ -35,6 +35,11 @@ public:
     // quotients (t - x_j) / (x_k - x_j), j != k, in the order the value takes
     // them: q[3k], q[3k+1], q[3k+2] go with ordinate k. Not counted.
     static void LagrangeQuotients_4Point(double t, const double* x, double* q);
+    // The same for count points at t[0 .. count-1], their abscissas at
+    // x[first[i]] .. x[first[i] + 3], into the blocks of four points that
+    // the many-point value below reads.
+    static void LagrangeQuotients_4Point(std::size_t count, const double* t, const double* x,
+                                         const std::size_t* first, double* q);
     // The value from such quotients and ordinates y[0 .. 3]: to the bit what
     // the one-point form gives for t, x and y. Counted as a call.
     double LagrangeFromQuotients_4Point(const double* q, const double* y);

@@ -476,22 +476,20 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
     for (size_t j = 0; j < m; ++j) {
         const size_t hj = p.code[j] / 8;
         const size_t kind = p.code[j] % 8;
-        double q[12];
-        if (kind != Plan::kInterior)
-            p.others[o++] = j;
         if (kind == Plan::kInterior) {
             p.at[i] = j;
-            CurveFit::LagrangeQuotients_4Point(p.t[j], u + hj - 2, q);
-            double* block = &p.interiorQ[48 * (i / 4) + i % 4];
-            for (int k = 0; k < 12; ++k)
-                block[4 * k] = q[k];
+            p.value[i] = p.t[j];  // the candidates' abscissas, until the first run
             p.first[i++] = hj - 2;
-        } else if (kind == Plan::kEdge) {
+            continue;
+        }
+        p.others[o++] = j;
+        if (kind == Plan::kEdge) {
             Stencil st;
             stencilAround(hj, p.t[j], st);
             CurveFit::LagrangeQuotients_4Point(p.t[j], st.c, &p.edgeQ[12 * e++]);
         }
     }
+    CurveFit::LagrangeQuotients_4Point(p.interior, p.value.data(), u, p.first.data(), p.interiorQ.data());
     p.valid = true;
     return true;
 }

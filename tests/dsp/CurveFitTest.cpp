@@ -259,6 +259,14 @@ TEST(CurveFit, LagrangeFromQuotientsIsTheOnePointForm)
             use[i] = (count < 8 || rng() % 3 != 0) ? 1 : 0;
             out[i] = -7.0 - static_cast<double>(i);
         }
+        // The many-point quotients are the one-point ones, to the bit, in
+        // their places in the blocks.
+        std::vector<double> manyQ(48 * blocks, std::nan(""));
+        std::vector<std::size_t> xFirst(count);
+        for (std::size_t i = 0; i < count; ++i)
+            xFirst[i] = 4 * i;
+        CurveFit::LagrangeQuotients_4Point(count, t.data(), x.data(), xFirst.data(), manyQ.data());
+        ASSERT_EQ(std::memcmp(manyQ.data(), q.data(), q.size() * sizeof(double)), 0) << count << " points";
         CurveFit many, single, one;
         many.LagrangeFromQuotients_4Point(count, q.data(), y.data(), first.data(), use.data(), out.data());
         long long used = 0;
