@@ -1034,3 +1034,30 @@ TEST(InterpolateData, RingingTestAtItsEdgesFollowsTheRule)
     EXPECT_GT(lagrange, 20);
     EXPECT_GT(linear, 20);
 }
+
+// A repeated, descending or not-a-number abscissa is found wherever it is,
+// for odd and even sizes: named in the message, the first one if several.
+TEST(InterpolateData, SetupFindsAnAbscissaOutOfOrderAnywhere)
+{
+    for (int n = 4; n <= 9; ++n) {
+        Rig fine(range(0, 1, n), range(0, 1, n));
+        fine.id.nPtsOut = 2;
+        EXPECT_TRUE(fine.id.Setup(nullptr, fine.msg)) << n << ": " << fine.msg.str();
+        for (int k = 1; k < n; ++k) {
+            for (double bad :
+                 {static_cast<double>(k - 1), k - 1.5, std::numeric_limits<double>::quiet_NaN()}) {
+                std::vector<double> x = range(0, 1, n);
+                x[k] = bad;
+                if (k + 2 < n)
+                    x[k + 2] = x[k + 1];  // a later one is not reported
+                Rig r(x, range(0, 1, n));
+                r.id.nPtsOut = 2;
+                EXPECT_FALSE(r.id.Setup(nullptr, r.msg)) << n << ", " << k;
+                std::ostringstream want;
+                want << "xData[" << k + 1 << "] = " << x[k] << "  <= xData[" << k << "] = " << x[k - 1]
+                     << ". X-axis data must be in non-repeating ascending order.";
+                EXPECT_EQ(r.msg.str(), want.str()) << n << ", " << k;
+            }
+        }
+    }
+}
