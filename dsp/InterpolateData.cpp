@@ -420,6 +420,7 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
         p.first.clear();
         p.interiorQ.clear();
         p.rings.resize(n - 1);
+        p.openPairs.resize(n);
     } catch (const std::exception&) {
         return false;
     }
@@ -522,8 +523,8 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
 // times the larger overflows, the smaller is at most the largest double,
 // below 1.5 times the larger as well. Not-a-number fails every comparison
 // and takes the quotients. The products go two pairs per SSE2 register
-// (every x86-64 processor has them); the few pairs they leave open are
-// tested one by one after.
+// (every x86-64 processor has them); the pairs they leave open are tested
+// one by one after.
 void InterpolateData::markRingingPairs()
 {
     const size_t n = xData->size();
@@ -532,27 +533,33 @@ void InterpolateData::markRingingPairs()
     const __m128d noSign = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffffLL));
     const __m128d smallestNormal = _mm_set1_pd(std::numeric_limits<double>::min());
     const __m128d threeHalves = _mm_set1_pd(1.5);
-    // Without a branch per pair: 0 where the products settle it, 2 where
-    // the quotients must be formed.
-    size_t k = 0;
-    for (; k + 3 <= n; k += 2) {  // pairs k and k + 1
-        const __m128d ma = _mm_and_pd(_mm_loadu_pd(g + k), noSign),
-                      mb = _mm_and_pd(_mm_loadu_pd(g + k + 1), noSign);
-        const __m128d near =
+    // Four pairs at a time: 0 where the products settle them; the others,
+    // few in a smooth curve, are listed to be tested after.
+    const auto nearPairs = [&](const double* v) {
+        const __m128d ma = _mm_and_pd(_mm_loadu_pd(v), noSign), mb = _mm_and_pd(_mm_loadu_pd(v + 1), noSign);
+        return _mm_movemask_pd(
             _mm_and_pd(_mm_and_pd(_mm_cmpge_pd(ma, smallestNormal), _mm_cmpge_pd(mb, smallestNormal)),
                        _mm_and_pd(_mm_cmple_pd(mb, _mm_mul_pd(ma, threeHalves)),
-                                  _mm_cmple_pd(ma, _mm_mul_pd(mb, threeHalves))));
-        const int bits = _mm_movemask_pd(near);
-        rings[k] = (bits & 1) != 0 ? 0 : 2;
-        rings[k + 1] = (bits & 2) != 0 ? 0 : 2;
+                                  _mm_cmple_pd(ma, _mm_mul_pd(mb, threeHalves)))));
+    };
+    size_t* open = plan.openPairs.data();
+    size_t opened = 0;
+    size_t k = 0;
+    for (; k + 5 <= n; k += 4) {  // pairs k .. k + 3
+        const int near = nearPairs(g + k) | nearPairs(g + k + 2) << 2;
+        std::memset(rings + k, 0, 4);
+        if (near != 15) {
+            for (int l = 0; l < 4; ++l)
+                if ((near & 1 << l) == 0)
+                    open[opened++] = k + l;
+        }
     }
     for (; k + 2 <= n; ++k)
-        rings[k] = 2;
-    for (k = 0; k + 2 <= n; ++k) {
-        if (rings[k] != 0) {
-            const double a = g[k], b = g[k + 1];
-            rings[k] = a == 0.0 || b == 0.0 || b / a > 2.0 || a / b > 2.0;
-        }
+        open[opened++] = k;
+    for (size_t i = 0; i < opened; ++i) {
+        const size_t o = open[i];
+        const double a = g[o], b = g[o + 1];
+        rings[o] = a == 0.0 || b == 0.0 || b / a > 2.0 || a / b > 2.0;
     }
 }
 

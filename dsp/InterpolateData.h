@@ -112,6 +112,7 @@ private:
         // zero or one is more than twice the other.
         std::vector<unsigned char> use, rings;
         std::vector<double> value;
+        std::vector<std::size_t> openPairs;  // room for markRingingPairs
     };
     Plan plan;
 
