@@ -278,8 +278,12 @@ bool InterpolateData::DoInterpolation(int nPts, std::stringstream& msg)
         return false;
     }
     std::vector<double>& X = *x_Data;
-    for (size_t i = 0; i < n; ++i) {
-        X[i] = double(i) * x_Step + x_Start;
+    // The settings in locals, which the stores into X cannot alias, and an
+    // int index (n comes from an int): the loop vectorises. The same values.
+    const double step = x_Step, start = x_Start;
+    double* grid = X.data();
+    for (int i = 0; i < static_cast<int>(n); ++i) {
+        grid[i] = double(i) * step + start;
     }
     if (n > 0 && X[n - 1] > xData->back()) {
         X[n - 1] = xData->back();
@@ -585,24 +589,27 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     // the other points does not matter.
     CubicCache cache;
     Stencil st;
-    if (p.interior > 0) {
+    // The count in a local: the byte stores below could otherwise alias it.
+    const size_t interior = p.interior;
+    if (interior > 0) {
         markRingingPairs();
         const unsigned char* rings = p.rings.data();
         const size_t* first = p.first.data();
         unsigned char* use = p.use.data();
-        for (size_t i = 0; i < p.interior; ++i)
+        for (size_t i = 0; i < interior; ++i)
             use[i] = !(rings[first[i]] | rings[first[i] + 2]);
-        Fit.LagrangeFromQuotients_4Point(p.interior, p.interiorQ.data(), g, first, use, p.value.data());
+        Fit.LagrangeFromQuotients_4Point(interior, p.interiorQ.data(), g, first, use, p.value.data());
         const size_t* at = p.at.data();
         const double* value = p.value.data();
-        for (size_t i = 0; i < p.interior; ++i) {
+        const double* ts = p.t.data();
+        for (size_t i = 0; i < interior; ++i) {
             const size_t j = at[i];
             if (use[i] != 0) {
                 out[j] = value[i];
                 continue;
             }
-            stencilAround(first[i] + 2, p.t[j], st);
-            if (!valueInInterval(st, p.t[j], cache, &out[j])) {
+            stencilAround(first[i] + 2, ts[j], st);
+            if (!valueInInterval(st, ts[j], cache, &out[j])) {
                 msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset)
                     << ".";
                 return false;
