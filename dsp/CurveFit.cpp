@@ -93,11 +93,13 @@ __attribute__((target("avx"))) inline void stencilsAvx(const double* v, const st
 
 // lagrangeFromQuotients for the whole blocks of four points, each lane
 // through its operations in their order, with no fused multiply-add. A
-// block without a point in use is skipped; in a block with some, only their
-// lanes are stored. Returns the number of points done, a multiple of four.
+// block without a point in use is skipped; one with all four in use and
+// consecutive places is stored at once, the others lane by lane. Returns
+// the number of points done, a multiple of four.
 __attribute__((target("avx"))) std::size_t lagrangeBlocksAvx(std::size_t count, const double* q,
                                                              const double* y, const std::size_t* first,
-                                                             const unsigned char* use, double* out)
+                                                             const unsigned char* use, const std::size_t* at,
+                                                             double* out)
 {
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4, q += 48) {
@@ -114,12 +116,15 @@ __attribute__((target("avx"))) std::size_t lagrangeBlocksAvx(std::size_t count, 
                 term = _mm256_mul_pd(term, _mm256_loadu_pd(q + 4 * (3 * k + p)));
             sum = _mm256_add_pd(sum, term);
         }
-        if (use[i] != 0 && use[i + 1] != 0 && use[i + 2] != 0 && use[i + 3] != 0) {
-            _mm256_storeu_pd(out + i, sum);
+        if (use[i] != 0 && use[i + 1] != 0 && use[i + 2] != 0 && use[i + 3] != 0 && at[i + 1] == at[i] + 1 &&
+            at[i + 2] == at[i] + 2 && at[i + 3] == at[i] + 3) {
+            _mm256_storeu_pd(out + at[i], sum);
         } else {
-            const __m256i mask = _mm256_set_epi64x(use[i + 3] != 0 ? -1 : 0, use[i + 2] != 0 ? -1 : 0,
-                                                   use[i + 1] != 0 ? -1 : 0, use[i] != 0 ? -1 : 0);
-            _mm256_maskstore_pd(out + i, mask, sum);
+            double values[4];
+            _mm256_storeu_pd(values, sum);
+            for (int l = 0; l < 4; ++l)
+                if (use[i + l] != 0)
+                    out[at[i + l]] = values[l];
         }
     }
     return i;
@@ -196,7 +201,8 @@ double CurveFit::LagrangeFromQuotients_4Point(const double* q, const double* y)
 }
 
 void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, const double* y,
-                                            const std::size_t* first, const unsigned char* use, double* out)
+                                            const std::size_t* first, const unsigned char* use,
+                                            const std::size_t* at, double* out)
 {
     long long used = 0;
     for (std::size_t i = 0; i < count; ++i)
@@ -211,11 +217,11 @@ void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, 
 #ifdef VM_CURVEFIT_AVX
     static const bool haveAvx = __builtin_cpu_supports("avx");
     if (haveAvx)
-        i = lagrangeBlocksAvx(count, q, y, first, use, out);
+        i = lagrangeBlocksAvx(count, q, y, first, use, at, out);
 #endif
     for (; i < count; ++i) {
         if (use[i] != 0)
-            out[i] = lagrangeFromQuotients(q + 12 * (i - i % 4) + i % 4, 4, y + first[i]);
+            out[at[i]] = lagrangeFromQuotients(q + 12 * (i - i % 4) + i % 4, 4, y + first[i]);
     }
 }
 

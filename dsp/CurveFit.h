@@ -47,10 +47,11 @@ public:
     // q[48 * (i / 4) + 4 * p + i % 4], p = 0 .. 11 (blocks of four points,
     // quotient by quotient), and its ordinates at y[first[i]] ..
     // y[first[i] + 3], which must all be readable. Only points with use[i]
-    // nonzero are evaluated into out[i] and counted as calls; the others'
-    // out[i] are left as they are.
+    // nonzero are evaluated, into out[at[i]], and counted as calls; nothing
+    // else in out is written.
     void LagrangeFromQuotients_4Point(std::size_t count, const double* q, const double* y,
-                                      const std::size_t* first, const unsigned char* use, double* out);
+                                      const std::size_t* first, const unsigned char* use,
+                                      const std::size_t* at, double* out);
 
     // Coefficients of y = a0 + a1*x + a2*x^2 + a3*x^3 through (x1,y1) and
     // (x2,y2) with slope s1 at x1 and s2 at x2, by Cramer's rule. A singular

@@ -415,10 +415,12 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
     const double r = LogReference;
     const double last = u[n - 1];
     const double tol = (u[n - 1] - u[n - 2]) * 1e-6;
+    // Each point's interval index times eight plus its kind.
+    std::vector<size_t> code;
     try {
         p.xData.assign(xData->begin(), xData->end());
         p.grid.assign(X.begin(), X.end());
-        p.code.resize(m);
+        code.resize(m);
         p.t.resize(m);
         p.edgeQ.clear();
         p.first.clear();
@@ -431,7 +433,6 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
     p.useLogX = UseLogX;
     p.interpolationType = InterpolationType;
     p.stepData = StepData;
-    p.points = m;
     p.interior = 0;
     p.edge = 0;
     // The candidates are counted in a first pass, so that their room is
@@ -441,7 +442,7 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
         const double tx = X[j] - x0;
         p.t[j] = tx;
         if (j == 0 && tx == 0.0) {
-            p.code[j] = Plan::kFirst;
+            code[j] = Plan::kFirst;
             continue;
         }
         const double t = (UseLogX == 1) ? std::log(tx / r) : tx;
@@ -475,41 +476,41 @@ bool InterpolateData::makePlan(const std::vector<double>& X)
         } else {
             kind = Plan::kOther;
         }
-        p.code[j] = h * 8 + kind;
+        code[j] = h * 8 + kind;
     }
-    const size_t blocks = (p.interior + 3) / 4;
+    // The interior candidates' abscissas in a row, for their quotients.
+    std::vector<double> times;
     try {
-        p.interiorQ.resize(48 * blocks);
-        p.first.resize(4 * blocks);
+        p.interiorQ.resize(48 * ((p.interior + 3) / 4));
+        p.first.resize(p.interior);
         p.at.resize(p.interior);
+        p.use.resize(p.interior);
+        times.resize(p.interior);
         p.others.resize(m - p.interior);
-        p.use.resize(4 * blocks);
-        p.value.resize(4 * blocks);
+        p.otherCode.resize(m - p.interior);
         p.edgeQ.resize(12 * p.edge);
     } catch (const std::exception&) {
         return false;
     }
-    // The room past the last candidate holds readable stand-ins.
-    std::fill(p.first.begin(), p.first.end(), 0);
-    std::fill(p.use.begin(), p.use.end(), 0);
     size_t i = 0, e = 0, o = 0;
     for (size_t j = 0; j < m; ++j) {
-        const size_t hj = p.code[j] / 8;
-        const size_t kind = p.code[j] % 8;
+        const size_t hj = code[j] / 8;
+        const size_t kind = code[j] % 8;
         if (kind == Plan::kInterior) {
             p.at[i] = j;
-            p.value[i] = p.t[j];  // the candidates' abscissas, until the first run
+            times[i] = p.t[j];
             p.first[i++] = hj - 2;
             continue;
         }
-        p.others[o++] = j;
+        p.others[o] = j;
+        p.otherCode[o++] = code[j];
         if (kind == Plan::kEdge) {
             Stencil st;
             stencilAround(hj, p.t[j], st);
             CurveFit::LagrangeQuotients_4Point(p.t[j], st.c, &p.edgeQ[12 * e++]);
         }
     }
-    CurveFit::LagrangeQuotients_4Point(p.interior, p.value.data(), u, p.first.data(), p.interiorQ.data());
+    CurveFit::LagrangeQuotients_4Point(p.interior, times.data(), u, p.first.data(), p.interiorQ.data());
     p.valid = true;
     return true;
 }
@@ -598,16 +599,13 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
         unsigned char* use = p.use.data();
         for (size_t i = 0; i < interior; ++i)
             use[i] = !(rings[first[i]] | rings[first[i] + 2]);
-        Fit.LagrangeFromQuotients_4Point(interior, p.interiorQ.data(), g, first, use, p.value.data());
         const size_t* at = p.at.data();
-        const double* value = p.value.data();
+        Fit.LagrangeFromQuotients_4Point(interior, p.interiorQ.data(), g, first, use, at, out);
         const double* ts = p.t.data();
         for (size_t i = 0; i < interior; ++i) {
-            const size_t j = at[i];
-            if (use[i] != 0) {
-                out[j] = value[i];
+            if (use[i] != 0)
                 continue;
-            }
+            const size_t j = at[i];
             stencilAround(first[i] + 2, ts[j], st);
             if (!valueInInterval(st, ts[j], cache, &out[j])) {
                 msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset)
@@ -617,13 +615,14 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
         }
     }
 
-    const size_t* code = p.code.data();
+    const size_t* code = p.otherCode.data();
     const double* ts = p.t.data();
     const double* edgeQ = p.edgeQ.data();
-    for (size_t j : p.others) {
-        const size_t h = code[j] / 8;
+    for (size_t o = 0; o < p.others.size(); ++o) {
+        const size_t j = p.others[o];
+        const size_t h = code[o] / 8;
         const double t = ts[j];
-        switch (code[j] % 8) {
+        switch (code[o] % 8) {
         case Plan::kFirst:
             out[j] = g[0];
             continue;

@@ -91,10 +91,7 @@ private:
         bool valid = false;
         std::vector<double> xData, grid;  // the abscissas it was made for
         int useLogX = 0, interpolationType = 0, stepData = 0;
-        std::size_t points = 0;  // output points
-        // Per output point: the interval index times eight plus the kind,
-        // and the abscissa t the value is taken at.
-        std::vector<std::size_t> code;
+        // Per output point, the abscissa t its value is taken at.
         std::vector<double> t;
         // Lagrange candidates, in output order. Interior ones: their
         // quotients in blocks of four points (see
@@ -104,15 +101,14 @@ private:
         std::size_t interior = 0, edge = 0;
         std::vector<double> interiorQ, edgeQ;
         std::vector<std::size_t> first, at;
-        // The output indices of the points that are not interior
-        // candidates, in order.
-        std::vector<std::size_t> others;
-        // Per run: which interior candidates take the Lagrange value, and
-        // the values; per pair of neighbouring ordinates, whether either is
-        // zero or one is more than twice the other.
+        // The points that are not interior candidates, in order: output
+        // index, and interval index times eight plus kind.
+        std::vector<std::size_t> others, otherCode;
+        // Per run: which interior candidates take the Lagrange value; per
+        // pair of neighbouring ordinates, whether either is zero or one is
+        // more than twice the other, and room for markRingingPairs' list.
         std::vector<unsigned char> use, rings;
-        std::vector<double> value;
-        std::vector<std::size_t> openPairs;  // room for markRingingPairs
+        std::vector<std::size_t> openPairs;
     };
     Plan plan;
 

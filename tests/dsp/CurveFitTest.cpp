@@ -228,71 +228,86 @@ TEST(CurveFit, ManyPointLagrangeIsTheOnePointFormPointByPoint)
 
 // The Lagrange form from kept quotients gives, to the bit, what the one-point
 // form gives for the same abscissas and ordinates: one point at a time, and
-// many at once from ordinates read in place, whatever the count. Only the
-// points in use are written and counted; the name is logged once.
+// many at once from ordinates read in place, whatever the count, into
+// consecutive places or scattered ones. Only the points in use are written
+// and counted; the name is logged once.
 TEST(CurveFit, LagrangeFromQuotientsIsTheOnePointForm)
 {
     std::mt19937 rng(23);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     for (std::size_t count : {0u, 1u, 3u, 4u, 5u, 8u, 11u, 400u}) {
-        // Ordinates of both signs and very different sizes, each point's
-        // four read from anywhere in them.
-        std::vector<double> y(count + 40);
-        for (double& v : y)
-            v = std::ldexp(u(rng), static_cast<int>(8 * u(rng)));
-        const std::size_t blocks = (count + 3) / 4;
-        std::vector<double> q(48 * blocks, std::nan("")), t(count), x(4 * count), out(count);
-        std::vector<std::size_t> first(count);
-        std::vector<unsigned char> use(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            double at = 1e-12 * u(rng);
-            for (int k = 0; k < 4; ++k) {
-                at += 1e-12 * (1.0 + 0.5 * u(rng));
-                x[4 * i + k] = at;
+        for (int scattered = 0; scattered < 5; ++scattered) {
+            // Ordinates of both signs and very different sizes, each point's
+            // four read from anywhere in them.
+            std::vector<double> y(count + 40);
+            for (double& v : y)
+                v = std::ldexp(u(rng), static_cast<int>(8 * u(rng)));
+            const std::size_t blocks = (count + 3) / 4;
+            std::vector<double> q(48 * blocks, std::nan("")), t(count), x(4 * count);
+            std::vector<std::size_t> first(count), at(count);
+            std::vector<unsigned char> use(count);
+            // Places after an offset, in order, spread by a step of 7 (prime
+            // to every count here), or in order but for one of each four.
+            std::vector<double> out(3 * count + 5);
+            for (std::size_t i = 0; i < out.size(); ++i)
+                out[i] = -7.0 - static_cast<double>(i);
+            const std::vector<double> before = out;
+            for (std::size_t i = 0; i < count; ++i) {
+                double a = 1e-12 * u(rng);
+                for (int k = 0; k < 4; ++k) {
+                    a += 1e-12 * (1.0 + 0.5 * u(rng));
+                    x[4 * i + k] = a;
+                }
+                t[i] = x[4 * i] + (x[4 * i + 3] - x[4 * i]) * (0.5 + 0.7 * u(rng));
+                double qi[12];
+                CurveFit::LagrangeQuotients_4Point(t[i], &x[4 * i], qi);
+                for (int p = 0; p < 12; ++p)
+                    q[48 * (i / 4) + 4 * p + i % 4] = qi[p];
+                first[i] = static_cast<std::size_t>(rng() % 37);
+                use[i] = (count < 8 || rng() % 3 != 0) ? 1 : 0;
+                if (scattered >= 2)  // in order but for one lane of each four
+                    at[i] = 5 + i + (i % 4 == static_cast<std::size_t>(scattered - 1) ? count : 0);
+                else
+                    at[i] = 5 + (scattered != 0 ? (7 * i) % count : i);
             }
-            t[i] = x[4 * i] + (x[4 * i + 3] - x[4 * i]) * (0.5 + 0.7 * u(rng));
-            double qi[12];
-            CurveFit::LagrangeQuotients_4Point(t[i], &x[4 * i], qi);
-            for (int p = 0; p < 12; ++p)
-                q[48 * (i / 4) + 4 * p + i % 4] = qi[p];
-            first[i] = static_cast<std::size_t>(rng() % 37);
-            use[i] = (count < 8 || rng() % 3 != 0) ? 1 : 0;
-            out[i] = -7.0 - static_cast<double>(i);
-        }
-        // The many-point quotients are the one-point ones, to the bit, in
-        // their places in the blocks.
-        std::vector<double> manyQ(48 * blocks, std::nan(""));
-        std::vector<std::size_t> xFirst(count);
-        for (std::size_t i = 0; i < count; ++i)
-            xFirst[i] = 4 * i;
-        CurveFit::LagrangeQuotients_4Point(count, t.data(), x.data(), xFirst.data(), manyQ.data());
-        ASSERT_EQ(std::memcmp(manyQ.data(), q.data(), q.size() * sizeof(double)), 0) << count << " points";
-        CurveFit many, single, one;
-        many.LagrangeFromQuotients_4Point(count, q.data(), y.data(), first.data(), use.data(), out.data());
-        long long used = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const double* g = &y[first[i]];
-            const double* c = &x[4 * i];
-            const double want =
-                one.LagrangeInterpolation_4Point(t[i], c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
-            double qi[12];
-            CurveFit::LagrangeQuotients_4Point(t[i], c, qi);
-            const double alone = single.LagrangeFromQuotients_4Point(qi, g);
-            ASSERT_EQ(std::memcmp(&alone, &want, sizeof want), 0)
-                << "point " << i << ": " << alone << " vs " << want;
-            if (use[i] == 0) {
-                EXPECT_EQ(out[i], -7.0 - static_cast<double>(i)) << "point " << i << " is not in use";
-                continue;
+            // The many-point quotients are the one-point ones, to the bit, in
+            // their places in the blocks.
+            std::vector<double> manyQ(48 * blocks, std::nan(""));
+            std::vector<std::size_t> xFirst(count);
+            for (std::size_t i = 0; i < count; ++i)
+                xFirst[i] = 4 * i;
+            CurveFit::LagrangeQuotients_4Point(count, t.data(), x.data(), xFirst.data(), manyQ.data());
+            ASSERT_EQ(std::memcmp(manyQ.data(), q.data(), q.size() * sizeof(double)), 0)
+                << count << " points";
+
+            CurveFit many, single, one;
+            many.LagrangeFromQuotients_4Point(count, q.data(), y.data(), first.data(), use.data(), at.data(),
+                                              out.data());
+            std::vector<double> want = before;
+            long long used = 0;
+            for (std::size_t i = 0; i < count; ++i) {
+                const double* g = &y[first[i]];
+                const double* c = &x[4 * i];
+                const double value =
+                    one.LagrangeInterpolation_4Point(t[i], c[0], g[0], c[1], g[1], c[2], g[2], c[3], g[3]);
+                double qi[12];
+                CurveFit::LagrangeQuotients_4Point(t[i], c, qi);
+                const double alone = single.LagrangeFromQuotients_4Point(qi, g);
+                ASSERT_EQ(std::memcmp(&alone, &value, sizeof value), 0)
+                    << "point " << i << ": " << alone << " vs " << value;
+                if (use[i] != 0) {
+                    want[at[i]] = value;
+                    ++used;
+                }
             }
-            ++used;
-            ASSERT_EQ(std::memcmp(&out[i], &want, sizeof want), 0)
-                << "point " << i << " of " << count << ": " << out[i] << " vs " << want;
-        }
-        EXPECT_EQ(many.LagrangeInterpolation_4PointCalls, used);
-        EXPECT_EQ(single.LagrangeInterpolation_4PointCalls, static_cast<long long>(count));
-        if (count == 400u) {
-            EXPECT_GT(used, 200);
-            EXPECT_LT(used, 400);
+            EXPECT_EQ(std::memcmp(out.data(), want.data(), out.size() * sizeof(double)), 0)
+                << count << " points, scattered " << scattered;
+            EXPECT_EQ(many.LagrangeInterpolation_4PointCalls, used);
+            EXPECT_EQ(single.LagrangeInterpolation_4PointCalls, static_cast<long long>(count));
+            if (count == 400u) {
+                EXPECT_GT(used, 200);
+                EXPECT_LT(used, 400);
+            }
         }
     }
 
@@ -303,10 +318,10 @@ TEST(CurveFit, LagrangeFromQuotientsIsTheOnePointForm)
         const double x[4] = {0, 1, 2, 3}, y[4] = {1, 2, 3, 4};
         double q[48] = {};
         CurveFit::LagrangeQuotients_4Point(0.5, x, q);
-        const std::size_t first[4] = {0, 0, 0, 0};
+        const std::size_t first[4] = {0, 0, 0, 0}, at[4] = {0, 1, 2, 3};
         const unsigned char none[4] = {0, 0, 0, 0};
         double out[4] = {};
-        cf.LagrangeFromQuotients_4Point(4, q, y, first, none, out);  // nothing in use: no call, no line
+        cf.LagrangeFromQuotients_4Point(4, q, y, first, none, at, out);  // nothing in use: no call, no line
         EXPECT_EQ(cf.LagrangeInterpolation_4PointCalls, 0);
         cf.LagrangeFromQuotients_4Point(q, y);
         cf.LagrangeFromQuotients_4Point(q, y);
