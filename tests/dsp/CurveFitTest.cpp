@@ -277,7 +277,8 @@ TEST(CurveFit, LagrangeFromQuotientsIsTheOnePointForm)
             for (std::size_t i = 0; i < count; ++i)
                 xFirst[i] = 4 * i;
             CurveFit::LagrangeQuotients_4Point(count, t.data(), x.data(), xFirst.data(), manyQ.data());
-            ASSERT_EQ(std::memcmp(manyQ.data(), q.data(), q.size() * sizeof(double)), 0)
+            // (No points: nothing to compare, and no buffer to pass.)
+            ASSERT_TRUE(q.empty() || std::memcmp(manyQ.data(), q.data(), q.size() * sizeof(double)) == 0)
                 << count << " points";
 
             CurveFit many, single, one;
@@ -300,7 +301,7 @@ TEST(CurveFit, LagrangeFromQuotientsIsTheOnePointForm)
                     ++used;
                 }
             }
-            EXPECT_EQ(std::memcmp(out.data(), want.data(), out.size() * sizeof(double)), 0)
+            EXPECT_TRUE(out.empty() || std::memcmp(out.data(), want.data(), out.size() * sizeof(double)) == 0)
                 << count << " points, scattered " << scattered;
             EXPECT_EQ(many.LagrangeInterpolation_4PointCalls, used);
             EXPECT_EQ(single.LagrangeInterpolation_4PointCalls, static_cast<long long>(count));

@@ -723,7 +723,8 @@ Outcome runOn(InterpolateData& id, std::vector<double>& grid, std::vector<double
 
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
 {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 // The interpolation of (x, y) by a reused object (its vectors refilled in
