@@ -57,8 +57,8 @@ private:
 
     BlockConvolver conv_;
     std::vector<double> windows_;  // kTogether transform windows
-    // Kept spectra: every block's and a few tap sets', or one block's and
-    // every tap set's.
+    // Kept spectra: every block's and a few tap sets' (fewer blocks than tap
+    // sets), or every tap set's.
     std::vector<std::complex<double>> spectra_;
     std::vector<StreamingEye> eyes_;
     std::vector<std::size_t> end_;  // per trial: outputs up to the end of its support
