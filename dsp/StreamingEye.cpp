@@ -65,18 +65,19 @@ __attribute__((target("avx"))) void pulseBitsAvx(const double* st, std::size_t s
     const std::size_t wide = s & ~std::size_t(3);
     for (std::size_t bit = 0; bit < bits; ++bit) {
         const double* x = st + bit * s;
+        const double* before = x - s;  // x[j - s], without an index below zero
         double* out = p + bit * s;
         std::size_t j = 0;
         for (; j < wide; j += 4) {
             const __m256d v = _mm256_sub_pd(_mm256_mul_pd(L, _mm256_loadu_pd(x + j)),
-                                            _mm256_mul_pd(L, _mm256_loadu_pd(x + j - s)));
+                                            _mm256_mul_pd(L, _mm256_loadu_pd(before + j)));
             _mm256_storeu_pd(out + j, v);
             _mm256_storeu_pd(sum + j, _mm256_add_pd(_mm256_loadu_pd(sum + j), _mm256_and_pd(v, noSign)));
             high = _mm256_max_pd(v, high);
             low = _mm256_min_pd(v, low);
         }
         for (; j < s; ++j) {
-            const double v = level * x[j] - level * x[j - s];
+            const double v = level * x[j] - level * before[j];
             out[j] = v;
             sum[j] += std::fabs(v);
             t = v > t ? v : t;
@@ -287,6 +288,7 @@ void StreamingEye::pulsesFromSteps(std::size_t count)
 {
     const std::size_t s = static_cast<std::size_t>(s_);
     const double* st = steps_.data() + s;
+    const double* before = steps_.data();  // st[k - s], without an index below zero
     double* p = scratch_.data();
     const double level = level_;
     const auto early = [this](std::size_t k) { return impulseCount_ + static_cast<std::int64_t>(k) < s_; };
@@ -310,14 +312,14 @@ void StreamingEye::pulsesFromSteps(std::size_t count)
             bottom = v < bottom ? v : bottom;
         };
         while (k < count && (early(k) || phase != 0))
-            one(early(k) ? level * st[k] : level * st[k] - level * st[k - s]);
+            one(early(k) ? level * st[k] : level * st[k] - level * before[k]);
         const std::size_t bits = (count - k) / s;
         if (bits > 0) {
             pulseBitsAvx(st + k, s, bits, level, p + k, sum, &top, &bottom);
             k += bits * s;
         }
         while (k < count)
-            one(level * st[k] - level * st[k - s]);
+            one(level * st[k] - level * before[k]);
         phase_ = phase;
         std::memmove(steps_.data(), steps_.data() + count, s * sizeof(double));
         takePulse(p, count, top, bottom);
@@ -328,7 +330,7 @@ void StreamingEye::pulsesFromSteps(std::size_t count)
     for (; k < count && early(k); ++k)
         p[k] = level * st[k];
     for (; k < count; ++k)
-        p[k] = level * st[k] - level * st[k - s];
+        p[k] = level * st[k] - level * before[k];
     std::memmove(steps_.data(), steps_.data() + count, s * sizeof(double));
     addPulse(p, count);
 }
