@@ -18,15 +18,14 @@ CurveFit::CurveFit(std::ofstream* useFile)
 
 namespace {
 
-// The cubic through (x[k], y[k]) at t, in Lagrange form. The twelve quotients
-// (t - x_j) / (x_k - x_j), j != k, are independent of each other: formed in
-// one loop with nothing else in it, they go through the divider two or four
-// at a time instead of one by one. Each is the same correctly rounded
-// quotient, and the products and the sum below keep their order, so the
-// value is the same to the bit.
-inline double lagrangeValue(double t, const double* x, const double* y)
+// The twelve quotients (t - x_j) / (x_k - x_j), j != k, of the cubic through
+// (x[k], y[k]) at t in Lagrange form, k by k. They are independent of each
+// other: formed in one loop with nothing else in it, they go through the
+// divider two or four at a time instead of one by one, each the same
+// correctly rounded quotient.
+inline void lagrangeQuotients(double t, const double* x, double* q)
 {
-    double num[12], den[12], q[12];
+    double num[12], den[12];
     int p = 0;
     for (int k = 0; k < 4; ++k) {
         for (int j = 0; j < 4; ++j) {
@@ -39,14 +38,43 @@ inline double lagrangeValue(double t, const double* x, const double* y)
     }
     for (int i = 0; i < 12; ++i)
         q[i] = num[i] / den[i];
+}
+
+// The cubic's value from its quotients (every stride-th double of q), the
+// products and the sum in their order.
+inline double lagrangeFromQuotients(const double* q, std::size_t stride, const double* y)
+{
     double sum = 0.0;
     for (int k = 0; k < 4; ++k)
-        sum += ((y[k] * q[3 * k]) * q[3 * k + 1]) * q[3 * k + 2];
+        sum += ((y[k] * q[stride * (3 * k)]) * q[stride * (3 * k + 1)]) * q[stride * (3 * k + 2)];
     return sum;
 }
 
+inline double lagrangeValue(double t, const double* x, const double* y)
+{
+    double q[12];
+    lagrangeQuotients(t, x, q);
+    return lagrangeFromQuotients(q, 1, y);
+}
+
+// Counts added calls of a method, and names it in the use file at its first.
+void countCalls(std::ofstream* useFile, long long& calls, long long added, const char* name)
+{
+    if (calls == 0 && added > 0 && useFile != nullptr && useFile->is_open())
+        *useFile << name;
+    calls += added;
+}
+
+const char* const kLagrangeName = "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
+
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 #define VM_CURVEFIT_AVX 1
+bool haveAvx()
+{
+    static const bool have = __builtin_cpu_supports("avx");
+    return have;
+}
+
 // Four points per 256-bit register, each lane through lagrangeValue's
 // operations in their order, with no fused multiply-add: the same bits.
 // Returns the number of points done, a multiple of four. Not on Windows,
@@ -152,26 +180,11 @@ __attribute__((target("avx"))) std::size_t lagrangeQuotientBlocksAvx(std::size_t
 }
 #endif
 
-// lagrangeValue's sum from the quotients it forms.
-inline double lagrangeFromQuotients(const double* q, std::size_t stride, const double* y)
-{
-    double sum = 0.0;
-    for (int k = 0; k < 4; ++k)
-        sum += ((y[k] * q[stride * (3 * k)]) * q[stride * (3 * k + 1)]) * q[stride * (3 * k + 2)];
-    return sum;
-}
-
 }  // namespace
 
 void CurveFit::LagrangeQuotients_4Point(double t, const double* x, double* q)
 {
-    int p = 0;
-    for (int k = 0; k < 4; ++k) {
-        for (int j = 0; j < 4; ++j) {
-            if (j != k)
-                q[p++] = (t - x[j]) / (x[k] - x[j]);
-        }
-    }
+    lagrangeQuotients(t, x, q);
 }
 
 void CurveFit::LagrangeQuotients_4Point(std::size_t count, const double* t, const double* x,
@@ -179,8 +192,7 @@ void CurveFit::LagrangeQuotients_4Point(std::size_t count, const double* t, cons
 {
     std::size_t i = 0;
 #ifdef VM_CURVEFIT_AVX
-    static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx)
+    if (haveAvx())
         i = lagrangeQuotientBlocksAvx(count, t, x, first, q);
 #endif
     for (; i < count; ++i) {
@@ -193,10 +205,7 @@ void CurveFit::LagrangeQuotients_4Point(std::size_t count, const double* t, cons
 
 double CurveFit::LagrangeFromQuotients_4Point(const double* q, const double* y)
 {
-    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
-    }
-    ++LagrangeInterpolation_4PointCalls;
+    countCalls(UseFile, LagrangeInterpolation_4PointCalls, 1, kLagrangeName);
     return lagrangeFromQuotients(q, 1, y);
 }
 
@@ -209,14 +218,10 @@ void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, 
         used += (use[i] != 0);
     if (used == 0)
         return;
-    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
-    }
-    LagrangeInterpolation_4PointCalls += used;
+    countCalls(UseFile, LagrangeInterpolation_4PointCalls, used, kLagrangeName);
     std::size_t i = 0;
 #ifdef VM_CURVEFIT_AVX
-    static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx)
+    if (haveAvx())
         i = lagrangeBlocksAvx(count, q, y, first, use, at, out);
 #endif
     for (; i < count; ++i) {
@@ -228,10 +233,7 @@ void CurveFit::LagrangeFromQuotients_4Point(std::size_t count, const double* q, 
 double CurveFit::LagrangeInterpolation_4Point(double t, double x0, double y0, double x1, double y1, double x2,
                                               double y2, double x3, double y3)
 {
-    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
-    }
-    ++LagrangeInterpolation_4PointCalls;
+    countCalls(UseFile, LagrangeInterpolation_4PointCalls, 1, kLagrangeName);
     const double x[4] = {x0, x1, x2, x3};
     const double y[4] = {y0, y1, y2, y3};
     return lagrangeValue(t, x, y);
@@ -242,14 +244,10 @@ void CurveFit::LagrangeInterpolation_4Point(std::size_t count, const double* t, 
 {
     if (count == 0)
         return;
-    if (LagrangeInterpolation_4PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::LagrangeInterpolation_4Point\n";
-    }
-    LagrangeInterpolation_4PointCalls += static_cast<long long>(count);
+    countCalls(UseFile, LagrangeInterpolation_4PointCalls, static_cast<long long>(count), kLagrangeName);
     std::size_t i = 0;
 #ifdef VM_CURVEFIT_AVX
-    static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx)
+    if (haveAvx())
         i = lagrangeFourAtATime(count, t, x, y, out);
 #endif
     for (; i < count; ++i) {
@@ -262,10 +260,8 @@ void CurveFit::LagrangeInterpolation_4Point(std::size_t count, const double* t, 
 bool CurveFit::ThirdOrderCoefficients_2Point(double* a0, double* a1, double* a2, double* a3, double x1,
                                              double y1, double x2, double y2, double s1, double s2)
 {
-    if (ThirdOrderCoefficients_2PointCalls == 0 && UseFile != nullptr && UseFile->is_open()) {
-        *UseFile << "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n";
-    }
-    ++ThirdOrderCoefficients_2PointCalls;
+    countCalls(UseFile, ThirdOrderCoefficients_2PointCalls, 1,
+               "Veltramodels20200612::CurveFit::ThirdOrderCoefficients_2Point\n");
 
     if (a0 == nullptr || a1 == nullptr || a2 == nullptr || a3 == nullptr) {
         return false;

@@ -590,6 +590,15 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
     // the other points does not matter.
     CubicCache cache;
     Stencil st;
+    // The value in point j's interval where the Lagrange form does not give
+    // it; false, with the message, when the cubic's coefficients cannot be
+    // found.
+    const auto inInterval = [&](size_t j, double t) {
+        if (valueInInterval(st, t, cache, &out[j]))
+            return true;
+        msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset) << ".";
+        return false;
+    };
     // The count in a local: the byte stores below could otherwise alias it.
     const size_t interior = p.interior;
     if (interior > 0) {
@@ -607,11 +616,8 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
                 continue;
             const size_t j = at[i];
             stencilAround(first[i] + 2, ts[j], st);
-            if (!valueInInterval(st, ts[j], cache, &out[j])) {
-                msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset)
-                    << ".";
+            if (!inInterval(j, ts[j]))
                 return false;
-            }
         }
     }
 
@@ -648,10 +654,8 @@ bool InterpolateData::interpolateAll(const std::vector<double>& X, std::stringst
             stencilAround(h, t, st);
             break;
         }
-        if (!valueInInterval(st, t, cache, &out[j])) {
-            msg << "Interpolation of the data failed at x-axis value " << xOffset + (X[j] - xOffset) << ".";
+        if (!inInterval(j, t))
             return false;
-        }
     }
     return true;
 }

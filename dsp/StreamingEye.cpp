@@ -45,6 +45,12 @@ double largestOf(const double* p, std::size_t count, double sign)
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(_WIN32)
 #define VM_STREAMINGEYE_AVX 1
+bool haveAvx()
+{
+    static const bool have = __builtin_cpu_supports("avx");
+    return have;
+}
+
 // Whole bits of pulse samples from the running steps st (with the s before
 // them), in 256-bit registers for processors with AVX (chosen at run time):
 // each sample L st[k] - L st[k-s] into p, its magnitude added to its phase
@@ -241,8 +247,7 @@ void StreamingEye::impulsePieces(StreamingEye* const* eyes, const double* const*
             top[e] = 0.0;
         std::size_t k = 0;
 #ifdef VM_STREAMINGEYE_AVX
-        static const bool haveAvx = __builtin_cpu_supports("avx");
-        if (E == 4 && haveAvx) {
+        if (E == 4 && haveAvx()) {
             const double* from[4];
             for (int e = 0; e < E; ++e)
                 from[e] = samples[e] + done;
@@ -293,8 +298,7 @@ void StreamingEye::pulsesFromSteps(std::size_t count)
     const double level = level_;
     const auto early = [this](std::size_t k) { return impulseCount_ + static_cast<std::int64_t>(k) < s_; };
 #ifdef VM_STREAMINGEYE_AVX
-    static const bool haveAvx = __builtin_cpu_supports("avx");
-    if (haveAvx) {
+    if (haveAvx()) {
         // The samples, their phase sums and extremes in one pass: one by one
         // up to the first whole bit after the early samples, then whole
         // bits, then the rest.
