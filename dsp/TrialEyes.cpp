@@ -65,8 +65,7 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
             for (std::size_t g = 0; g < group; ++g)
                 conv_.TapSpectrum(tapSets[first + g], tapSpectra + bins * g);
             for (std::size_t b = 0; b < blocks; ++b)
-                feedBlock(b * B, blockSpectra + bins * b, first, first + group,
-                          [&](std::size_t s) { return tapSpectra + bins * (s - first); });
+                feedBlock(b * B, blockSpectra + bins * b, first, first + group, tapSpectra);
         }
     } else {
         std::complex<double>* tapSpectra = spectra_.data();
@@ -74,8 +73,7 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
             conv_.TapSpectrum(tapSets[s], tapSpectra + bins * s);
         for (std::size_t b = 0; b < blocks; ++b) {
             loadBlock(b);
-            feedBlock(b * B, conv_.LoadedSpectrum(), 0, sets,
-                      [&](std::size_t s) { return tapSpectra + bins * s; });
+            feedBlock(b * B, conv_.LoadedSpectrum(), 0, sets, tapSpectra);
         }
     }
     levels.resize(sets);
@@ -85,12 +83,11 @@ bool TrialEyes::Measure(const std::vector<double>& channel, const std::vector<st
     return true;
 }
 
-// Trials [from, to) of the block at output `at`, given by its spectrum: up
-// to kTogether trials' blocks at hand at once, so that their eyes take them
-// side by side.
-template <class TapSpectrum>
+// Trials [from, to) of the block at output `at`, given by its spectrum and
+// theirs (taps[0] is trial from's): up to kTogether trials' blocks at hand
+// at once, so that their eyes take them side by side.
 void TrialEyes::feedBlock(std::size_t at, const std::complex<double>* block, std::size_t from, std::size_t to,
-                          TapSpectrum tapSpectrum)
+                          const std::complex<double>* taps)
 {
     const std::size_t B = conv_.BlockSize();
     const std::size_t N = conv_.TransformSize();
@@ -102,7 +99,8 @@ void TrialEyes::feedBlock(std::size_t at, const std::complex<double>* block, std
         for (; s < to && number < kTogether; ++s) {
             if (at >= end_[s])
                 continue;
-            const double* y = conv_.OutputIn(block, tapSpectrum(s), windows_.data() + number * N);
+            const double* y =
+                conv_.OutputIn(block, taps + conv_.Bins() * (s - from), windows_.data() + number * N);
             const std::size_t outs = std::min(B, end_[s] - at);
             const std::size_t skipped = firstFed(s, y, outs);
             if (skipped == outs)

@@ -51,9 +51,8 @@ private:
     // The first of count block outputs y of trial s to feed to its eye: its
     // first nonzero output on (count when that has not come yet).
     std::size_t firstFed(std::size_t s, const double* y, std::size_t count);
-    template <class TapSpectrum>
     void feedBlock(std::size_t at, const std::complex<double>* block, std::size_t from, std::size_t to,
-                   TapSpectrum tapSpectrum);
+                   const std::complex<double>* taps);
 
     BlockConvolver conv_;
     std::vector<double> windows_;  // kTogether transform windows
