@@ -204,6 +204,27 @@ TEST(TouchstoneFile, MalformedFilesGiveOneLineNamingFileAndLine)
               "f.s2p:2: keyword [Number of Ports] before [Version] (a Touchstone 1.x file has none)");
     EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Reference] 50\n[Network Data]\n"),
               "f.s2p:7: [Reference] gives 1 impedances for 2 ports");
+    // The header ends at [Network Data]: impedances or a port count given
+    // later would not match the records already read.
+    const std::string header = v2 + "[Number of Frequencies] 2\n[Reference] 50 50\n";
+    EXPECT_EQ(parseError(header + "[Network Data]\n" + ok2 + "[Reference] 50 50\n2 1 0 1 0 1 0 1 0\n[End]\n"),
+              "f.s2p:9: [Reference] inside [Network Data]");
+    EXPECT_EQ(parseError(header + "[Network Data]\n[Number of Ports] 2\n"),
+              "f.s2p:8: [Number of Ports] inside [Network Data]");
+    EXPECT_EQ(parseError(header + "[Network Data]\n" + ok2 + "[Matrix Format] Lower\n"),
+              "f.s2p:9: [Matrix Format] inside [Network Data]");
+    EXPECT_EQ(parseError(header + "[Network Data]\n[Network Data]\n"),
+              "f.s2p:8: [Network Data] inside [Network Data]");
+    EXPECT_EQ(parseError(header + "[Reference] 50\n"), "f.s2p:7: a second [Reference]");
+    // After the noise data the keywords are skipped, as before.
+    TouchstoneNetwork noisy;
+    std::string noisyError;
+    EXPECT_TRUE(TouchstoneFile::Parse(header + "[Number of Noise Frequencies] 1\n[Network Data]\n" + ok2 +
+                                          "2 0.5 0 0.8 -90 0.8 -90 0.25 180\n[Noise Data]\n[Reference] 75\n"
+                                          "1 2 0.5 0 10\n[End]\n",
+                                      "f.s2p", 2, noisy, noisyError))
+        << noisyError;
+    EXPECT_EQ(noisy.Reference, std::vector<double>({50.0, 50.0}));
     EXPECT_EQ(parseError(v2 + "[Mixed-Mode Order] D2,1 D1,1\n"),
               "f.s2p:5: mixed-mode data ([Mixed-Mode Order]) is not read; give single-ended S-parameters");
     EXPECT_EQ(parseError(v2 + "[Number of Frequencies] 1\n[Network Data]\n" + ok2 + "[End]\n1 2\n"),

@@ -60,6 +60,7 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
     bool ended = false;
     bool inInformation = false;
     bool inReference = false;
+    bool referenceSeen = false;
     bool twoPortOrder12 = false, twoPortOrderSeen = false;
     std::string matrixFormat = "FULL";
     long declaredFrequencies = -1;
@@ -229,6 +230,14 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
                 ports = 0;
             } else if (dataDone && key != "[END]") {
                 continue;  // noise data and what follows it
+            } else if (networkData &&
+                       (key == "[NUMBER OF PORTS]" || key == "[TWO-PORT DATA ORDER]" ||
+                        key == "[NUMBER OF FREQUENCIES]" || key == "[NUMBER OF NOISE FREQUENCIES]" ||
+                        key == "[REFERENCE]" || key == "[MATRIX FORMAT]" || key == "[NETWORK DATA]")) {
+                // The header was checked as a whole at [Network Data]; a
+                // keyword now would change the meaning of the records
+                // already read (the port count, the impedances).
+                return fail(lineNo, keyword + " inside [Network Data]");
             } else if (key == "[NUMBER OF PORTS]") {
                 long n = 0;
                 if (!integerAfter(keyword, rest, 1, TouchstoneFile::kMaxPorts, n))
@@ -252,6 +261,11 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
                 if (!integerAfter(keyword, rest, 0, 100000000, ignored))
                     return false;
             } else if (key == "[REFERENCE]") {
+                // Its impedances may run over several lines; a second
+                // keyword would add to them.
+                if (referenceSeen)
+                    return fail(lineNo, "a second [Reference]");
+                referenceSeen = true;
                 inReference = true;
                 for (const std::string& w : words(rest)) {
                     double z = 0.0;
@@ -378,6 +392,9 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
     if (declaredFrequencies >= 0 && static_cast<long>(net.Frequencies.size()) != declaredFrequencies)
         return fail(lineNo, "[Number of Frequencies] is " + std::to_string(declaredFrequencies) +
                                 " but the data holds " + std::to_string(net.Frequencies.size()));
+    if (!reference.empty() && static_cast<int>(reference.size()) != ports)
+        return fail(lineNo, "[Reference] gives " + std::to_string(reference.size()) + " impedances for " +
+                                std::to_string(ports) + " ports");
     net.Ports = ports;
     net.Reference =
         reference.empty() ? std::vector<double>(static_cast<size_t>(ports), optionReference) : reference;
