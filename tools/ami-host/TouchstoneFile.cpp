@@ -392,9 +392,6 @@ bool parseLines(const LineSource& next, const std::string& name, int extensionPo
     if (declaredFrequencies >= 0 && static_cast<long>(net.Frequencies.size()) != declaredFrequencies)
         return fail(lineNo, "[Number of Frequencies] is " + std::to_string(declaredFrequencies) +
                                 " but the data holds " + std::to_string(net.Frequencies.size()));
-    if (!reference.empty() && static_cast<int>(reference.size()) != ports)
-        return fail(lineNo, "[Reference] gives " + std::to_string(reference.size()) + " impedances for " +
-                                std::to_string(ports) + " ports");
     net.Ports = ports;
     net.Reference =
         reference.empty() ? std::vector<double>(static_cast<size_t>(ports), optionReference) : reference;
